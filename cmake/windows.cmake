@@ -1,0 +1,57 @@
+# Windows builds: the stub, and (x86-64 only) the programs that tests run
+# under Wine.
+
+# The stub: no C runtime, its own entry point, no exceptions or RTTI.
+set(SFX_STUB_SOURCES
+    startup/SFXmain.cpp startup/SFXstate.cpp startup/SFXsett.cpp
+    startup/SFXdlls.cpp startup/SFXrt.cpp
+    extract/SFXarch.cpp extract/SFXpath.cpp
+    ui/SFXwin.cpp ui/SFXmdlg.cpp
+    ui/SFXres.rc)
+file(GLOB SFX_DECODE_SOURCES CONFIGURE_DEPENDS ${SFX_ROOT}/decode/*.cpp)
+include(${SFX_ROOT}/cmake/stub-sources.cmake OPTIONAL)
+
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(SFX_ARCH x64)
+    set(SFX_ENTRY SfxEntry)
+else()
+    set(SFX_ARCH x86)
+    set(SFX_ENTRY _SfxEntry)
+endif()
+
+set(SFX_STUB_CFLAGS
+    -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-unwind-tables -fno-stack-protector -fno-threadsafe-statics
+    -fno-ident -fomit-frame-pointer -Wall -Wextra -Werror)
+
+add_executable(sfx WIN32 ${SFX_STUB_SOURCES} ${SFX_DECODE_SOURCES})
+set_target_properties(sfx PROPERTIES OUTPUT_NAME sfx-${SFX_ARCH}-unpadded)
+target_compile_options(sfx PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SFX_STUB_CFLAGS} -Os>)
+# The decoders are where the time goes: optimise them for speed.
+set_source_files_properties(${SFX_DECODE_SOURCES} PROPERTIES COMPILE_OPTIONS "-O2")
+# The runtime routines must not be turned back into calls to themselves.
+set_source_files_properties(startup/SFXrt.cpp PROPERTIES
+    COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
+target_link_options(sfx PRIVATE
+    -nostdlib -nostartfiles -s -Wl,--entry=${SFX_ENTRY}
+    -Wl,--subsystem,windows -Wl,--dynamicbase -Wl,--nxcompat
+    -Wl,--no-insert-timestamp -Wl,--gc-sections)
+if(SFX_ARCH STREQUAL "x64")
+    target_link_options(sfx PRIVATE -Wl,--high-entropy-va)
+endif()
+target_compile_options(sfx PRIVATE -ffunction-sections -fdata-sections)
+# Only DLLs that Windows always takes from the system folder; anything else
+# is loaded by full path at run time.
+target_link_libraries(sfx PRIVATE kernel32 user32 gdi32 shell32 gcc)
+set_property(SOURCE ui/SFXres.rc APPEND PROPERTY OBJECT_DEPENDS
+    ${SFX_ROOT}/ui/SFXres.h ${SFX_ROOT}/ui/icons/mnicon.ico ${SFX_ROOT}/ui/icons/ovr.ico
+    ${SFX_ROOT}/ui/icons/zflr.ico ${SFX_ROOT}/ui/icons/zlock.ico)
+
+# Pad to exactly StubSize into dist/, or fail with the reason.
+add_custom_command(TARGET sfx POST_BUILD
+    COMMAND ${SFX_ROOT}/scripts/pad-stub $<TARGET_FILE:sfx> ${SFX_DIST}/sfx-${SFX_ARCH}.exe 43008
+    VERBATIM)
+
+if(SFX_ARCH STREQUAL "x64")
+    include(${SFX_ROOT}/tests/windows.cmake OPTIONAL)
+endif()

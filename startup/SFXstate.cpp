@@ -1,0 +1,40 @@
+// Definitions of the process-wide state; see SFXstate.h.
+#include "SFXstate.h"
+
+bool8 HasTitle = 0;
+bool8 HasDefaultFolder = 0;
+bool8 HasRunCommand = 0;
+bool8 ShowRunCheckBox = 1;
+bool8 UserSelectsFiles = 1;
+bool8 HideOverwriteOptions = 0;
+int32_t OverwriteMode = OverwriteConfirm;
+char TitleText[SettingsBufferSize];
+char DefaultFolder[SettingsBufferSize];
+char RunCommand[SettingsBufferSize];
+char BrowseFolder[SettingsBufferSize];
+
+uint32_t ArchiveBase = 0;
+int32_t LastSeekPosition = 0;
+uint32_t* CrcTable = 0;
+
+LocalHeader EntryHeader;
+uint32_t ExpectedSignature = 0;
+int32_t DataRemaining = 0;
+uint32_t RunningCrc = 0;
+int32_t ListSearchIndex = 0;
+
+char DestFolder[DestFolderSize];
+uint8_t OverwriteChoice = 0;
+bool8 OverwriteAnswer = 0;
+char OverwriteFileName[256];
+bool8 ExtractionSucceeded = 0;
+char PasswordText[PasswordTextSize];
+int32_t PasswordLength = 0;
+char Password[PasswordTextSize];
+
+#ifdef _WIN32
+HANDLE ArchiveHandle = INVALID_HANDLE_VALUE;
+HANDLE OutputHandle = 0;
+HWND MainWindow = 0;
+HINSTANCE ModuleInstance = 0;
+#endif

@@ -1,0 +1,105 @@
+// Process-wide state of the extractor.
+//
+// Every value that more than one module reads or writes lives here and is
+// touched directly; there are no objects and no context records. Values that
+// a single module uses are declared in that module.
+//
+// The decoders are built for the host as well (tests, fuzzers, benchmarks),
+// so the Windows-only variables are declared only in the Windows build.
+#ifndef SFX_STATE_H
+#define SFX_STATE_H
+
+#include <stdint.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+typedef uint8_t bool8;
+
+// Layout of the self-extracting file.
+enum : uint32_t {
+    StubSize = 43008,              // the executable is padded to exactly this length
+    SettingsBlockSize = 256,       // optional block behind it, starting with "MPU"
+    SettingsStringsMax = 249,      // T + F + C must stay within the block
+};
+
+enum : int32_t {
+    SettingsBufferSize = 261,      // title, default folder, run command, browse folder
+    DestFolderSize = 256,          // at most 255 characters
+    PasswordTextSize = 80,         // at most 79 characters
+    NameBufferSize = 258,          // entry name buffer of one walk
+};
+
+// Overwrite policy, as the identifiers of the main dialog's radio buttons.
+enum : int32_t {
+    OverwriteAlways = 501,
+    OverwriteNever = 502,
+    OverwriteConfirm = 503,
+};
+
+// The 30-byte ZIP local file header, byte for byte as the file holds it.
+#pragma pack(push, 1)
+struct LocalHeader {
+    uint32_t Signature;
+    uint16_t VersionNeeded;
+    uint16_t Flags;              // bit 0 encrypted, bit 3 sizes/CRC in a data descriptor
+    uint16_t Method;             // 0 stored, 8 deflated
+    uint32_t TimeDate;           // low 16 bits DOS time, high 16 bits DOS date
+    uint32_t Crc32;
+    uint32_t CompressedSize;     // includes the 12-byte encryption header
+    uint32_t UncompressedSize;
+    uint16_t NameLength;
+    uint16_t ExtraLength;
+};
+#pragma pack(pop)
+static_assert(sizeof(LocalHeader) == 30, "local header is 30 bytes");
+
+enum : uint16_t {
+    FlagEncrypted = 0x0001,
+    FlagDataDescriptor = 0x0008,
+};
+
+// Settings (read from the settings block; initial values mean "no block").
+extern bool8 HasTitle;
+extern bool8 HasDefaultFolder;
+extern bool8 HasRunCommand;
+extern bool8 ShowRunCheckBox;
+extern bool8 UserSelectsFiles;
+extern bool8 HideOverwriteOptions;
+extern int32_t OverwriteMode;
+extern char TitleText[SettingsBufferSize];
+extern char DefaultFolder[SettingsBufferSize];
+extern char RunCommand[SettingsBufferSize];
+extern char BrowseFolder[SettingsBufferSize];
+
+// Archive access.
+extern uint32_t ArchiveBase;
+extern int32_t LastSeekPosition;
+extern uint32_t* CrcTable;        // 256 entries in a block of 1028 bytes
+
+// The current entry, shared by the walk, the extraction and the decoders.
+extern LocalHeader EntryHeader;
+extern uint32_t ExpectedSignature;
+extern int32_t DataRemaining;     // compressed bytes not yet consumed; signed
+extern uint32_t RunningCrc;       // preset 0xFFFFFFFF, complemented only to compare
+extern int32_t ListSearchIndex;
+
+// Extraction and dialogs.
+extern char DestFolder[DestFolderSize];
+extern uint8_t OverwriteChoice;   // 0 overwrite, 1 skip, 2 ask
+extern bool8 OverwriteAnswer;
+extern char OverwriteFileName[256];
+extern bool8 ExtractionSucceeded;
+extern char PasswordText[PasswordTextSize];
+extern int32_t PasswordLength;
+extern char Password[PasswordTextSize];
+
+#ifdef _WIN32
+extern HANDLE ArchiveHandle;
+extern HANDLE OutputHandle;
+extern HWND MainWindow;
+extern HINSTANCE ModuleInstance;
+#endif
+
+#endif

@@ -1,0 +1,17 @@
+// CenterWindow: every dialog calls it while it initialises.
+#include <stdint.h>
+
+#include "SFXwin.h"
+
+void CenterWindow(HWND window)
+{
+    RECT bounds;
+    GetWindowRect(window, &bounds);
+    int32_t width = bounds.right - bounds.left;
+    int32_t height = bounds.bottom - bounds.top;
+    // Signed, truncated toward zero: a window wider than the screen gets a
+    // negative position.
+    int32_t x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    int32_t y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    SetWindowPos(window, 0, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
