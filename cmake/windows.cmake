@@ -2,14 +2,7 @@
 # under Wine.
 
 # The stub: no C runtime, its own entry point, no exceptions or RTTI.
-set(SFX_STUB_SOURCES
-    startup/SFXmain.cpp startup/SFXstate.cpp startup/SFXsett.cpp
-    startup/SFXdlls.cpp startup/SFXrt.cpp
-    extract/SFXarch.cpp extract/SFXpath.cpp
-    ui/SFXwin.cpp ui/SFXmdlg.cpp
-    ui/SFXres.rc)
-file(GLOB SFX_DECODE_SOURCES CONFIGURE_DEPENDS ${SFX_ROOT}/decode/*.cpp)
-include(${SFX_ROOT}/cmake/stub-sources.cmake OPTIONAL)
+include(${SFX_ROOT}/cmake/stub-sources.cmake)
 
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
     set(SFX_ARCH x64)
@@ -24,13 +17,13 @@ set(SFX_STUB_CFLAGS
     -fno-unwind-tables -fno-stack-protector -fno-threadsafe-statics
     -fno-ident -fomit-frame-pointer -Wall -Wextra -Werror)
 
-add_executable(sfx WIN32 ${SFX_STUB_SOURCES} ${SFX_DECODE_SOURCES})
+add_executable(sfx WIN32 ${SFX_PROGRAM_SOURCES} ${SFX_STUB_ONLY})
 set_target_properties(sfx PROPERTIES OUTPUT_NAME sfx-${SFX_ARCH}-unpadded)
 target_compile_options(sfx PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SFX_STUB_CFLAGS} -Os>)
 # The decoders are where the time goes: optimise them for speed.
 set_source_files_properties(${SFX_DECODE_SOURCES} PROPERTIES COMPILE_OPTIONS "-O2")
 # The runtime routines must not be turned back into calls to themselves.
-set_source_files_properties(startup/SFXrt.cpp PROPERTIES
+set_source_files_properties(${SFX_ROOT}/startup/SFXrt.cpp PROPERTIES
     COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
 target_link_options(sfx PRIVATE
     -nostdlib -nostartfiles -s -Wl,--entry=${SFX_ENTRY}
@@ -43,7 +36,7 @@ target_compile_options(sfx PRIVATE -ffunction-sections -fdata-sections)
 # Only DLLs that Windows always takes from the system folder; anything else
 # is loaded by full path at run time.
 target_link_libraries(sfx PRIVATE kernel32 user32 gdi32 shell32 gcc)
-set_property(SOURCE ui/SFXres.rc APPEND PROPERTY OBJECT_DEPENDS
+set_property(SOURCE ${SFX_ROOT}/ui/SFXres.rc APPEND PROPERTY OBJECT_DEPENDS
     ${SFX_ROOT}/ui/SFXres.h ${SFX_ROOT}/ui/icons/mnicon.ico ${SFX_ROOT}/ui/icons/ovr.ico
     ${SFX_ROOT}/ui/icons/zflr.ico ${SFX_ROOT}/ui/icons/zlock.ico)
 

@@ -1,0 +1,18 @@
+# The stub's sources, in two lists so that Windows unit tests can link the
+# program's code with a normal C runtime:
+#   SFX_PROGRAM_SOURCES  everything but the entry point and runtime support
+#   SFX_STUB_ONLY        the entry point, the no-CRT runtime, the resources
+set(SFX_PROGRAM_SOURCES
+    ${SFX_ROOT}/startup/SFXstate.cpp
+    ${SFX_ROOT}/startup/SFXsett.cpp
+    ${SFX_ROOT}/startup/SFXdlls.cpp
+    ${SFX_ROOT}/extract/SFXarch.cpp
+    ${SFX_ROOT}/extract/SFXpath.cpp
+    ${SFX_ROOT}/ui/SFXwin.cpp
+    ${SFX_ROOT}/ui/SFXmdlg.cpp)
+file(GLOB SFX_DECODE_SOURCES CONFIGURE_DEPENDS ${SFX_ROOT}/decode/*.cpp)
+list(APPEND SFX_PROGRAM_SOURCES ${SFX_DECODE_SOURCES})
+set(SFX_STUB_ONLY
+    ${SFX_ROOT}/startup/SFXmain.cpp
+    ${SFX_ROOT}/startup/SFXrt.cpp
+    ${SFX_ROOT}/ui/SFXres.rc)
