@@ -6,10 +6,18 @@ set(SFX_PROGRAM_SOURCES
     ${SFX_ROOT}/startup/SFXstate.cpp
     ${SFX_ROOT}/startup/SFXsett.cpp
     ${SFX_ROOT}/startup/SFXdlls.cpp
+    ${SFX_ROOT}/startup/SFXlaunch.cpp
     ${SFX_ROOT}/extract/SFXarch.cpp
+    ${SFX_ROOT}/extract/SFXhdr.cpp
+    ${SFX_ROOT}/extract/SFXentry.cpp
+    ${SFX_ROOT}/extract/SFXrun.cpp
     ${SFX_ROOT}/extract/SFXpath.cpp
     ${SFX_ROOT}/ui/SFXwin.cpp
-    ${SFX_ROOT}/ui/SFXmdlg.cpp)
+    ${SFX_ROOT}/ui/SFXmdlg.cpp
+    ${SFX_ROOT}/ui/SFXsel.cpp
+    ${SFX_ROOT}/ui/SFXnew.cpp
+    ${SFX_ROOT}/ui/SFXovr.cpp
+    ${SFX_ROOT}/ui/SFXpwd.cpp)
 file(GLOB SFX_DECODE_SOURCES CONFIGURE_DEPENDS ${SFX_ROOT}/decode/*.cpp)
 list(APPEND SFX_PROGRAM_SOURCES ${SFX_DECODE_SOURCES})
 set(SFX_STUB_ONLY

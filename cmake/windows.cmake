@@ -32,7 +32,7 @@ target_link_options(sfx PRIVATE
 if(SFX_ARCH STREQUAL "x64")
     target_link_options(sfx PRIVATE -Wl,--high-entropy-va)
 endif()
-target_compile_options(sfx PRIVATE -ffunction-sections -fdata-sections)
+target_compile_options(sfx PRIVATE -ffunction-sections)
 # Only DLLs that Windows always takes from the system folder; anything else
 # is loaded by full path at run time.
 target_link_libraries(sfx PRIVATE kernel32 user32 gdi32 shell32 gcc)

@@ -32,6 +32,9 @@ char PasswordText[PasswordTextSize];
 int32_t PasswordLength = 0;
 char Password[PasswordTextSize];
 
+bool8 WalkInProgress = 0;
+bool8 WalkStopRequested = 0;
+
 #ifdef _WIN32
 HANDLE ArchiveHandle = INVALID_HANDLE_VALUE;
 HANDLE OutputHandle = 0;

@@ -95,6 +95,12 @@ extern char PasswordText[PasswordTextSize];
 extern int32_t PasswordLength;
 extern char Password[PasswordTextSize];
 
+// An extracting walk is running: the main dialog's handlers, which the walk
+// dispatches between entries, must not start another one or end the dialog
+// under it. A Close during the walk asks it to stop after the current entry.
+extern bool8 WalkInProgress;
+extern bool8 WalkStopRequested;
+
 #ifdef _WIN32
 extern HANDLE ArchiveHandle;
 extern HANDLE OutputHandle;

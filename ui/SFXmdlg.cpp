@@ -1,62 +1,173 @@
-// Main dialog procedure.
+// Main dialog procedure: the settings become the state of the controls,
+// the file lists are filled by a listing walk, "&Unzip" runs the
+// extracting walk and, when every selected file was dealt with, launches
+// the configured program and closes.
 #include <windows.h>
 
 #include "SFXmdlg.h"
 #include "SFXres.h"
+#include "SFXsel.h"
 #include "SFXwin.h"
-#include "../startup/SFXstate.h"
+#include "../decode/SFXio.h"
 #include "../extract/SFXpath.h"
+#include "../extract/SFXrun.h"
+#include "../startup/SFXlaunch.h"
+#include "../startup/SFXstate.h"
+
+static const char RunCaptionLead[] = "After Extraction, E&xecute ";
 
 // The initial destination: the default folder when it fits the 255
 // characters of DestFolder, otherwise the current folder. A longer default
 // (only the system's temporary folder can be) is not cut, since a cut path
 // names some other folder.
-static void SetInitialFolder()
+static void UseCurrentFolder()
 {
-    if (HasDefaultFolder && CopyText(DestFolder, DestFolderSize, DefaultFolder))
-        return;
     DWORD length = GetCurrentDirectoryA(DestFolderSize, DestFolder);
     if (length == 0 || length >= (DWORD)DestFolderSize)
         DestFolder[0] = 0;
+}
+
+static void SetInitialFolder()
+{
+    if (!HasDefaultFolder || !CopyText(DestFolder, DestFolderSize, DefaultFolder))
+        UseCurrentFolder();
+}
+
+// Appends the file-name part of one command part to the caption.
+static void AppendCommandName(char* caption, int32_t size, int32_t part)
+{
+    char* text = BuildCommandPart(part);
+    if (text == 0)
+        return;
+    char name[FileNamePartMax + 1];
+    FileNamePart(text, name, sizeof name);
+    AppendText(caption, size, name);
+    ReleaseBlock(text);
+}
+
+static void SetUpRunCheckBox(HWND runCheck)
+{
+    if (!HasRunCommand) {
+        ShowWindow(runCheck, SW_HIDE);
+        return;
+    }
+    char caption[sizeof RunCaptionLead + 2 * FileNamePartMax + 2];
+    CopyText(caption, sizeof caption, RunCaptionLead);
+    AppendCommandName(caption, sizeof caption, 1);
+    AppendText(caption, sizeof caption, " ");
+    AppendCommandName(caption, sizeof caption, 2);
+    SendMessageA(runCheck, WM_SETTEXT, 0, (LPARAM)caption);
+    SendMessageA(runCheck, BM_SETCHECK, BST_CHECKED, 0);
+    if (!ShowRunCheckBox)
+        ShowWindow(runCheck, SW_HIDE);   // hidden, and still checked
+}
+
+static void RemoveOverwriteOptions(HWND dialog)
+{
+    DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE_ALWAYS));
+    DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE_NEVER));
+    DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE_CONFIRM));
+    DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE_LABEL));
 }
 
 static void OnInitDialog(HWND dialog)
 {
     HWND runCheck = GetDlgItem(dialog, IDC_RUN_CHECK);
     SetInitialFolder();
-    ShowWindow(runCheck, SW_HIDE);
+    // Before the folder box is filled: building the command adds the
+    // trailing backslash that the box then shows.
+    SetUpRunCheckBox(runCheck);
     SendDlgItemMessageA(dialog, IDC_FOLDER_EDIT, WM_SETTEXT, 0, (LPARAM)DestFolder);
     SendDlgItemMessageA(dialog, IDC_FOLDER_EDIT, EM_SETSEL, 0, 0x7FFF);
     SendDlgItemMessageA(dialog, OverwriteMode, BM_SETCHECK, BST_CHECKED, 0);
     OverwriteChoice = (uint8_t)(OverwriteMode - OverwriteAlways);
-    if (HideOverwriteOptions) {
-        DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE_ALWAYS));
-        DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE_NEVER));
-        DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE_CONFIRM));
-        DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE_LABEL));
-    }
+    if (HideOverwriteOptions)
+        RemoveOverwriteOptions(dialog);
     if (HasTitle)
         SetWindowTextA(dialog, TitleText);
     CenterWindow(dialog);
-    if (UserSelectsFiles)
+    ProcessArchive(dialog, IDC_FILE_LIST, true);
+    if (UserSelectsFiles) {
         ShowWindow(GetDlgItem(dialog, IDC_PLAIN_LIST), SW_HIDE);
-    else
+    } else {
         ShowWindow(GetDlgItem(dialog, IDC_FILE_LIST), SW_HIDE);
+        ProcessArchive(dialog, IDC_PLAIN_LIST, true);
+    }
     SendDlgItemMessageA(dialog, IDC_FILE_LIST, LB_SETSEL, TRUE, -1);
     MainWindow = dialog;
+}
+
+static void OnUnzip(HWND dialog)
+{
+    if (!UserSelectsFiles) {
+        // Every file is extracted: the selectable list, all selected,
+        // takes the plain list's place so the user can watch the walk.
+        SendDlgItemMessageA(dialog, IDC_FILE_LIST, LB_SETSEL, TRUE, -1);
+        ShowWindow(GetDlgItem(dialog, IDC_PLAIN_LIST), SW_HIDE);
+        ShowWindow(GetDlgItem(dialog, IDC_FILE_LIST), SW_SHOW);
+    }
+    UINT length = GetDlgItemTextA(dialog, IDC_FOLDER_EDIT, DestFolder, DestFolderSize);
+    DestFolder[length < (UINT)DestFolderSize ? length : DestFolderSize - 1] = 0;
+    RemoveBackslash(DestFolder);
+    if (DestFolder[0] == 0) {
+        UseCurrentFolder();
+        SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, DestFolder);
+    }
+
+    WalkInProgress = 1;
+    WalkStopRequested = 0;
+    ProcessArchive(dialog, IDC_FILE_LIST, false);
+    WalkInProgress = 0;
+
+    if (WalkStopRequested) {
+        EndDialog(dialog, IDC_CANCEL);  // Close was pressed during the walk
+        return;
+    }
+    if (ExtractionSucceeded) {
+        int32_t state = (int32_t)SendDlgItemMessageA(dialog, IDC_RUN_CHECK, BM_GETCHECK, 0, 0);
+        LaunchAfterExtraction(state);
+        EndDialog(dialog, IDC_OK);
+    }
+}
+
+static void OnBrowse(HWND dialog)
+{
+    char folder[DestFolderSize];
+    UINT length = GetDlgItemTextA(dialog, IDC_FOLDER_EDIT, folder, DestFolderSize);
+    folder[length < (UINT)DestFolderSize ? length : DestFolderSize - 1] = 0;
+    CopyText(BrowseFolder, SettingsBufferSize, folder);
+    if (DialogBoxParamA(ModuleInstance, "DLGSEL", dialog, SelectFolderProc, 0) == IDC_OK) {
+        BrowseFolder[DestFolderSize - 1] = 0;   // 256 bytes come back
+        SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, BrowseFolder);
+    }
 }
 
 static INT_PTR OnCommand(HWND dialog, WORD id)
 {
     switch (id) {
+    case IDC_OK:
+        // The walk dispatches messages between entries; a second walk
+        // on the same entry state must not start inside it.
+        if (!WalkInProgress)
+            OnUnzip(dialog);
+        return TRUE;
     case IDC_CANCEL:
-        EndDialog(dialog, IDC_CANCEL);
+        // The walk still uses this dialog's controls: ask it to stop, and
+        // end the dialog when it has returned.
+        if (WalkInProgress)
+            WalkStopRequested = 1;
+        else
+            EndDialog(dialog, IDC_CANCEL);
         return TRUE;
     case IDC_OVERWRITE_ALWAYS:
     case IDC_OVERWRITE_NEVER:
     case IDC_OVERWRITE_CONFIRM:
         OverwriteChoice = (uint8_t)(id - IDC_OVERWRITE_ALWAYS);
-        return FALSE;
+        return TRUE;
+    case IDC_BROWSE:
+        if (!WalkInProgress)
+            OnBrowse(dialog);
+        return TRUE;
     }
     return FALSE;
 }

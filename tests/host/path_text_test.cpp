@@ -144,3 +144,30 @@ TEST(Texts, CopyAndAppendRefuseWhatDoesNotFit)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NameStaysInside, AcceptsOrdinaryRelativeNames)
+{
+    for (const char* name : {"a.txt", "dir/sub/file.txt", "dir\\sub\\file", "dir/", "./a", "a/./b",
+                             "..a", "a..", "a..b/c", "cone/x", "console", "COM10", "LPT", "nul_file",
+                             "my file.txt", ".hidden"})
+        EXPECT_TRUE(NameStaysInside(name)) << name;
+}
+
+TEST(NameStaysInside, RefusesNamesThatLeaveTheFolder)
+{
+    for (const char* name : {"../x", "a/../../x", "..\\x", "a\\..", "..", "/etc/passwd", "\\x",
+                             "\\\\server\\share\\x", "C:\\x", "C:x", "a/b:c", "file:stream",
+                             ".../x", ". ./x", ".. /x", "a/ ../b"})
+        EXPECT_FALSE(NameStaysInside(name)) << name;
+}
+
+TEST(NameStaysInside, RefusesDeviceNamesInAnyComponent)
+{
+    for (const char* name : {"CON", "con", "nul.txt", "dir/NUL", "AUX.tar.gz", "prn", "COM1", "lpt9.x",
+                             "CON /x", "conin$", "CONOUT$", "dir/com3/file"})
+        EXPECT_FALSE(NameStaysInside(name)) << name;
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+// Copy of a stored entry, chunk by chunk.
+#include "SFXstore.h"
+#include "SFXcrc.h"
+#include "SFXcrypt.h"
+#include "SFXio.h"
+#include "../startup/SFXstate.h"
+
+enum : int32_t { StoredChunkSize = 32768 };
+
+void CopyStoredEntry()
+{
+    if (DataRemaining <= 0)
+        return;
+    int32_t bufferSize = DataRemaining < StoredChunkSize ? DataRemaining : StoredChunkSize;
+    uint8_t* chunk = (uint8_t*)AllocateBlock((uint32_t)bufferSize + 2);
+    if (chunk == 0)
+        return;                     // nothing written: the CRC check fails the entry
+    bool encrypted = (EntryHeader.Flags & FlagEncrypted) != 0;
+    while (DataRemaining > 0) {
+        int32_t wanted = DataRemaining < bufferSize ? DataRemaining : bufferSize;
+        int32_t delivered = ReadArchive(chunk, wanted);
+        if (delivered <= 0) {
+            // The archive ends before the entry does: give up on the rest,
+            // which leaves the CRC short.
+            DataRemaining = 0;
+            break;
+        }
+        if (delivered > wanted)
+            delivered = wanted;
+        DataRemaining -= delivered;
+        if (encrypted)
+            DecryptBuffer(chunk, delivered);
+        int32_t written = WriteOutput(chunk, delivered);
+        if (written > delivered)
+            written = delivered;
+        CrcUpdateBuffer(chunk, written, RunningCrc);
+    }
+    ReleaseBlock(chunk);
+}

@@ -1,0 +1,26 @@
+// Extraction of one local entry into one file below DestFolder.
+#ifndef SFX_ENTRY_H
+#define SFX_ENTRY_H
+
+#include <windows.h>
+
+enum EntryOutcome {
+    Next,       // go on with the next entry
+    EndWalk,    // read no further entries; the run still reports
+    Abort,      // leave the run at once, without a closing report
+};
+
+// The entry needed no password or had one accepted (the run reports only
+// when the last entry it took up got this far).
+extern bool EntryAccepted;
+
+// Extracts the current entry (EntryHeader, the file positioned at its data
+// or encryption header). Success shows in the file list: the entry's item,
+// at ListSearchIndex, is deselected when the entry has been dealt with.
+EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name);
+
+// Refuses an entry whose name would leave DestFolder; warns once per run.
+void RefuseUnsafeName(const char* name);
+void ResetUnsafeNameWarning();
+
+#endif

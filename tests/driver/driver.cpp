@@ -1,0 +1,679 @@
+// sfx-driver: lets end-to-end tests see and press the real dialogs of
+// programs running in the same Wine prefix.
+//
+// A test starts one driver and talks to it over stdin/stdout: one command per
+// line, exactly one reply line per command, in order. A reply is
+//     ok <JSON value>
+//     error <text>
+// Replies are plain ASCII; every text byte of 0x80 and above (and every
+// control character) is written as \u00XX, so a JSON decoder gives one
+// character per ANSI byte (decode the line as Latin-1 texts, as they are).
+//
+// Arguments are separated by blanks. An argument that contains blanks, quotes
+// or is empty is written in double quotes, with the escapes \\ \" \n \r \t
+// and \xHH (one byte). Numbers are decimal or 0x-hex.
+//   WINDOW   a window handle
+//   CONTROL  WINDOW/ID (the child with that control id, as GetDlgItem finds
+//            it) or a WINDOW handle itself
+//   PID      a Windows process id; * for any process
+//   MS       a timeout in milliseconds
+//
+// Commands and their reply values:
+//   screen                         {"width":W,"height":H} of the primary screen
+//   temp-path                      GetTempPathA, e.g. "C:\\users\\root\\Temp\\"
+//   start EXE [CWD]                {"pid":P}; starts EXE (no arguments) in CWD,
+//                                  default the driver's current folder
+//   wait-exit PID MS               the exit code of a process started here, or
+//                                  "error timeout"
+//   kill PID                       null; ends a process started here (code 255)
+//   windows PID                    [{"hwnd","pid","class","caption"}...], the
+//                                  visible top-level windows
+//   wait-window PID CLASS CAPTION MS
+//                                  WINDOW: the first visible top-level window
+//                                  with exactly this caption (CLASS * for any
+//                                  class, e.g. #32770 for dialogs), or
+//                                  "error timeout". Dialogs become visible only
+//                                  after their WM_INITDIALOG has run.
+//   wait-gone WINDOW MS            null once the window is destroyed or hidden
+//   children WINDOW                [{"hwnd","id","class","text","style",
+//                                  "visible","enabled","checked"}...], the
+//                                  direct children in creation order; checked is
+//                                  BM_GETCHECK for buttons and null otherwise
+//   text CONTROL                   its text (WM_GETTEXT); a window's caption
+//   rect CONTROL                   {"left","top","right","bottom"} on the screen
+//   checked CONTROL                BM_GETCHECK: 0, 1 or 2
+//   check CONTROL STATE            null; BM_SETCHECK (the parent is not told)
+//   set-text CONTROL TEXT          null; WM_SETTEXT
+//   items CONTROL                  [{"text","selected"}...] of a list box
+//   select CONTROL INDEX STATE     null; LB_SETSEL (multiple-selection list,
+//                                  INDEX -1 for all) or LB_SETCURSEL (single:
+//                                  STATE 0 clears the selection); no notification
+// The following only post and reply at once; their effect happens when the
+// target's message loop gets to them, in the order they were posted, and may
+// open modal dialogs. Wait for the effect (a window, a state) afterwards.
+//   click CONTROL                  null; posts BM_CLICK
+//   command WINDOW ID [CODE]       null; posts WM_COMMAND (ID, CODE) with the
+//                                  control's handle, as the control would
+//   type CONTROL TEXT              null; posts WM_CHAR for every byte
+//   key CONTROL KEY                null; posts WM_KEYDOWN and WM_KEYUP. KEY is a
+//                                  virtual-key number or one of return escape
+//                                  tab space up down left right home end
+//                                  delete back
+//   close WINDOW                   null; posts WM_CLOSE
+// Files:
+//   lock PATH [ACCESS SHARE]       L; opens an existing file and holds it open.
+//                                  ACCESS and SHARE are letters of r(ead)
+//                                  w(rite) d(elete), or - for none; default
+//                                  "r -": reading, no sharing. A running
+//                                  program's own file cannot be held that way
+//                                  (its image is mapped), but "d rwd" taken
+//                                  before it starts lets it start and makes
+//                                  every later open that does not share
+//                                  deletion fail.
+//   unlock L                       null; closes that handle
+//   quit                           null, then the driver ends (so does end of
+//                                  input)
+//
+// Queries use SendMessageTimeout: a target that does not answer within a few
+// seconds gives "error not responding" instead of hanging the driver.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+const UINT QueryTimeoutMs = 5000;
+const DWORD PollMs = 20;
+
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// ---- replies -------------------------------------------------------------
+
+std::string JsonText(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20 || c >= 0x7F) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonNumber(long long value)
+{
+    return std::to_string(value);
+}
+
+std::string JsonBool(bool value)
+{
+    return value ? "true" : "false";
+}
+
+// Builds {"a":1,...} in the order the fields are added.
+class JsonObject {
+public:
+    JsonObject& Add(const char* name, const std::string& json)
+    {
+        body_ += body_.empty() ? "{" : ",";
+        body_ += JsonText(name) + ":" + json;
+        return *this;
+    }
+    std::string Done() const { return body_.empty() ? "{}" : body_ + "}"; }
+
+private:
+    std::string body_;
+};
+
+std::string JsonArray(const std::vector<std::string>& items)
+{
+    std::string out = "[";
+    for (size_t i = 0; i < items.size(); i++)
+        out += (i ? "," : "") + items[i];
+    return out + "]";
+}
+
+// ---- arguments -----------------------------------------------------------
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::vector<std::string> SplitArguments(const std::string& line)
+{
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (true) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            i++;
+        if (i >= line.size())
+            break;
+        std::string word;
+        if (line[i] != '"') {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+                word += line[i++];
+            words.push_back(word);
+            continue;
+        }
+        i++;
+        while (true) {
+            if (i >= line.size())
+                throw Failure("unterminated quoted argument");
+            char c = line[i++];
+            if (c == '"')
+                break;
+            if (c != '\\') {
+                word += c;
+                continue;
+            }
+            if (i >= line.size())
+                throw Failure("unterminated quoted argument");
+            c = line[i++];
+            switch (c) {
+            case 'n': word += '\n'; break;
+            case 'r': word += '\r'; break;
+            case 't': word += '\t'; break;
+            case 'x': {
+                int high = i < line.size() ? HexDigit(line[i]) : -1;
+                int low = i + 1 < line.size() ? HexDigit(line[i + 1]) : -1;
+                if (high < 0 || low < 0)
+                    throw Failure("\\x needs two hex digits");
+                word += (char)(high * 16 + low);
+                i += 2;
+                break;
+            }
+            default: word += c; break;
+            }
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+long long ParseNumber(const std::string& text)
+{
+    if (text.empty())
+        throw Failure("missing number");
+    char* end = 0;
+    long long value = strtoll(text.c_str(), &end, 0);
+    if (*end != 0)
+        throw Failure("not a number: " + text);
+    return value;
+}
+
+HWND ParseWindow(const std::string& text)
+{
+    HWND window = (HWND)(INT_PTR)ParseNumber(text);
+    if (!IsWindow(window))
+        throw Failure("no such window: " + text);
+    return window;
+}
+
+// WINDOW/ID or WINDOW.
+HWND ParseControl(const std::string& text)
+{
+    size_t slash = text.find('/');
+    if (slash == std::string::npos)
+        return ParseWindow(text);
+    HWND parent = ParseWindow(text.substr(0, slash));
+    int id = (int)ParseNumber(text.substr(slash + 1));
+    HWND control = GetDlgItem(parent, id);
+    if (control == 0)
+        throw Failure("no control " + std::to_string(id) + " in " + text.substr(0, slash));
+    return control;
+}
+
+DWORD ParseProcess(const std::string& text)
+{
+    return text == "*" ? 0 : (DWORD)ParseNumber(text);
+}
+
+class Arguments {
+public:
+    Arguments(const std::vector<std::string>& words, size_t least, size_t most)
+        : words_(words)
+    {
+        size_t given = words.size() - 1;
+        if (given < least || given > most)
+            throw Failure(words[0] + ": wrong number of arguments");
+    }
+    size_t Count() const { return words_.size() - 1; }
+    const std::string& operator[](size_t i) const { return words_[i + 1]; }
+
+private:
+    const std::vector<std::string>& words_;
+};
+
+// ---- windows -------------------------------------------------------------
+
+LRESULT Query(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, QueryTimeoutMs,
+                             &result))
+        throw Failure("not responding");
+    return (LRESULT)result;
+}
+
+void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!PostMessageA(window, message, wParam, lParam))
+        throw Failure("cannot post to the window");
+}
+
+std::string ClassOf(HWND window)
+{
+    char name[256];
+    int length = GetClassNameA(window, name, sizeof name);
+    return std::string(name, length > 0 ? length : 0);
+}
+
+// Top-level captions come from Wine's server copy without a message, so they
+// can be read while the owner is busy.
+std::string CaptionOf(HWND window)
+{
+    std::vector<char> text(GetWindowTextLengthA(window) + 2);
+    int length = GetWindowTextA(window, text.data(), (int)text.size());
+    return std::string(text.data(), length > 0 ? length : 0);
+}
+
+// A control's text lives in the control (an edit box keeps its own buffer),
+// so it is asked for.
+std::string TextOf(HWND window)
+{
+    LRESULT length = Query(window, WM_GETTEXTLENGTH, 0, 0);
+    std::vector<char> text(length + 2);
+    LRESULT copied = Query(window, WM_GETTEXT, text.size(), (LPARAM)text.data());
+    return std::string(text.data(), copied > 0 ? copied : 0);
+}
+
+DWORD ProcessOf(HWND window)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    return pid;
+}
+
+std::vector<HWND> TopLevelWindows()
+{
+    std::vector<HWND> all;
+    EnumWindows([](HWND window, LPARAM list) -> BOOL {
+        ((std::vector<HWND>*)list)->push_back(window);
+        return TRUE;
+    }, (LPARAM)&all);
+    return all;
+}
+
+bool IsButton(HWND window)
+{
+    return lstrcmpiA(ClassOf(window).c_str(), "Button") == 0;
+}
+
+std::string DescribeControl(HWND control)
+{
+    return JsonObject()
+        .Add("hwnd", JsonNumber((INT_PTR)control))
+        .Add("id", JsonNumber(GetDlgCtrlID(control)))
+        .Add("class", JsonText(ClassOf(control)))
+        .Add("text", JsonText(TextOf(control)))
+        .Add("style", JsonNumber((DWORD)GetWindowLongA(control, GWL_STYLE)))
+        .Add("visible", JsonBool(IsWindowVisible(control)))
+        .Add("enabled", JsonBool(IsWindowEnabled(control)))
+        .Add("checked", IsButton(control) ? JsonNumber(Query(control, BM_GETCHECK, 0, 0)) : "null")
+        .Done();
+}
+
+std::string DescribeRect(const RECT& r)
+{
+    return JsonObject()
+        .Add("left", JsonNumber(r.left))
+        .Add("top", JsonNumber(r.top))
+        .Add("right", JsonNumber(r.right))
+        .Add("bottom", JsonNumber(r.bottom))
+        .Done();
+}
+
+UINT ParseKey(const std::string& name)
+{
+    static const std::map<std::string, UINT> keys = {
+        {"return", VK_RETURN}, {"escape", VK_ESCAPE}, {"tab", VK_TAB},
+        {"space", VK_SPACE}, {"up", VK_UP}, {"down", VK_DOWN},
+        {"left", VK_LEFT}, {"right", VK_RIGHT}, {"home", VK_HOME},
+        {"end", VK_END}, {"delete", VK_DELETE}, {"back", VK_BACK},
+    };
+    auto known = keys.find(name);
+    return known != keys.end() ? known->second : (UINT)ParseNumber(name);
+}
+
+// ---- processes and files ---------------------------------------------------
+
+std::map<DWORD, HANDLE> Started;     // pid -> process handle
+std::map<long long, HANDLE> Locks;   // lock id -> file handle
+long long NextLock = 1;
+
+HANDLE StartedProcess(DWORD pid)
+{
+    auto known = Started.find(pid);
+    if (known == Started.end())
+        throw Failure("process " + std::to_string(pid) + " was not started by this driver");
+    return known->second;
+}
+
+// "rwd" letters: read, write, delete; "-" for none.
+DWORD ParseAccess(const std::string& letters, DWORD read, DWORD write, DWORD remove)
+{
+    DWORD mask = 0;
+    for (char c : letters) {
+        if (c == 'r') mask |= read;
+        else if (c == 'w') mask |= write;
+        else if (c == 'd') mask |= remove;
+        else if (c != '-') throw Failure("access and sharing are letters of rwd, or -");
+    }
+    return mask;
+}
+
+long long LockFile(const std::string& path, const std::string& access, const std::string& share)
+{
+    HANDLE file = CreateFileA(path.c_str(), ParseAccess(access, GENERIC_READ, GENERIC_WRITE, DELETE),
+                              ParseAccess(share, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE),
+                              0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        throw Failure("cannot open " + path + " (error " + std::to_string(GetLastError()) + ")");
+    Locks[NextLock] = file;
+    return NextLock++;
+}
+
+PROCESS_INFORMATION CreateChild(const std::string& exe, const Arguments& a, DWORD flags)
+{
+    std::string commandLine = "\"" + exe + "\"";
+    const char* folder = a.Count() > 1 ? a[1].c_str() : 0;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup,
+                        &process))
+        throw Failure("cannot start " + exe + " (error " + std::to_string(GetLastError()) + ")");
+    CloseHandle(process.hThread);
+    Started[process.dwProcessId] = process.hProcess;
+    return process;
+}
+
+// ---- commands --------------------------------------------------------------
+
+std::string Run(const std::vector<std::string>& words)
+{
+    const std::string& name = words[0];
+
+    if (name == "screen") {
+        Arguments a(words, 0, 0);
+        return JsonObject()
+            .Add("width", JsonNumber(GetSystemMetrics(SM_CXSCREEN)))
+            .Add("height", JsonNumber(GetSystemMetrics(SM_CYSCREEN)))
+            .Done();
+    }
+    if (name == "temp-path") {
+        Arguments a(words, 0, 0);
+        char path[MAX_PATH + 1];
+        DWORD length = GetTempPathA(sizeof path, path);
+        if (length == 0 || length >= sizeof path)
+            throw Failure("GetTempPathA failed");
+        return JsonText(std::string(path, length));
+    }
+    if (name == "start") {
+        Arguments a(words, 1, 2);
+        PROCESS_INFORMATION process = CreateChild(a[0], a, 0);
+        return JsonObject().Add("pid", JsonNumber(process.dwProcessId)).Done();
+    }
+    if (name == "wait-exit") {
+        Arguments a(words, 2, 2);
+        HANDLE process = StartedProcess(ParseProcess(a[0]));
+        if (WaitForSingleObject(process, (DWORD)ParseNumber(a[1])) != WAIT_OBJECT_0)
+            throw Failure("timeout");
+        DWORD code = 0;
+        GetExitCodeProcess(process, &code);
+        return JsonNumber(code);
+    }
+    if (name == "kill") {
+        Arguments a(words, 1, 1);
+        TerminateProcess(StartedProcess(ParseProcess(a[0])), 255);
+        return "null";
+    }
+    if (name == "windows") {
+        Arguments a(words, 1, 1);
+        DWORD pid = ParseProcess(a[0]);
+        std::vector<std::string> found;
+        for (HWND window : TopLevelWindows()) {
+            if (!IsWindowVisible(window) || (pid != 0 && ProcessOf(window) != pid))
+                continue;
+            found.push_back(JsonObject()
+                                .Add("hwnd", JsonNumber((INT_PTR)window))
+                                .Add("pid", JsonNumber(ProcessOf(window)))
+                                .Add("class", JsonText(ClassOf(window)))
+                                .Add("caption", JsonText(CaptionOf(window)))
+                                .Done());
+        }
+        return JsonArray(found);
+    }
+    if (name == "wait-window") {
+        Arguments a(words, 4, 4);
+        DWORD pid = ParseProcess(a[0]);
+        const std::string& className = a[1];
+        const std::string& caption = a[2];
+        DWORD timeout = (DWORD)ParseNumber(a[3]);
+        DWORD start = GetTickCount();
+        while (true) {
+            for (HWND window : TopLevelWindows()) {
+                if (IsWindowVisible(window) && (pid == 0 || ProcessOf(window) == pid) &&
+                    (className == "*" || ClassOf(window) == className) &&
+                    CaptionOf(window) == caption)
+                    return JsonNumber((INT_PTR)window);
+            }
+            if (GetTickCount() - start >= timeout)
+                throw Failure("timeout");
+            Sleep(PollMs);
+        }
+    }
+    if (name == "wait-gone") {
+        Arguments a(words, 2, 2);
+        HWND window = (HWND)(INT_PTR)ParseNumber(a[0]);
+        DWORD timeout = (DWORD)ParseNumber(a[1]);
+        DWORD start = GetTickCount();
+        while (IsWindow(window) && IsWindowVisible(window)) {
+            if (GetTickCount() - start >= timeout)
+                throw Failure("timeout");
+            Sleep(PollMs);
+        }
+        return "null";
+    }
+    if (name == "children") {
+        Arguments a(words, 1, 1);
+        HWND parent = ParseWindow(a[0]);
+        std::vector<std::string> found;
+        for (HWND child = GetWindow(parent, GW_CHILD); child != 0;
+             child = GetWindow(child, GW_HWNDNEXT))
+            found.push_back(DescribeControl(child));
+        return JsonArray(found);
+    }
+    if (name == "text") {
+        Arguments a(words, 1, 1);
+        HWND control = ParseControl(a[0]);
+        bool child = (GetWindowLongA(control, GWL_STYLE) & WS_CHILD) != 0;
+        return JsonText(child ? TextOf(control) : CaptionOf(control));
+    }
+    if (name == "rect") {
+        Arguments a(words, 1, 1);
+        RECT bounds;
+        GetWindowRect(ParseControl(a[0]), &bounds);
+        return DescribeRect(bounds);
+    }
+    if (name == "checked") {
+        Arguments a(words, 1, 1);
+        return JsonNumber(Query(ParseControl(a[0]), BM_GETCHECK, 0, 0));
+    }
+    if (name == "check") {
+        Arguments a(words, 2, 2);
+        Query(ParseControl(a[0]), BM_SETCHECK, (WPARAM)ParseNumber(a[1]), 0);
+        return "null";
+    }
+    if (name == "set-text") {
+        Arguments a(words, 2, 2);
+        if (!Query(ParseControl(a[0]), WM_SETTEXT, 0, (LPARAM)a[1].c_str()))
+            throw Failure("the control refused the text");
+        return "null";
+    }
+    if (name == "items") {
+        Arguments a(words, 1, 1);
+        HWND list = ParseControl(a[0]);
+        LRESULT count = Query(list, LB_GETCOUNT, 0, 0);
+        if (count < 0)
+            throw Failure("not a list box");
+        std::vector<std::string> found;
+        for (LRESULT i = 0; i < count; i++) {
+            LRESULT length = Query(list, LB_GETTEXTLEN, i, 0);
+            std::vector<char> text((length > 0 ? length : 0) + 2);
+            LRESULT copied = Query(list, LB_GETTEXT, i, (LPARAM)text.data());
+            found.push_back(JsonObject()
+                                .Add("text", JsonText(std::string(text.data(), copied > 0 ? copied : 0)))
+                                .Add("selected", JsonBool(Query(list, LB_GETSEL, i, 0) > 0))
+                                .Done());
+        }
+        return JsonArray(found);
+    }
+    if (name == "select") {
+        Arguments a(words, 3, 3);
+        HWND list = ParseControl(a[0]);
+        long long index = ParseNumber(a[1]);
+        bool state = ParseNumber(a[2]) != 0;
+        LRESULT result;
+        if (GetWindowLongA(list, GWL_STYLE) & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL))
+            result = Query(list, LB_SETSEL, state, (LPARAM)index);
+        else
+            result = Query(list, LB_SETCURSEL, state ? (WPARAM)index : (WPARAM)-1, 0);
+        if (result == LB_ERR && !(index == -1 || !state))
+            throw Failure("no item " + std::to_string(index));
+        return "null";
+    }
+    if (name == "click") {
+        Arguments a(words, 1, 1);
+        Post(ParseControl(a[0]), BM_CLICK, 0, 0);
+        return "null";
+    }
+    if (name == "command") {
+        Arguments a(words, 2, 3);
+        HWND window = ParseWindow(a[0]);
+        int id = (int)ParseNumber(a[1]);
+        int code = a.Count() > 2 ? (int)ParseNumber(a[2]) : BN_CLICKED;
+        Post(window, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)GetDlgItem(window, id));
+        return "null";
+    }
+    if (name == "type") {
+        Arguments a(words, 2, 2);
+        HWND control = ParseControl(a[0]);
+        for (unsigned char c : a[1])
+            Post(control, WM_CHAR, c, 1);
+        return "null";
+    }
+    if (name == "key") {
+        Arguments a(words, 2, 2);
+        HWND control = ParseControl(a[0]);
+        UINT key = ParseKey(a[1]);
+        LPARAM scan = (LPARAM)MapVirtualKeyA(key, MAPVK_VK_TO_VSC) << 16;
+        Post(control, WM_KEYDOWN, key, scan | 1);
+        Post(control, WM_KEYUP, key, scan | 1 | (LPARAM)0xC0000000);
+        return "null";
+    }
+    if (name == "close") {
+        Arguments a(words, 1, 1);
+        Post(ParseWindow(a[0]), WM_CLOSE, 0, 0);
+        return "null";
+    }
+    if (name == "lock") {
+        Arguments a(words, 1, 3);
+        if (a.Count() == 2)
+            throw Failure("lock: give both ACCESS and SHARE, or neither");
+        return JsonNumber(LockFile(a[0], a.Count() > 1 ? a[1] : "r", a.Count() > 1 ? a[2] : "-"));
+    }
+    if (name == "unlock") {
+        Arguments a(words, 1, 1);
+        auto known = Locks.find(ParseNumber(a[0]));
+        if (known == Locks.end())
+            throw Failure("no such lock");
+        CloseHandle(known->second);
+        Locks.erase(known);
+        return "null";
+    }
+    throw Failure("unknown command: " + name);
+}
+
+bool ReadLine(std::string& line)
+{
+    line.clear();
+    int c;
+    while ((c = getchar()) != EOF && c != '\n')
+        line += (char)c;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return c != EOF || !line.empty();
+}
+
+void Reply(const std::string& text)
+{
+    fputs(text.c_str(), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+}  // namespace
+
+int main()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::string line;
+    while (ReadLine(line)) {
+        std::vector<std::string> words;
+        try {
+            words = SplitArguments(line);
+            if (words.empty()) {
+                Reply("error empty command");
+                continue;
+            }
+            if (words[0] == "quit") {
+                Reply("ok null");
+                break;
+            }
+            Reply("ok " + Run(words));
+        } catch (const Failure& failure) {
+            std::string text = failure.what();
+            for (char& c : text)
+                if (c == '\n' || c == '\r')
+                    c = ' ';
+            Reply("error " + text);
+        }
+    }
+    for (auto& lock : Locks)
+        CloseHandle(lock.second);
+    return 0;
+}

@@ -1,0 +1,380 @@
+#include "stub_check.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <functional>
+#include <set>
+#include <tuple>
+
+#include "dialog_template.h"
+#include "expected_resources.h"
+
+namespace pe {
+
+namespace {
+
+std::string Hex(uint32_t v, int digits = 8)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%0*X", digits, v);
+    return buf;
+}
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+template <typename T>
+void Expect(Findings& findings, const std::string& what, T actual, T expected)
+{
+    if (actual != expected)
+        findings.push_back(what + " is " + std::to_string(actual) + ", expected " + std::to_string(expected));
+}
+
+void ExpectHex(Findings& findings, const std::string& what, uint32_t actual, uint32_t expected, int digits = 8)
+{
+    if (actual != expected)
+        findings.push_back(what + " is " + Hex(actual, digits) + ", expected " + Hex(expected, digits));
+}
+
+bool IsNamed(const Resource& r, uint16_t type, const std::string& name)
+{
+    return r.type.isId && r.type.id == type && !r.name.isId && r.name.name == Widen(name);
+}
+
+bool IsNumbered(const Resource& r, uint16_t type, uint16_t id)
+{
+    return r.type.isId && r.type.id == type && r.name.isId && r.name.id == id;
+}
+
+// The one resource of that type and name, or null with a finding.
+const Resource* FindOne(const std::vector<Resource>& resources, const std::string& label,
+                        const std::function<bool(const Resource&)>& match, Findings& findings)
+{
+    const Resource* found = nullptr;
+    int count = 0;
+    for (const Resource& r : resources) {
+        if (match(r)) {
+            found = &r;
+            ++count;
+        }
+    }
+    if (count == 0)
+        findings.push_back(label + " is missing");
+    else if (count > 1)
+        findings.push_back(label + " exists " + std::to_string(count) + " times (one per language?)");
+    return count == 1 ? found : nullptr;
+}
+
+// The footer line holds a credit of our own wording: one line of plain text
+// that fits the control. An average character is 4 dialog units wide.
+void CheckCreditLine(const std::string& where, const SzOrOrd& text, int width, Findings& findings)
+{
+    if (text.isOrdinal || text.text.empty()) {
+        findings.push_back(where + ": the credit line is empty");
+        return;
+    }
+    for (char16_t c : text.text) {
+        if (c < 0x20 || c >= 0x7F) {
+            findings.push_back(where + ": the credit line \"" + Printable(text.text) +
+                               "\" is not one line of plain text");
+            return;
+        }
+    }
+    if (static_cast<int>(text.text.size()) * 4 > width)
+        findings.push_back(where + ": the credit line \"" + Printable(text.text) + "\" is wider than " +
+                           std::to_string(width) + " dialog units");
+}
+
+void CheckDialog(const DialogRow& want, const Resource& res, Findings& findings)
+{
+    const std::string name = want.resource;
+    if (res.dataRva % 4 != 0)
+        findings.push_back(name + ": template data at RVA " + Hex(res.dataRva) +
+                           " is not 4-byte aligned, so its records would not be either");
+    DialogTemplate t;
+    try {
+        t = ParseDialogTemplate(res.data);
+    } catch (const FormatError& e) {
+        findings.push_back(name + ": unreadable template: " + e.what());
+        return;
+    }
+    if (t.extended) {
+        findings.push_back(name + ": is a DLGTEMPLATEEX, expected a standard DLGTEMPLATE");
+        return;
+    }
+    ExpectHex(findings, name + " style", t.style, want.style);
+    ExpectHex(findings, name + " extended style", t.exStyle, want.exStyle);
+    Expect<int>(findings, name + " control count", t.itemCount, want.controlCount);
+    Expect<int>(findings, name + " x", t.x, want.x);
+    Expect<int>(findings, name + " y", t.y, want.y);
+    Expect<int>(findings, name + " cx", t.cx, want.cx);
+    Expect<int>(findings, name + " cy", t.cy, want.cy);
+    if (t.menu.isOrdinal || !t.menu.text.empty())
+        findings.push_back(name + ": has a menu " + t.menu.Describe());
+    if (t.windowClass.isOrdinal || !t.windowClass.text.empty())
+        findings.push_back(name + ": has its own window class " + t.windowClass.Describe());
+    if (t.title != Widen(want.caption))
+        findings.push_back(name + ": caption is \"" + Printable(t.title) + "\", expected \"" + want.caption + "\"");
+    if (!t.hasFont) {
+        findings.push_back(name + ": has no font (DS_SETFONT missing)");
+    } else {
+        Expect<int>(findings, name + " font size", t.pointSize, DialogPointSize);
+        if (t.typeface != Widen(DialogTypeface))
+            findings.push_back(name + ": font is \"" + Printable(t.typeface) + "\", expected \"" +
+                               DialogTypeface + "\"");
+    }
+    if (t.end > res.data.size())
+        findings.push_back(name + ": records run past the resource");
+    else if (res.data.size() - t.end >= 4)
+        findings.push_back(name + ": " + std::to_string(res.data.size() - t.end) +
+                           " bytes follow the last control");
+
+    const size_t n = std::min(t.items.size(), want.controls.size());
+    for (size_t i = 0; i < n; ++i) {
+        const DialogItem& got = t.items[i];
+        const ControlRow& row = want.controls[i];
+        const std::string where = name + " control " + std::to_string(row.number) + " (id " +
+                                  std::to_string(row.id) + ")";
+        Expect<int>(findings, where + " id", got.id, row.id);
+        ExpectHex(findings, where + " style", got.style, row.style);
+        ExpectHex(findings, where + " extended style", got.exStyle, 0);
+        Expect<int>(findings, where + " x", got.x, row.x);
+        Expect<int>(findings, where + " y", got.y, row.y);
+        Expect<int>(findings, where + " cx", got.cx, row.cx);
+        Expect<int>(findings, where + " cy", got.cy, row.cy);
+        if (!got.windowClass.isOrdinal || got.windowClass.ordinal != row.windowClass)
+            findings.push_back(where + ": class is " + got.windowClass.Describe() + ", expected atom " +
+                               Hex(row.windowClass, 4));
+        if (row.text == CreditLine) {
+            CheckCreditLine(where, got.text, row.cx, findings);
+        } else if (got.text.isOrdinal || got.text.text != Widen(row.text)) {
+            findings.push_back(where + ": text is " + got.text.Describe() + ", expected \"" + row.text + "\"");
+        }
+        Expect<int>(findings, where + " creation data size", got.creationDataSize, 0);
+    }
+}
+
+std::string ImageLabel(uint16_t id)
+{
+    return "icon image " + std::to_string(id);
+}
+
+// One RT_ICON image: a BITMAPINFOHEADER, the 16-colour palette, the colour
+// image and the AND mask, nothing more; and a picture, not a blank.
+void CheckIconImage(uint16_t id, int size, const Bytes& data, Findings& findings)
+{
+    const std::string label = ImageLabel(id);
+    const size_t colourRow = (size * 4 + 31) / 32 * 4;
+    const size_t maskRow = (size + 31) / 32 * 4;
+    const size_t expectedSize = 40 + 16 * 4 + (colourRow + maskRow) * size;
+    if (data.size() < 40 + 16 * 4) {
+        findings.push_back(label + ": only " + std::to_string(data.size()) + " bytes");
+        return;
+    }
+    Expect<uint32_t>(findings, label + " header size", Read32(data, 0), 40);
+    Expect<int32_t>(findings, label + " width", static_cast<int32_t>(Read32(data, 4)), size);
+    Expect<int32_t>(findings, label + " height (colour image and mask)", static_cast<int32_t>(Read32(data, 8)),
+                    2 * size);
+    Expect<int>(findings, label + " planes", Read16(data, 12), 1);
+    Expect<int>(findings, label + " bits per pixel", Read16(data, 14), 4);
+    Expect<uint32_t>(findings, label + " compression", Read32(data, 16), 0);
+    const uint32_t coloursUsed = Read32(data, 32);
+    if (coloursUsed != 0 && coloursUsed != 16)
+        findings.push_back(label + ": palette of " + std::to_string(coloursUsed) + " colours, expected 16");
+    for (int i = 0; i < 16; ++i) {
+        const uint32_t rgb = data[40 + 4 * i + 2] << 16 | data[40 + 4 * i + 1] << 8 | data[40 + 4 * i];
+        if (rgb != StandardPalette[i] || data[40 + 4 * i + 3] != 0)
+            findings.push_back(label + ": palette entry " + std::to_string(i) + " is " + Hex(rgb, 6) +
+                               ", expected " + Hex(StandardPalette[i], 6));
+    }
+    Expect<size_t>(findings, label + " size in bytes", data.size(), expectedSize);
+    if (data.size() != expectedSize || Read16(data, 14) != 4)
+        return;
+
+    // A real picture has see-through pixels and several colours.
+    const size_t colours = 40 + 16 * 4;
+    const size_t mask = colours + colourRow * size;
+    int transparent = 0;
+    std::set<int> used;
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const bool see = data[mask + y * maskRow + x / 8] & (0x80 >> (x % 8));
+            const uint8_t pair = data[colours + y * colourRow + x / 2];
+            const int index = x % 2 == 0 ? pair >> 4 : pair & 0x0F;
+            if (see)
+                ++transparent;
+            else
+                used.insert(index);
+        }
+    }
+    if (transparent == 0 || transparent == size * size)
+        findings.push_back(label + ": the mask leaves " + std::to_string(size * size - transparent) + " of " +
+                           std::to_string(size * size) + " pixels opaque; expected a picture with a background");
+    if (used.size() < 4)
+        findings.push_back(label + ": uses " + std::to_string(used.size()) +
+                           " colours; expected a picture, not a placeholder");
+}
+
+}  // namespace
+
+void CheckHeaders(const Bytes& file, Arch arch, Findings& findings)
+{
+    Expect<size_t>(findings, "file size", file.size(), StubSize);
+    try {
+        const Image image(file);
+        const bool x64 = arch == Arch::X64;
+        ExpectHex(findings, "optional header magic (PE32 0x10B, PE32+ 0x20B)", image.magic(),
+                  x64 ? MagicPe32Plus : MagicPe32, 4);
+        ExpectHex(findings, "machine", image.machine(), x64 ? MachineAmd64 : MachineI386, 4);
+        Expect<int>(findings, "subsystem (2 is the GUI)", image.subsystem(), 2);
+    } catch (const FormatError& e) {
+        findings.push_back(std::string("not a readable PE file: ") + e.what());
+    }
+}
+
+void CheckImports(const Bytes& file, Findings& findings)
+{
+    static const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll"};
+    try {
+        const Image image(file);
+        const std::vector<Import> imports = image.Imports();
+        if (imports.empty())
+            findings.push_back("imports no DLL at all; expected at least KERNEL32.dll");
+        for (const Import& import : imports)
+            if (!allowed.count(Lower(import.dll)))
+                findings.push_back("imports " + import.dll +
+                                   ", which is not a DLL that Windows always loads from the system folder");
+        if (image.DirectoryRva(13) != 0)
+            findings.push_back("has delay-load imports");
+    } catch (const FormatError& e) {
+        findings.push_back(std::string("imports unreadable: ") + e.what());
+    }
+}
+
+std::vector<Resource> ReadResources(const Bytes& file, Findings& findings)
+{
+    try {
+        return Image(file).Resources();
+    } catch (const FormatError& e) {
+        findings.push_back(std::string("resources unreadable: ") + e.what());
+        return {};
+    }
+}
+
+void CheckResourceSet(const std::vector<Resource>& resources, Findings& findings)
+{
+    std::set<std::pair<uint16_t, std::u16string>> expectedNamed;
+    for (const DialogRow& d : ExpectedDialogs)
+        expectedNamed.insert({RtDialog, Widen(d.resource)});
+    std::set<uint16_t> expectedIcons;
+    for (const IconGroupRow& g : ExpectedIconGroups) {
+        expectedNamed.insert({RtGroupIcon, Widen(g.resource)});
+        for (const IconImageRow& i : g.images)
+            expectedIcons.insert(i.id);
+    }
+
+    for (const Resource& r : resources) {
+        const std::string label = "resource " + r.type.Text() + "/" + r.name.Text();
+        if (r.language != 0)
+            findings.push_back(label + " has language " + Hex(r.language, 4) + ", expected neutral (0)");
+        const bool known =
+            r.type.isId && ((!r.name.isId && expectedNamed.count({r.type.id, r.name.name})) ||
+                            (r.type.id == RtIcon && r.name.isId && expectedIcons.count(r.name.id)) ||
+                            (r.type.id == RtManifest && r.name.isId && r.name.id == 1));
+        if (!known)
+            findings.push_back(label + " is not one of the program's resources");
+    }
+
+    // The loader looks entries up by binary search: named entries first,
+    // sorted, then numbered ones in ascending order, at every level.
+    auto key = [](const ResourceKey& k) { return std::make_tuple(k.isId, k.id, k.name); };
+    for (size_t i = 1; i < resources.size(); ++i) {
+        const Resource& a = resources[i - 1];
+        const Resource& b = resources[i];
+        if (std::make_tuple(key(a.type), key(a.name), a.language) >=
+            std::make_tuple(key(b.type), key(b.name), b.language))
+            findings.push_back("resource directory out of order: " + b.type.Text() + "/" + b.name.Text() +
+                               " comes after " + a.type.Text() + "/" + a.name.Text());
+    }
+}
+
+void CheckDialogs(const std::vector<Resource>& resources, Findings& findings)
+{
+    for (const DialogRow& want : ExpectedDialogs) {
+        const std::string name = want.resource;
+        const Resource* res = FindOne(
+            resources, "dialog " + name, [&](const Resource& r) { return IsNamed(r, RtDialog, name); }, findings);
+        if (res)
+            CheckDialog(want, *res, findings);
+    }
+}
+
+void CheckIcons(const std::vector<Resource>& resources, Findings& findings)
+{
+    const Resource* firstGroup = nullptr;
+    for (const Resource& r : resources)
+        if (!firstGroup && r.type.isId && r.type.id == RtGroupIcon)
+            firstGroup = &r;
+    if (firstGroup && firstGroup->name.name != Widen(ExpectedIconGroups.front().resource))
+        findings.push_back("the first icon group, the program file's icon, is " + firstGroup->name.Text() +
+                           ", expected " + ExpectedIconGroups.front().resource);
+
+    for (const IconGroupRow& group : ExpectedIconGroups) {
+        const std::string name = group.resource;
+        const Resource* res = FindOne(
+            resources, "icon group " + name, [&](const Resource& r) { return IsNamed(r, RtGroupIcon, name); },
+            findings);
+        if (!res)
+            continue;
+        const Bytes& d = res->data;
+        const size_t count = group.images.size();
+        if (d.size() != 6 + 14 * count) {
+            findings.push_back("icon group " + name + ": " + std::to_string(d.size()) + " bytes, expected " +
+                               std::to_string(6 + 14 * count) + " for " + std::to_string(count) + " images");
+            if (d.size() < 6 + 14 * count)
+                continue;
+        }
+        Expect<int>(findings, "icon group " + name + " reserved word", Read16(d, 0), 0);
+        Expect<int>(findings, "icon group " + name + " type (1 is icon)", Read16(d, 2), 1);
+        Expect<size_t>(findings, "icon group " + name + " image count", Read16(d, 4), count);
+        for (size_t i = 0; i < count; ++i) {
+            const IconImageRow& want = group.images[i];
+            const size_t e = 6 + 14 * i;
+            const std::string where = "icon group " + name + " entry " + std::to_string(i + 1);
+            // A width or height of 256 is written as 0; ours are smaller.
+            Expect<int>(findings, where + " width", d[e], want.size);
+            Expect<int>(findings, where + " height", d[e + 1], want.size);
+            Expect<int>(findings, where + " colour count", d[e + 2], 16);
+            Expect<int>(findings, where + " reserved byte", d[e + 3], 0);
+            Expect<int>(findings, where + " planes", Read16(d, e + 4), 1);
+            Expect<int>(findings, where + " bits per pixel", Read16(d, e + 6), 4);
+            Expect<int>(findings, where + " image id", Read16(d, e + 12), want.id);
+            const Resource* image = FindOne(
+                resources, ImageLabel(want.id),
+                [&](const Resource& r) { return IsNumbered(r, RtIcon, want.id); }, findings);
+            if (!image)
+                continue;
+            Expect<uint32_t>(findings, where + " image size", Read32(d, e + 8), image->size);
+            CheckIconImage(want.id, want.size, image->data, findings);
+        }
+    }
+}
+
+Findings CheckStub(const Bytes& file, Arch arch)
+{
+    Findings findings;
+    CheckHeaders(file, arch, findings);
+    CheckImports(file, findings);
+    const std::vector<Resource> resources = ReadResources(file, findings);
+    CheckResourceSet(resources, findings);
+    CheckDialogs(resources, findings);
+    CheckIcons(resources, findings);
+    return findings;
+}
+
+}  // namespace pe

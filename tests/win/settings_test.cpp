@@ -1,0 +1,333 @@
+// ReadSettingsBlock over real files: the block behind the executable, its
+// flags, its three strings, and files that end early.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "startup/SFXsett.h"
+#include "startup/SFXstate.h"
+#include "win_files.h"
+
+namespace {
+
+const char Untouched = (char)0xA5;     // fill of buffers the reader must not write
+const char Filler = 'x';               // the executable's bytes, the block's unused rest
+const std::string ArchiveStart("PK\x03\x04\x14\x00\x00\x00", 8);
+
+std::string Stub()
+{
+    return std::string(StubSize, Filler);
+}
+
+// "MPU", flags, the three lengths and the strings, padded to 256 bytes.
+std::string Block(uint8_t flags, const std::string& title = "", const std::string& folder = "",
+                  const std::string& command = "")
+{
+    std::string block = "MPU";
+    block += (char)flags;
+    block += (char)title.size();
+    block += (char)folder.size();
+    block += (char)command.size();
+    block += title + folder + command;
+    if (block.size() < SettingsBlockSize)
+        block.resize(SettingsBlockSize, Filler);
+    return block;
+}
+
+struct Settings {
+    bool8 hasTitle, hasDefaultFolder, hasRunCommand;
+    bool8 showRunCheckBox, userSelectsFiles, hideOverwriteOptions;
+    int32_t overwriteMode;
+};
+
+bool operator==(const Settings& a, const Settings& b)
+{
+    return a.hasTitle == b.hasTitle && a.hasDefaultFolder == b.hasDefaultFolder &&
+           a.hasRunCommand == b.hasRunCommand && a.showRunCheckBox == b.showRunCheckBox &&
+           a.userSelectsFiles == b.userSelectsFiles &&
+           a.hideOverwriteOptions == b.hideOverwriteOptions && a.overwriteMode == b.overwriteMode;
+}
+
+std::ostream& operator<<(std::ostream& out, const Settings& s)
+{
+    return out << "{title " << (int)s.hasTitle << ", folder " << (int)s.hasDefaultFolder
+               << ", command " << (int)s.hasRunCommand << ", run box " << (int)s.showRunCheckBox
+               << ", user selects " << (int)s.userSelectsFiles << ", hide overwrite "
+               << (int)s.hideOverwriteOptions << ", mode " << s.overwriteMode << "}";
+}
+
+const Settings Defaults = {0, 0, 0, 1, 1, 0, OverwriteConfirm};
+
+Settings Current()
+{
+    return {HasTitle, HasDefaultFolder, HasRunCommand, ShowRunCheckBox,
+            UserSelectsFiles, HideOverwriteOptions, OverwriteMode};
+}
+
+class ReadSettingsBlockTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        HasTitle = 0;
+        HasDefaultFolder = 0;
+        HasRunCommand = 0;
+        ShowRunCheckBox = 1;
+        UserSelectsFiles = 1;
+        HideOverwriteOptions = 0;
+        OverwriteMode = OverwriteConfirm;
+        ArchiveBase = 0;
+        LastSeekPosition = 0;
+        for (char* buffer : {TitleText, DefaultFolder, RunCommand, BrowseFolder})
+            memset(buffer, Untouched, SettingsBufferSize);
+    }
+
+    void TearDown() override
+    {
+        if (ArchiveHandle != INVALID_HANDLE_VALUE)
+            CloseHandle(ArchiveHandle);
+        ArchiveHandle = INVALID_HANDLE_VALUE;
+    }
+
+    // Writes the self-extracting file and runs the reader over it, the way
+    // start-up does: through ArchiveHandle, opened read-only.
+    void Read(const std::string& contents)
+    {
+        std::string path = folder_ / "sfx.exe";
+        WriteFileBytes(path, contents);
+        ArchiveHandle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, 0);
+        ASSERT_NE(ArchiveHandle, INVALID_HANDLE_VALUE);
+        ReadSettingsBlock();
+        CloseHandle(ArchiveHandle);
+        ArchiveHandle = INVALID_HANDLE_VALUE;
+    }
+
+    static bool IsUntouched(const char* buffer)
+    {
+        for (int32_t i = 0; i < SettingsBufferSize; i++)
+            if (buffer[i] != Untouched)
+                return false;
+        return true;
+    }
+
+    ScratchFolder folder_;
+};
+
+TEST_F(ReadSettingsBlockTest, FileEndingWithTheExecutableHasNoBlock)
+{
+    Read(Stub());
+    EXPECT_EQ(ArchiveBase, 43008u);
+    EXPECT_EQ(LastSeekPosition, 43008);
+    EXPECT_EQ(Current(), Defaults);
+}
+
+TEST_F(ReadSettingsBlockTest, AnythingButUpperCaseMpuIsNoBlock)
+{
+    const std::string signatures[] = {"mpu", "Mpu", "MPu", "mPU", "MPV", std::string("MP\0", 3),
+                                      std::string("\0PU", 3), "PK\x03"};
+    for (const std::string& signature : signatures) {
+        SCOPED_TRACE("signature bytes \"" + signature + "\"");
+        SetUp();
+        // Everything after the signature is a valid block: only the signature decides.
+        Read(Stub() + signature + Block(0x04, "Title", "C:\\Folder", "run.exe").substr(3) + ArchiveStart);
+        EXPECT_EQ(ArchiveBase, 43008u);
+        EXPECT_EQ(Current(), Defaults);
+    }
+}
+
+TEST_F(ReadSettingsBlockTest, SignatureCutShortByTheEndOfTheFileIsNoBlock)
+{
+    for (const std::string tail : {"M", "MP"}) {
+        SCOPED_TRACE("file ends after \"" + tail + "\"");
+        SetUp();
+        Read(Stub() + tail);
+        EXPECT_EQ(ArchiveBase, 43008u);
+        EXPECT_EQ(Current(), Defaults);
+    }
+}
+
+TEST_F(ReadSettingsBlockTest, FlagBitsZeroToFourSetThePresentation)
+{
+    for (int flags = 0; flags < 256; flags++) {
+        SCOPED_TRACE("flags " + std::to_string(flags));
+        SetUp();
+        Read(Stub() + Block((uint8_t)flags) + ArchiveStart);
+        // Bits 5-7 mean nothing.
+        Settings expected = {0, 0, 0, (bool8)((flags & 0x01) != 0), (bool8)((flags & 0x02) != 0),
+                             (bool8)((flags & 0x04) != 0), OverwriteConfirm};
+        if ((flags & 0x18) == 0x08)
+            expected.overwriteMode = OverwriteAlways;
+        if ((flags & 0x18) == 0x10)
+            expected.overwriteMode = OverwriteNever;
+        EXPECT_EQ(Current(), expected);
+        EXPECT_EQ(ArchiveBase, 43264u);
+    }
+}
+
+TEST_F(ReadSettingsBlockTest, SpecimenFlagsFromTheFormat)
+{
+    struct Case { uint8_t flags; bool8 showRun, userSelects, hide; int32_t mode; };
+    const Case cases[] = {
+        {0x18, 0, 0, 0, OverwriteConfirm},
+        {0x08, 0, 0, 0, OverwriteAlways},
+        {0x10, 0, 0, 0, OverwriteNever},
+        {0x07, 1, 1, 1, OverwriteConfirm},           // every default kept, options hidden
+        {0x00, 0, 0, 0, OverwriteConfirm},           // not the defaults of a file without block
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("flags " + std::to_string(c.flags));
+        SetUp();
+        Read(Stub() + Block(c.flags) + ArchiveStart);
+        EXPECT_EQ(Current(), (Settings{0, 0, 0, c.showRun, c.userSelects, c.hide, c.mode}));
+    }
+}
+
+TEST_F(ReadSettingsBlockTest, AllLengthsZero)
+{
+    Read(Stub() + Block(0x03) + ArchiveStart);
+    EXPECT_EQ(ArchiveBase, 43264u);
+    EXPECT_EQ(Current(), Defaults);
+    EXPECT_STREQ(TitleText, "");
+    EXPECT_STREQ(RunCommand, "");
+    EXPECT_TRUE(IsUntouched(BrowseFolder));
+}
+
+TEST_F(ReadSettingsBlockTest, TheThreeStringsAreReadInOrderAndTerminated)
+{
+    Read(Stub() + Block(0x03, "Demo Setup", "C:\\Program Files\\Demo", "><setup.exe|-s") +
+         ArchiveStart);
+    EXPECT_EQ(ArchiveBase, 43264u);
+    EXPECT_EQ(Current(), (Settings{1, 1, 1, 1, 1, 0, OverwriteConfirm}));
+    EXPECT_STREQ(TitleText, "Demo Setup");
+    EXPECT_STREQ(DefaultFolder, "C:\\Program Files\\Demo");
+    EXPECT_STREQ(RunCommand, "><setup.exe|-s");
+    EXPECT_TRUE(IsUntouched(BrowseFolder));
+}
+
+TEST_F(ReadSettingsBlockTest, OneStringAloneLeavesTheOthersEmpty)
+{
+    Read(Stub() + Block(0x03, "", "", "notepad.exe") + ArchiveStart);
+    EXPECT_EQ(Current(), (Settings{0, 0, 1, 1, 1, 0, OverwriteConfirm}));
+    EXPECT_STREQ(TitleText, "");
+    EXPECT_STREQ(RunCommand, "notepad.exe");
+    EXPECT_TRUE(IsUntouched(DefaultFolder));         // not terminated without a folder
+
+    SetUp();
+    Read(Stub() + Block(0x03, "", "D:\\Out", "") + ArchiveStart);
+    EXPECT_EQ(Current(), (Settings{0, 1, 0, 1, 1, 0, OverwriteConfirm}));
+    EXPECT_STREQ(TitleText, "");
+    EXPECT_STREQ(DefaultFolder, "D:\\Out");
+    EXPECT_STREQ(RunCommand, "");
+}
+
+// The longest strings run past the block into the archive; the reader reads
+// them whole and terminates each at [255].
+TEST_F(ReadSettingsBlockTest, StringsOf255BytesAreReadWhole)
+{
+    std::string title(255, 'T'), folder(255, 'F'), command(255, 'C');
+    title[0] = 'A';
+    title[254] = 'Z';
+    std::string block = std::string("MPU\x03\xFF\x00\x00", 7) + title;
+    Read(Stub() + block + ArchiveStart);
+    EXPECT_EQ(ArchiveBase, 43264u);
+    EXPECT_TRUE(HasTitle);
+    EXPECT_EQ(std::string(TitleText), title);
+    EXPECT_EQ(TitleText[255], 0);
+    EXPECT_STREQ(RunCommand, "");
+    EXPECT_TRUE(IsUntouched(DefaultFolder));
+    EXPECT_TRUE(IsUntouched(BrowseFolder));
+
+    SetUp();
+    block = std::string("MPU\x03\xFF\xFF\xFF", 7) + title + folder + command;
+    Read(Stub() + block + ArchiveStart);
+    EXPECT_EQ(Current(), (Settings{1, 1, 1, 1, 1, 0, OverwriteConfirm}));
+    EXPECT_EQ(std::string(TitleText), title);
+    EXPECT_EQ(std::string(DefaultFolder), folder);
+    EXPECT_EQ(std::string(RunCommand), command);
+    EXPECT_EQ(DefaultFolder[255], 0);
+    EXPECT_EQ(RunCommand[255], 0);
+    EXPECT_TRUE(IsUntouched(BrowseFolder));
+}
+
+TEST_F(ReadSettingsBlockTest, TemporaryFolderToken)
+{
+    Read(Stub() + Block(0x03, "", "><") + ArchiveStart);
+    EXPECT_TRUE(HasDefaultFolder);
+    EXPECT_EQ(std::string(DefaultFolder), TempPath());
+    EXPECT_EQ(DefaultFolder[strlen(DefaultFolder) - 1], '\\');
+}
+
+TEST_F(ReadSettingsBlockTest, FolderThatMerelyContainsTheTokenIsLiteral)
+{
+    for (const std::string folder : {"><\\sub", "C:\\><", "x><", "><x", ">< ", " ><", "<>", ">"}) {
+        SCOPED_TRACE("folder \"" + folder + "\"");
+        SetUp();
+        Read(Stub() + Block(0x03, "", folder) + ArchiveStart);
+        EXPECT_TRUE(HasDefaultFolder);
+        EXPECT_EQ(std::string(DefaultFolder), folder);
+    }
+}
+
+TEST_F(ReadSettingsBlockTest, TokenOutsideTheFolderFieldIsText)
+{
+    Read(Stub() + Block(0x03, "><", "", "><") + ArchiveStart);
+    EXPECT_STREQ(TitleText, "><");
+    EXPECT_STREQ(RunCommand, "><");
+    EXPECT_FALSE(HasDefaultFolder);
+}
+
+// After a correct signature nothing is checked: bytes past the end of the
+// file read as zero, so lengths become 0 and texts end where the file ends.
+TEST_F(ReadSettingsBlockTest, BlockCutShortByTheEndOfTheFile)
+{
+    const std::string block = Block(0x1F, "Title", "><", "run.exe");
+    struct Case {
+        size_t kept;              // bytes of the block in the file
+        Settings settings;
+        const char* title;
+        const char* folder;       // 0: not written; "temp": the temporary folder
+        const char* command;
+    };
+    const Case cases[] = {
+        {3, {0, 0, 0, 0, 0, 0, OverwriteConfirm}, "", 0, ""},   // flags read as 0
+        {4, {0, 0, 0, 1, 1, 1, OverwriteConfirm}, "", 0, ""},
+        {5, {1, 0, 0, 1, 1, 1, OverwriteConfirm}, "", 0, ""},
+        {7, {1, 1, 1, 1, 1, 1, OverwriteConfirm}, "", "", ""},
+        {10, {1, 1, 1, 1, 1, 1, OverwriteConfirm}, "Tit", "", ""},
+        {13, {1, 1, 1, 1, 1, 1, OverwriteConfirm}, "Title", ">", ""},   // half a token is no token
+        {17, {1, 1, 1, 1, 1, 1, OverwriteConfirm}, "Title", "temp", "run"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("block cut after " + std::to_string(c.kept) + " bytes");
+        SetUp();
+        Read(Stub() + block.substr(0, c.kept));
+        EXPECT_EQ(ArchiveBase, 43264u);
+        EXPECT_EQ(Current(), c.settings);
+        EXPECT_STREQ(TitleText, c.title);
+        if (c.folder && strcmp(c.folder, "temp") == 0)
+            EXPECT_EQ(std::string(DefaultFolder), TempPath());
+        else if (c.folder)
+            EXPECT_STREQ(DefaultFolder, c.folder);
+        else
+            EXPECT_TRUE(IsUntouched(DefaultFolder));
+        EXPECT_STREQ(RunCommand, c.command);
+        EXPECT_TRUE(IsUntouched(BrowseFolder));
+    }
+}
+
+// Lengths that promise more than the file holds, with every buffer filled
+// to its last byte by the strings that do arrive.
+TEST_F(ReadSettingsBlockTest, LongStringsCutShortStayWithinTheirBuffers)
+{
+    std::string block = std::string("MPU\x03\xFF\xFF\xFF", 7) + std::string(255, 'T') +
+                        std::string(100, 'F');
+    Read(Stub() + block);
+    EXPECT_EQ(std::string(TitleText), std::string(255, 'T'));
+    EXPECT_EQ(std::string(DefaultFolder), std::string(100, 'F'));
+    EXPECT_STREQ(RunCommand, "");
+    EXPECT_TRUE(IsUntouched(BrowseFolder));
+}
+
+}  // namespace
