@@ -5,8 +5,11 @@
 
 #include <stdint.h>
 
-// Moves the file position of ArchiveHandle to an absolute offset (origin is
-// always FILE_BEGIN) and records the result, or -1, in LastSeekPosition.
+enum : uint32_t { ArchiveFromStart = 0 };   // FILE_BEGIN: every seek counts from the start
+
+// Moves the file position of ArchiveHandle (origin is always
+// ArchiveFromStart) and records the position reached, or -1, in
+// LastSeekPosition. Host tests and fuzzers supply their own over memory.
 void SeekArchive(int32_t distance, uint32_t origin);
 
 #endif

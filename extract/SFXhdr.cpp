@@ -1,8 +1,8 @@
-// Local header reader.
-#include <windows.h>
-
+// Local header reader. Portable: it reads through ReadArchive and
+// SeekArchive only, so host fuzzers can walk archives in memory.
 #include "SFXhdr.h"
 #include "SFXarch.h"
+#include "SFXpath.h"
 #include "../decode/SFXio.h"
 #include "../startup/SFXstate.h"
 
@@ -30,8 +30,31 @@ bool ReadLocalHeader()
         uint32_t behind = (uint32_t)LastSeekPosition + DataDescriptorSize;
         if (behind > 0x7FFFFFFF)
             return false;
-        SeekArchive((int32_t)behind, FILE_BEGIN);
+        SeekArchive((int32_t)behind, ArchiveFromStart);
         if (LastSeekPosition < 0)
             return false;
     }
+}
+
+void ReadEntryName(int32_t headerStart, char* name, bool& tooLong)
+{
+    uint16_t length = EntryHeader.NameLength;
+    tooLong = length > NameBufferSize;
+    uint16_t kept = tooLong ? (uint16_t)NameBufferSize : length;
+    char buffer[NameBufferSize];
+    int32_t delivered = ReadArchive(buffer, kept);
+    // A name cut short by the end of the file ends where the file ended.
+    StringFromBuffer(buffer, (uint16_t)(delivered > 0 ? delivered : 0), name, NameBufferSize + 1);
+    uint32_t data = (uint32_t)headerStart + LocalHeaderSize + length + EntryHeader.ExtraLength;
+    SeekArchive((int32_t)data, ArchiveFromStart);
+}
+
+bool NextHeaderPosition(int32_t headerStart, int32_t& next)
+{
+    uint64_t position = (uint64_t)(uint32_t)headerStart + LocalHeaderSize + EntryHeader.NameLength
+                      + EntryHeader.ExtraLength + EntryHeader.CompressedSize;
+    if (position > 0x7FFFFFFF)
+        return false;
+    next = (int32_t)position;
+    return true;
 }

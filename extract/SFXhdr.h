@@ -23,4 +23,15 @@ bool ReadLocalHeader();
 // would mislead tools that scan for the archive.
 void PrepareExpectedSignature();
 
+// Reads the entry's name (the text before its first NUL) after a header
+// that starts at headerStart, and moves the file to the entry's data. name
+// holds NameBufferSize + 1 bytes. A name longer than NameBufferSize is cut,
+// and tooLong says so: the cut name is not the entry's.
+void ReadEntryName(int32_t headerStart, char* name, bool& tooLong);
+
+// Where the next header is expected: header start + 30 + name length +
+// extra length + compressed size. False when that lies beyond what a
+// signed 32-bit position reaches, which ends the walk.
+bool NextHeaderPosition(int32_t headerStart, int32_t& next);
+
 #endif

@@ -24,32 +24,6 @@ bool IsEntrySelected(HWND list, const char* name)
     return SendMessageA(list, LB_GETSEL, (WPARAM)ListSearchIndex, 0) > 0;
 }
 
-// Reads the entry's name into the run's buffer (the text before its first
-// NUL) and moves the file to the entry's data. A name longer than the
-// buffer is cut; TooLong then tells the walk that it cannot be extracted.
-static void ReadEntryName(int32_t headerStart, char* nameBuffer, char* name, bool& tooLong)
-{
-    uint16_t length = EntryHeader.NameLength;
-    tooLong = length > NameBufferSize;
-    uint16_t kept = tooLong ? (uint16_t)NameBufferSize : length;
-    ReadArchive(nameBuffer, kept);
-    StringFromBuffer(nameBuffer, kept, name, NameBufferSize + 1);
-    uint32_t data = (uint32_t)headerStart + LocalHeaderSize + length + EntryHeader.ExtraLength;
-    SeekArchive((int32_t)data, FILE_BEGIN);
-}
-
-// Where the next header is expected; false when that lies beyond what a
-// 32-bit signed position can reach, which ends the walk.
-static bool NextHeaderPosition(int32_t headerStart, int32_t& next)
-{
-    uint64_t position = (uint64_t)(uint32_t)headerStart + LocalHeaderSize + EntryHeader.NameLength
-                      + EntryHeader.ExtraLength + EntryHeader.CompressedSize;
-    if (position > 0x7FFFFFFF)
-        return false;
-    next = (int32_t)position;
-    return true;
-}
-
 static void ReportListing(HWND list)
 {
     if (SendMessageA(list, LB_GETCOUNT, 0, 0) == 0)
@@ -68,12 +42,12 @@ static void ReportExtraction(HWND dialog, HWND list)
 }
 
 // Walks the entries; false when the run must return without a report.
-static bool Walk(HWND dialog, HWND list, bool listing, char* nameBuffer, char* name)
+static bool Walk(HWND dialog, HWND list, bool listing, char* name)
 {
     while (ReadLocalHeader()) {
         int32_t headerStart = LastSeekPosition;
         bool tooLong;
-        ReadEntryName(headerStart, nameBuffer, name, tooLong);
+        ReadEntryName(headerStart, name, tooLong);
         if (name[0] == 0) {
             MessageBoxA(0, "Invalid filename.", TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
             return false;
@@ -99,7 +73,7 @@ static bool Walk(HWND dialog, HWND list, bool listing, char* nameBuffer, char* n
         int32_t next;
         if (!NextHeaderPosition(headerStart, next))
             break;
-        SeekArchive(next, FILE_BEGIN);
+        SeekArchive(next, ArchiveFromStart);
     }
     return true;
 }
@@ -109,27 +83,26 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     ExtractionSucceeded = 0;
     PrepareExpectedSignature();
     EntryAccepted = false;
-    SeekArchive((int32_t)ArchiveBase, FILE_BEGIN);
+    SeekArchive((int32_t)ArchiveBase, ArchiveFromStart);
     if (LastSeekPosition == -1) {
         MessageBoxA(0, TEXT_ERROR_READING, TEXT_WARNING_CAPTION, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
 
     HWND list = GetDlgItem(dialog, listId);
-    char* nameBuffer = (char*)AllocateBlock(2 * (NameBufferSize + 1));
-    if (nameBuffer == 0)
+    char* name = (char*)AllocateBlock(NameBufferSize + 1);   // one per run
+    if (name == 0)
         return;
-    char* name = nameBuffer + NameBufferSize + 1;
     ListSearchIndex = -1;
     ResetUnsafeNameWarning();
     if (listing)
         SendMessageA(list, LB_RESETCONTENT, 0, 0);
 
-    if (Walk(dialog, list, listing, nameBuffer, name)) {
+    if (Walk(dialog, list, listing, name)) {
         if (listing)
             ReportListing(list);
         else if (EntryAccepted)
             ReportExtraction(dialog, list);
     }
-    ReleaseBlock(nameBuffer);
+    ReleaseBlock(name);
 }
