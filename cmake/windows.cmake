@@ -37,7 +37,7 @@ target_compile_options(sfx PRIVATE -ffunction-sections)
 # is loaded by full path at run time.
 target_link_libraries(sfx PRIVATE kernel32 user32 gdi32 shell32 gcc)
 set_property(SOURCE ${SFX_ROOT}/ui/SFXres.rc APPEND PROPERTY OBJECT_DEPENDS
-    ${SFX_ROOT}/ui/SFXres.h ${SFX_ROOT}/ui/icons/mnicon.ico ${SFX_ROOT}/ui/icons/ovr.ico
+    ${SFX_ROOT}/ui/SFXres.h ${SFX_ROOT}/ui/SFXmanifest.xml ${SFX_ROOT}/ui/icons/mnicon.ico ${SFX_ROOT}/ui/icons/ovr.ico
     ${SFX_ROOT}/ui/icons/zflr.ico ${SFX_ROOT}/ui/icons/zlock.ico)
 
 # Pad to exactly StubSize into dist/, or fail with the reason.

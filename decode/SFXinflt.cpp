@@ -57,8 +57,8 @@ static int32_t FixedDistanceBits;
 
 enum : uint32_t {
     LongestMatch = 258,
-    FastInputMargin = 16,                            // covers every word load of one code
-    FastWindowLimit = WindowSize - LongestMatch,
+    FastInputMargin = 16,                            // covers the word loads of one step
+    FastWindowLimit = WindowSize - LongestMatch - 2,   // two literals, then a match
     DynamicLengthsSize = 321,
 };
 
@@ -298,38 +298,48 @@ static SFX_ALWAYS_INLINE void Copy4(uint8_t* to, const uint8_t* from)
     __builtin_memcpy(to, &v, 4);
 }
 
-// Copies n bytes from an address at or after to: eight at a time, each load
-// ahead of the store that could overwrite it.
-static SFX_ALWAYS_INLINE void CopyForward(uint8_t* to, const uint8_t* from, uint32_t n)
+// Byte loops here are short and rare; vectorising them only adds code.
+#if defined(__clang__)
+#define SFX_SCALAR_LOOP _Pragma("clang loop vectorize(disable) interleave(disable) unroll(disable)")
+#else
+#define SFX_SCALAR_LOOP
+#endif
+
+// Copies n bytes from an address at or after to, eight at a time: each load
+// comes before the store that could overwrite its bytes.
+static void CopyForward(uint8_t* to, const uint8_t* from, uint32_t n)
 {
+    SFX_SCALAR_LOOP
     for (; n >= 8; n -= 8, to += 8, from += 8)
         Copy8(to, from);
+    SFX_SCALAR_LOOP
     for (; n > 0; n--)
         *to++ = *from++;
 }
 
-// Copies a match of n bytes from distance bytes back, within the window.
+// Copies a match of n bytes from distance bytes back within the window.
 // Writes exactly n bytes: the bytes behind them are history that a later
 // distance of up to 32,768 may still need.
 static SFX_ALWAYS_INLINE void CopyMatch(uint8_t* to, uint32_t distance, uint32_t n)
 {
     const uint8_t* from = to - distance;
-    if (distance >= 8) {
-        if (n >= 8) {
-            for (; n >= 8; n -= 8, to += 8, from += 8)
-                Copy8(to, from);
-            if (n > 0)
-                Copy8(to + n - 8, from + n - 8);   // overlaps bytes already final
-        } else if (n >= 4) {
-            Copy4(to, from);
-            Copy4(to + n - 4, from + n - 4);
-        } else {
-            for (; n > 0; n--)
-                *to++ = *from++;
-        }
+    if (distance >= 8 && n >= 8) {
+        uint8_t* const end = to + n;
+        SFX_SCALAR_LOOP
+        do {
+            Copy8(to, from);
+            to += 8;
+            from += 8;
+        } while (end - to >= 8);
+        if (end != to)
+            Copy8(end - 8, from - (to - (end - 8)));   // overlaps bytes already final
+    } else if (distance >= 4 && n >= 4 && n <= distance) {
+        Copy4(to, from);
+        Copy4(to + n - 4, from + n - 4);
     } else if (distance == 1) {
         __builtin_memset(to, to[-1], n);
     } else {
+        SFX_SCALAR_LOOP
         for (; n > 0; n--)
             *to++ = *from++;
     }
@@ -348,115 +358,113 @@ static SFX_ALWAYS_INLINE void RefillWord(BitWord& bits, uint32_t& count, const u
 }
 
 // Decodes literals and matches while the chunk and the window have room.
-// Returns true when it stops at a code it leaves to the exact path (end of
-// block or invalid), with the state rewound to the start of that code.
+// Each code is looked at whole before any of its bits is consumed, so the
+// path can stop at the start of any code that it leaves to the exact path
+// (end of block, invalid or deeply nested codes): it then returns true.
 static SFX_ALWAYS_INLINE bool DecodeFast(const HuffmanEntry* lt, const HuffmanEntry* dt,
                                          BitWord lmask, BitWord dmask, BitWord& bitsRef,
                                          uint32_t& countRef, uint32_t& wRef)
 {
     BitWord bits = bitsRef;
     uint32_t count = countRef;
-    uint32_t w = wRef;
     uint8_t* const window = Window;
+    uint8_t* out = window + wRef;
+    uint8_t* const outLimit = window + FastWindowLimit;
     const uint8_t* const start = InputBuffer + InputPosition;
     const uint8_t* in = start;
     const uint8_t* const inLimit = InputBuffer + InputCount - FastInputMargin;
-    bool handOver = false;
-    const bool wide = sizeof(BitWord) >= 8;
+    bool handOver = true;
 
-    while (in <= inLimit && w <= FastWindowLimit) {
+    while (in <= inLimit && out <= outLimit) {
         RefillWord(bits, count, in);
-        const BitWord codeBits = bits;
-        const uint32_t codeCount = count;
-        const uint8_t* const codeIn = in;
-
         const HuffmanEntry* t = lt + (bits & lmask);
         uint32_t op = t->Op;
         if (op == OpLiteral) {
+            // Up to three literals fit in the bits of one refill.
             bits >>= t->Bits;
             count -= t->Bits;
-            window[w++] = (uint8_t)t->Value;
-            // A second literal fits in the bits left on a wide buffer.
-            if (wide) {
-                t = lt + (bits & lmask);
-                if (t->Op == OpLiteral) {
-                    bits >>= t->Bits;
-                    count -= t->Bits;
-                    window[w++] = (uint8_t)t->Value;
-                }
-            }
-            continue;
-        }
-        while (op > OpLinkBase) {
-            if (op == OpInvalid)
-                goto rewind;
-            bits >>= t->Bits;
-            count -= t->Bits;
-            t = t->Link + (bits & BitMasks[op - OpLinkBase]);
+            *out++ = (uint8_t)t->Value;
+            t = lt + (bits & lmask);
             op = t->Op;
-        }
-        if (op == OpLiteral) {
-            bits >>= t->Bits;
-            count -= t->Bits;
-            window[w++] = (uint8_t)t->Value;
-            continue;
-        }
-        if (op == OpEndOfBlock)
-            goto rewind;
-        {
-            bits >>= t->Bits;
-            count -= t->Bits;
-            uint32_t length = t->Value + (uint32_t)(bits & BitMasks[op]);
-            bits >>= op;
-            count -= op;
-            if (!wide)
-                RefillWord(bits, count, in);
-
-            t = dt + (bits & dmask);
-            op = t->Op;
-            while (op > OpLinkBase) {
-                if (op == OpInvalid)
-                    goto rewind;
+            if (op == OpLiteral) {
                 bits >>= t->Bits;
                 count -= t->Bits;
-                t = t->Link + (bits & BitMasks[op - OpLinkBase]);
+                *out++ = (uint8_t)t->Value;
+                t = lt + (bits & lmask);
                 op = t->Op;
+                if (op == OpLiteral) {
+                    bits >>= t->Bits;
+                    count -= t->Bits;
+                    *out++ = (uint8_t)t->Value;
+                    continue;
+                }
             }
+            RefillWord(bits, count, in);             // keeps the low bits, so t stands
+        }
+        if (op > OpLinkBase) {
+            if (op == OpInvalid)
+                goto stop;
+            const HuffmanEntry* sub = t->Link + ((bits >> t->Bits) & BitMasks[op - OpLinkBase]);
+            uint32_t subOp = sub->Op;
+            if (subOp >= OpEndOfBlock && subOp != OpLiteral)
+                goto stop;
             bits >>= t->Bits;
             count -= t->Bits;
-            if (!wide)
-                RefillWord(bits, count, in);
-            uint32_t distance = t->Value + (uint32_t)(bits & BitMasks[op]);
-            bits >>= op;
-            count -= op;
+            t = sub;
+            op = subOp;
+            if (op == OpLiteral) {
+                bits >>= t->Bits;
+                count -= t->Bits;
+                *out++ = (uint8_t)t->Value;
+                continue;
+            }
+        }
+        if (op == OpEndOfBlock)
+            goto stop;
+        {
+            // Length, distance and their extra bits, all peeked first.
+            uint32_t used = t->Bits;
+            uint32_t length = t->Value + (uint32_t)((bits >> used) & BitMasks[op]);
+            used += op;
+            const HuffmanEntry* d = dt + ((bits >> used) & dmask);
+            uint32_t dop = d->Op;
+            if (dop > OpLinkBase) {
+                if (dop == OpInvalid)
+                    goto stop;
+                const HuffmanEntry* sub =
+                    d->Link + ((bits >> (used + d->Bits)) & BitMasks[dop - OpLinkBase]);
+                if (sub->Op > OpMaxExtraBits)
+                    goto stop;
+                used += d->Bits;
+                d = sub;
+                dop = sub->Op;
+            }
+            used += d->Bits;
+            uint32_t distance = d->Value + (uint32_t)((bits >> used) & BitMasks[dop]);
+            used += dop;
+            bits >>= used;
+            count -= used;
 
-            uint8_t* to = window + w;
+            uint32_t w = (uint32_t)(out - window);
             if (distance <= w) {
-                CopyMatch(to, distance, length);
+                CopyMatch(out, distance, length);
             } else {
                 // The source starts in the previous lap of the window and may
                 // run over its end into position 0.
                 uint32_t from = w + WindowSize - distance;
                 uint32_t first = WindowSize - from;
                 if (first >= length) {
-                    CopyForward(to, window + from, length);
+                    CopyForward(out, window + from, length);
                 } else {
-                    CopyForward(to, window + from, first);
-                    CopyMatch(to + first, distance, length - first);
+                    CopyForward(out, window + from, first);
+                    CopyMatch(out + first, distance, length - first);
                 }
             }
-            w += length;
+            out += length;
         }
-        continue;
-
-    rewind:
-        bits = codeBits;
-        count = codeCount;
-        in = codeIn;
-        handOver = true;
-        break;
     }
-
+    handOver = false;
+stop:
     // Give back the whole bytes that the word loads took ahead, so that the
     // exact path goes on from the same byte as a byte-wise reader.
     uint32_t ahead = count >> 3;
@@ -472,7 +480,7 @@ static SFX_ALWAYS_INLINE bool DecodeFast(const HuffmanEntry* lt, const HuffmanEn
 
     bitsRef = bits;
     countRef = count;
-    wRef = w;
+    wRef = (uint32_t)(out - window);
     return handOver;
 }
 

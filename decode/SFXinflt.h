@@ -93,8 +93,9 @@ extern HuffmanEntry* FixedDistanceTable;
 int32_t ReadInputByte();
 int32_t NextInputByte();
 
-// The block routines keep the bit buffer in a register-wide local.
-typedef uintptr_t BitWord;
+// The block routines keep the bit buffer in a 64-bit local: room for a whole
+// length and distance with their extra bits after one refill.
+typedef uint64_t BitWord;
 
 // Makes count at least n (n <= 16), adding whole bytes above the valid bits.
 // Past the end of the data every added bit is 1.
@@ -104,7 +105,7 @@ static inline void NeedBits(uint32_t n, BitWord& buffer, uint32_t& count)
         int32_t next = NextInputByte();
         if (next < 0)
             FillerBits += 8;
-        buffer |= (BitWord)(intptr_t)next << count;
+        buffer |= (BitWord)(int64_t)next << count;
         count += 8;
     }
 }

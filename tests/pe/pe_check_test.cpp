@@ -83,6 +83,14 @@ TEST_F(StubTest, IconGroupsAndImages)
     EXPECT_TRUE(findings.empty()) << g_path << ":\n" << Join(findings);
 }
 
+TEST_F(StubTest, ManifestAndNoLocalHeaderSignature)
+{
+    Findings findings;
+    CheckManifest(ReadResources(Stub(), findings), findings);
+    CheckNoLocalHeaderSignature(Stub(), findings);
+    EXPECT_TRUE(findings.empty()) << g_path << ":\n" << Join(findings);
+}
+
 // ------------------------------------------------- faults planted in a copy
 
 Resource Find(const Bytes& file, uint16_t type, const std::string& name)
@@ -165,6 +173,21 @@ TEST_F(PlantedFault, HeadersAndSize)
     ExpectCaught("subsystem (2 is the GUI) is 3");
     copy[0] = 'N';
     ExpectCaught("no MZ header");
+}
+
+TEST_F(PlantedFault, ManifestAndSignature)
+{
+    const Resource manifest = Find(copy, RtManifest, "1");
+    const std::string text(manifest.data.begin(), manifest.data.end());
+    const size_t level = text.find("asInvoker");
+    ASSERT_NE(level, std::string::npos);
+    std::memcpy(&copy[manifest.dataOffset + level], "asAdmin  ", 9);
+    ExpectCaught("does not request the execution level asInvoker");
+
+    // Somewhere in the padding behind the image.
+    const uint8_t signature[] = {0x50, 0x4B, 0x03, 0x04};
+    std::memcpy(&copy[StubSize - 8], signature, sizeof signature);
+    ExpectCaught("local-header signature at offset " + std::to_string(StubSize - 8));
 }
 
 TEST_F(PlantedFault, ImportsOfOtherDlls)

@@ -365,6 +365,26 @@ void CheckIcons(const std::vector<Resource>& resources, Findings& findings)
     }
 }
 
+void CheckManifest(const std::vector<Resource>& resources, Findings& findings)
+{
+    const Resource* res = FindOne(
+        resources, "manifest 1", [](const Resource& r) { return IsNumbered(r, RtManifest, 1); }, findings);
+    if (!res)
+        return;
+    const std::string text(res->data.begin(), res->data.end());
+    if (text.find("requestedExecutionLevel level=\"asInvoker\"") == std::string::npos)
+        findings.push_back("manifest 1 does not request the execution level asInvoker");
+}
+
+void CheckNoLocalHeaderSignature(const Bytes& file, Findings& findings)
+{
+    static const uint8_t signature[] = {0x50, 0x4B, 0x03, 0x04};
+    auto at = std::search(file.begin(), file.end(), std::begin(signature), std::end(signature));
+    if (at != file.end())
+        findings.push_back("the stub holds a local-header signature at offset " +
+                           std::to_string(at - file.begin()) + ", where archive scanners would look for entries");
+}
+
 Findings CheckStub(const Bytes& file, Arch arch)
 {
     Findings findings;
@@ -374,6 +394,8 @@ Findings CheckStub(const Bytes& file, Arch arch)
     CheckResourceSet(resources, findings);
     CheckDialogs(resources, findings);
     CheckIcons(resources, findings);
+    CheckManifest(resources, findings);
+    CheckNoLocalHeaderSignature(file, findings);
     return findings;
 }
 

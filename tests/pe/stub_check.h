@@ -25,6 +25,10 @@ void CheckImports(const Bytes& file, Findings& findings);
 void CheckResourceSet(const std::vector<Resource>& resources, Findings& findings);
 void CheckDialogs(const std::vector<Resource>& resources, Findings& findings);
 void CheckIcons(const std::vector<Resource>& resources, Findings& findings);
+// The application manifest asks for no elevation.
+void CheckManifest(const std::vector<Resource>& resources, Findings& findings);
+// The bytes 50 4B 03 04 appear nowhere in the stub.
+void CheckNoLocalHeaderSignature(const Bytes& file, Findings& findings);
 
 // The resources of `file`, or a finding when the tree cannot be read.
 std::vector<Resource> ReadResources(const Bytes& file, Findings& findings);
