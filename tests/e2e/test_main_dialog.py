@@ -1,0 +1,72 @@
+"""The main dialog around a walk: the plain list when files cannot be
+chosen, an empty folder box, and commands that arrive during a walk."""
+
+import os
+
+import sfxtest
+from sfxtest import CLOSE, FILE_LIST, FOLDER_EDIT, PLAIN_LIST, UNZIP, local_entry
+from unzipflow import SUCCESS_CAPTION, UnzipTestCase
+
+MANY = {f"file{i:03}.txt": (b"line %d\n" % i) * (50 + i) for i in range(150)}
+
+
+class MainDialog(UnzipTestCase):
+    def sfx(self, files, *options):
+        archive = self.path("archive.bin")
+        with open(archive, "wb") as f:
+            f.write(b"".join(local_entry(name, data) for name, data in files.items()))
+        return self.make_sfx(archive, *options)
+
+    def visible(self, dialog, control_id):
+        return dialog.control(control_id).visible
+
+    def test_all_files_shows_the_plain_list_until_unzip(self):
+        files = {"a.txt": b"a", "b/c.txt": b"c"}
+        program, dialog = self.open_sfx(self.sfx(files, "--all-files"))
+        self.assertTrue(self.visible(dialog, PLAIN_LIST))
+        self.assertFalse(self.visible(dialog, FILE_LIST))
+        self.assertEqual(sorted(name for name, _ in dialog.items(PLAIN_LIST)), sorted(files))
+        # Deselecting in the hidden list changes nothing: every file goes.
+        dialog.select(FILE_LIST, -1, False)
+        out = self.path("out")
+        self.unzip_into(dialog, out)
+        self.expect_success(program)
+        self.assertEqual(self.tree(out), files)
+
+    def test_empty_folder_box_means_the_current_folder(self):
+        here = self.path("here")
+        os.makedirs(here)
+        program, dialog = self.open_sfx(self.sfx({"x.txt": b"x"}), cwd=here)
+        dialog.set_text(FOLDER_EDIT, "")
+        dialog.click(UNZIP)
+        self.expect_success(program)
+        self.assertEqual(self.tree(here), {"x.txt": b"x"})
+
+    def test_unzip_during_a_walk_starts_no_second_walk(self):
+        program, dialog = self.open_sfx(self.sfx(MANY))
+        out = self.path("out")
+        os.makedirs(out)
+        dialog.set_text(FOLDER_EDIT, sfxtest.windows_path(out))
+        dialog.click(UNZIP)
+        dialog.click(UNZIP)         # dispatched by the walk between entries
+        self.close_box(self.box(program, SUCCESS_CAPTION))
+        self.assertEqual(program.exit_code(), 0)
+        self.assertEqual(self.tree(out), MANY)
+
+    def test_close_during_a_walk_stops_it_and_ends_the_dialog(self):
+        program, dialog = self.open_sfx(self.sfx(MANY))
+        out = self.path("out")
+        os.makedirs(out)
+        dialog.set_text(FOLDER_EDIT, sfxtest.windows_path(out))
+        dialog.click(UNZIP)
+        dialog.click(CLOSE)
+        self.assertEqual(program.exit_code(), 0)
+        extracted = self.tree(out)
+        self.assertGreaterEqual(len(extracted), 1)
+        self.assertLess(len(extracted), len(MANY))
+        for name, data in extracted.items():
+            self.assertEqual(data, MANY[name])
+
+
+if __name__ == "__main__":
+    sfxtest.main()

@@ -1,0 +1,118 @@
+"""The overwrite policies, the "File Already Exists" prompt and its
+"Don't &Ask Me Again", and policy changes in the middle of a walk."""
+
+import os
+
+import sfxtest
+from sfxtest import (FILE_LIST, OVERWRITE_ALWAYS, OVERWRITE_CONFIRM, OVERWRITE_LABEL, OVERWRITE_NEVER,
+                     local_entry)
+from unzipflow import NO, OVERWRITE_CAPTION, YES, UnzipTestCase
+
+NAMES = ["one.txt", "two.txt", "three.txt"]
+
+
+class Overwrite(UnzipTestCase):
+    def setUp(self):
+        super().setUp()
+        self.archive = b"".join(local_entry(n, b"new " + n.encode()) for n in NAMES)
+        self.out = self.path("out")
+        self.old = {n: b"old " + n.encode() for n in NAMES}
+        self.write_tree(self.out, self.old)
+
+    def start_with(self, *mksfx_options):
+        exe = self.make_sfx(self.write_archive(), *mksfx_options)
+        return self.open_sfx(exe)
+
+    def write_archive(self):
+        path = self.path("archive.zip")
+        with open(path, "wb") as f:
+            f.write(self.archive)
+        return path
+
+    def new(self, *names):
+        return {n: b"new " + n.encode() for n in names}
+
+    def test_never_and_always_from_the_radio_buttons(self):
+        for button, expected in ((OVERWRITE_NEVER, self.old), (OVERWRITE_ALWAYS, self.new(*NAMES))):
+            with self.subTest(button=button):
+                self.write_tree(self.out, self.old)
+                program, dialog = self.start_with()
+                dialog.click(button)
+                self.unzip_into(dialog, self.out)
+                self.assertNoWindow(program, OVERWRITE_CAPTION, seconds=0.5)
+                # Kept files count as dealt with.
+                self.expect_success(program)
+                self.assertEqual(self.tree(self.out), expected)
+
+    def test_policies_from_the_settings_block(self):
+        for mode, expected in (("never", self.old), ("always", self.new(*NAMES))):
+            with self.subTest(mode):
+                self.write_tree(self.out, self.old)
+                program, dialog = self.start_with("--overwrite", mode)
+                self.unzip_into(dialog, self.out)
+                self.expect_success(program)
+                self.assertEqual(self.tree(self.out), expected)
+
+    def test_prompt_yes_and_no_ask_again_for_every_file(self):
+        program, dialog = self.start_with()
+        self.unzip_into(dialog, self.out)
+        self.answer_overwrite(program, "one.txt", YES)
+        self.answer_overwrite(program, "two.txt", NO)
+        self.answer_overwrite(program, "three.txt", YES)
+        self.expect_success(program)
+        self.assertEqual(self.tree(self.out), {**self.new("one.txt", "three.txt"), "two.txt": b"old two.txt"})
+
+    def test_dont_ask_again_with_yes_becomes_always(self):
+        # A failure keeps the dialog open, so the radio buttons can be read.
+        broken = local_entry("zz-broken.txt", b"x")
+        self.archive += broken[:14] + b"\x01\x00\x00\x00" + broken[18:]
+        program, dialog = self.start_with()
+        self.unzip_into(dialog, self.out)
+        self.answer_overwrite(program, "one.txt", YES, dont_ask=True)
+        self.expect_failure(program, dialog)
+        self.assertEqual([dialog.checked(i) for i in (OVERWRITE_CONFIRM, OVERWRITE_ALWAYS, OVERWRITE_NEVER)],
+                         [0, 1, 0])
+        self.assertEqual({n: self.tree(self.out)[n] for n in NAMES}, self.new(*NAMES))
+        # It holds for the next run as well: no prompt.
+        dialog.select(FILE_LIST, -1, True)
+        dialog.click(sfxtest.UNZIP)
+        self.assertNoWindow(program, OVERWRITE_CAPTION, seconds=1)
+        self.expect_failure(program, dialog)
+
+    def test_dont_ask_again_with_no_or_escape_becomes_never(self):
+        for close in ("no", "escape"):
+            with self.subTest(close):
+                self.write_tree(self.out, self.old)
+                program, dialog = self.start_with()
+                self.unzip_into(dialog, self.out)
+                self.answer_overwrite(program, "one.txt", NO if close == "no" else "escape", dont_ask=True)
+                self.expect_success(program)
+                self.assertEqual(self.tree(self.out), self.old)
+
+    def test_radio_click_while_the_prompt_is_open(self):
+        # The prompt has no owner: the main dialog stays live. The button
+        # pressed answers for this file; the new policy holds for the rest.
+        program, dialog = self.start_with()
+        self.unzip_into(dialog, self.out)
+        prompt = program.wait_window(OVERWRITE_CAPTION)
+        dialog.click(OVERWRITE_ALWAYS)
+        self.wait_until(lambda: dialog.checked(OVERWRITE_ALWAYS) == 1)
+        prompt.click(NO)
+        prompt.wait_gone()
+        self.assertNoWindow(program, OVERWRITE_CAPTION, seconds=0.5)
+        self.expect_success(program)
+        self.assertEqual(self.tree(self.out), {"one.txt": b"old one.txt", **self.new("two.txt", "three.txt")})
+
+    def test_hidden_options_keep_the_policy_and_the_prompt_still_works(self):
+        program, dialog = self.start_with("--hide-overwrite")
+        present = {c.id for c in dialog.controls()}
+        for option in (OVERWRITE_CONFIRM, OVERWRITE_ALWAYS, OVERWRITE_NEVER, OVERWRITE_LABEL):
+            self.assertNotIn(option, present)
+        self.unzip_into(dialog, self.out)
+        self.answer_overwrite(program, "one.txt", NO, dont_ask=True)
+        self.expect_success(program)
+        self.assertEqual(self.tree(self.out), self.old)
+
+
+if __name__ == "__main__":
+    sfxtest.main()

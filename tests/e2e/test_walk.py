@@ -1,0 +1,167 @@
+"""The walk over hand-made archives: what no tool writes, broken entries,
+names the extractor must not follow, and the closing reports."""
+
+import os
+import struct
+import zlib
+
+import sfxtest
+from sfxtest import FILE_LIST, FOOTER, MAIN_CAPTION, local_entry
+from unzipflow import FAILURE_TEXT, WARNING_CAPTION, UnzipTestCase
+
+DESCRIPTOR = struct.pack("<IIII", 0x08074B50, 0, 0, 0)
+
+
+def central_directory_end():
+    """A central directory header start: the walk stops there."""
+    return struct.pack("<I", 0x02014B50) + bytes(42)
+
+
+def with_signature(entry, signature):
+    return struct.pack("<I", signature) + entry[4:]
+
+
+def with_crc(entry, crc):
+    return entry[:14] + struct.pack("<I", crc) + entry[18:]
+
+
+class HandMadeArchives(UnzipTestCase):
+    def run_archive(self, tail, selected=None):
+        """Starts the stub with these bytes behind it and presses "&Unzip"
+        into a fresh folder. Returns program, dialog and the folder."""
+        program, dialog = self.open_sfx(self.write_sfx(tail))
+        if selected is not None:
+            dialog.select(FILE_LIST, -1, False)
+            for index, (name, _) in enumerate(dialog.items(FILE_LIST)):
+                if name in selected:
+                    dialog.select(FILE_LIST, index, True)
+        out = self.path("out")
+        self.unzip_into(dialog, out)
+        return program, dialog, out
+
+    def test_data_descriptors_zero_signature_nul_names_and_extra_fields(self):
+        # Behind "a": one descriptor; behind "b": two in a row. "c" starts
+        # with 00 00 00 50; "d\0junk" is cut at the NUL; "e" carries an
+        # extra field of 300 bytes.
+        tail = (local_entry("a.txt", b"first", flags=8) + DESCRIPTOR
+                + local_entry("b.txt", b"second" * 1000) + DESCRIPTOR + DESCRIPTOR
+                + with_signature(local_entry("c.txt", b"third", method=0), 0x50000000)
+                + local_entry(b"d.txt\0junk", b"fourth")
+                + local_entry("e.txt", b"fifth", extra=bytes(range(256)) + bytes(44))
+                + central_directory_end())
+        program, dialog, out = self.run_archive(tail)
+        self.expect_success(program)
+        self.assertEqual(self.tree(out), {"a.txt": b"first", "b.txt": b"second" * 1000,
+                                          "c.txt": b"third", "d.txt": b"fourth", "e.txt": b"fifth"})
+
+    def test_crc_mismatch_keeps_the_file_and_reports_failure(self):
+        good = local_entry("good.txt", b"good data")
+        bad = with_crc(local_entry("bad.txt", b"bad data"), 0x12345678)
+        program, dialog, out = self.run_archive(bad + good)
+        self.expect_failure(program, dialog)
+        # Written as decoded, stamped, and still selected for another try.
+        self.assertEqual(self.tree(out), {"bad.txt": b"bad data", "good.txt": b"good data"})
+        stamp = os.stat(os.path.join(out, "bad.txt")).st_mtime
+        self.assertEqual(os.stat(os.path.join(out, "good.txt")).st_mtime, stamp)
+        self.assertEqual(dialog.items(FILE_LIST), [("bad.txt", True), ("good.txt", False)])
+
+    def test_nothing_selected_extracts_nothing_and_says_nothing(self):
+        program, dialog, out = self.run_archive(local_entry("a.txt", b"a"), selected=[])
+        self.assertNoWindow(program, WARNING_CAPTION)
+        self.assertEqual(self.tree(out), {})
+        self.assertEqual(dialog.caption, MAIN_CAPTION)
+        self.assertTrue(program.running())
+
+    def test_repeated_name_behind_another_is_not_reached(self):
+        # Archive order b, a, b; list order a, b, b. The second search for b
+        # starts after a and finds the first b item again.
+        tail = local_entry("b", b"first b") + local_entry("a", b"a") + local_entry("b", b"second b")
+        program, dialog, out = self.run_archive(tail)
+        self.expect_failure(program, dialog)
+        self.assertEqual(self.tree(out), {"a": b"a", "b": b"first b"})
+        self.assertEqual(dialog.items(FILE_LIST), [("a", False), ("b", False), ("b", True)])
+
+    def test_unknown_method_aborts_without_touching_the_target(self):
+        out = self.path("out")
+        os.makedirs(out)
+        with open(os.path.join(out, "odd.bin"), "wb") as f:
+            f.write(b"keep me")
+        odd = local_entry("odd.bin", b"data", method=0)
+        odd = odd[:8] + struct.pack("<H", 12) + odd[10:]           # bzip2
+        tail = local_entry("first.txt", b"1") + odd + local_entry("last.txt", b"3")
+        program, dialog = self.open_sfx(self.write_sfx(tail))
+        dialog.click(sfxtest.OVERWRITE_ALWAYS)
+        self.unzip_into(dialog, out)
+        self.close_box(self.box(program, WARNING_CAPTION, "Unknown compression type"))
+        # The run ends there, without a closing report.
+        self.assertNoWindow(program, WARNING_CAPTION)
+        self.assertEqual(self.tree(out), {"first.txt": b"1", "odd.bin": b"keep me"})
+
+    def test_empty_name_stops_the_run(self):
+        tail = local_entry("before.txt", b"before") + local_entry("", b"x") + local_entry("after.txt", b"y")
+        program = self.start(self.write_sfx(tail))
+        # Listing stops at the empty name too: the box comes before the dialog.
+        self.close_box(self.box(program, WARNING_CAPTION, "Invalid filename."))
+        dialog = program.wait_window(MAIN_CAPTION)
+        self.assertEqual(dialog.items(FILE_LIST), [("before.txt", True)])
+        out = self.path("out")
+        self.unzip_into(dialog, out)
+        self.close_box(self.box(program, WARNING_CAPTION, "Invalid filename."))
+        self.assertNoWindow(program, WARNING_CAPTION)
+        self.assertEqual(self.tree(out), {"before.txt": b"before"})
+        self.assertEqual(dialog.items(FILE_LIST), [("before.txt", False)])
+
+    def test_deflated_entry_without_data_fails(self):
+        # A streaming writer's entry: sizes and CRC only in a descriptor. Its
+        # header claims no data, which no deflate stream can be.
+        streamed = local_entry("streamed.txt", b"", flags=8)
+        streamed = streamed[:18] + struct.pack("<II", 0, 0) + streamed[26:]
+        streamed = streamed[:30 + len("streamed.txt")]
+        program, dialog, out = self.run_archive(streamed + central_directory_end())
+        self.expect_failure(program, dialog)
+        self.assertEqual(self.tree(out), {})
+
+
+class Confinement(UnzipTestCase):
+    UNSAFE = ["../escape.txt", "sub/../../escape2.txt", "/rooted.txt", "\\rooted2.txt",
+              "C:drive.txt", "stream.txt:hidden", "CON", "sub/nul.txt", ".../dots.txt"]
+
+    def test_names_that_leave_the_folder_are_refused_visibly(self):
+        tail = b"".join(local_entry(name, b"evil") for name in self.UNSAFE)
+        tail += local_entry("safe/inside.txt", b"fine")
+        base = self.path("base")
+        program, dialog = self.open_sfx(self.write_sfx(tail))
+        out = os.path.join(base, "out")
+        self.unzip_into(dialog, out)
+        # One warning for the run names the first refused entry.
+        box = self.box(program, WARNING_CAPTION)
+        self.assertIn('"../escape.txt"', box.text(sfxtest.MESSAGE_TEXT))
+        self.assertIn("outside the destination folder", box.text(sfxtest.MESSAGE_TEXT))
+        self.close_box(box)
+        self.expect_failure(program, dialog)
+        # Nothing anywhere but the safe file inside the folder.
+        self.assertEqual(self.tree(base), {"out/safe/inside.txt": b"fine"})
+        self.assertFalse(os.path.exists(self.path("escape.txt")))
+        self.assertFalse(os.path.exists("/rooted.txt"))
+        self.assertFalse(os.path.exists("/rooted2.txt"))
+        selected = {name for name, on in dialog.items(FILE_LIST) if on}
+        self.assertEqual(len(selected), len(self.UNSAFE))
+
+    def test_over_long_names_and_paths_fail_cleanly_and_the_run_goes_on(self):
+        long_name = "n" * 300 + ".txt"
+        tail = (local_entry(long_name, b"too long") + local_entry("short.txt", b"ok")
+                + local_entry("d" * 120 + "/" + "f" * 120 + ".txt", b"path too long"))
+        program, dialog = self.open_sfx(self.write_sfx(tail))
+        names = [name for name, _ in dialog.items(FILE_LIST)]
+        self.assertIn("n" * 258, names)                  # listed, cut to the buffer
+        out = self.path("o" * 40)
+        self.unzip_into(dialog, out)
+        box = self.box(program, "Cannot Open File.")
+        self.assertTrue(box.text(sfxtest.MESSAGE_TEXT).startswith('Cannot Open File "'))
+        self.close_box(box)
+        self.expect_failure(program, dialog)
+        self.assertEqual(self.tree(out), {"short.txt": b"ok"})
+
+
+if __name__ == "__main__":
+    sfxtest.main()
