@@ -1,11 +1,12 @@
 // Traditional PKWARE decryption; the key mixing reuses the CRC-32 step.
 #include "SFXcrypt.h"
 #include "SFXcrc.h"
+#include "SFXattr.h"
 #include "../startup/SFXstate.h"
 
 uint32_t Key0, Key1, Key2;
 
-void InitKeys(const char* password)
+SFX_SMALL void InitKeys(const char* password)
 {
     Key0 = 0x12345678u;
     Key1 = 0x23456789u;
@@ -33,7 +34,7 @@ void DecryptBuffer(uint8_t* data, int32_t count)
         DecryptInPlace(data[i]);
 }
 
-bool CheckPassword(uint8_t* header, uint8_t headerLength, uint16_t flags, uint32_t crc,
+SFX_SMALL bool CheckPassword(uint8_t* header, uint8_t headerLength, uint16_t flags, uint32_t crc,
                    uint32_t time, const char* password)
 {
     if (password == 0 || password[0] == 0 || headerLength == 0)

@@ -7,17 +7,17 @@
 // of the current chunk and room for a longest match in the window remain:
 // it loads the bit buffer a word at a time from the chunk already read and
 // moves matches without per-byte bookkeeping. It never reads the archive or
-// flushes the window, and it hands end-of-block and invalid codes to the
-// exact path, rewound to the start of the code, so both paths read, write
-// and checksum the same bytes at the same points of the stream.
+// flushes the window; it leaves end-of-block and invalid codes to the exact
+// path, stopping before their first bit, and gives back the bytes that it
+// took ahead. So both paths read, write and checksum the same bytes at the
+// same points of the stream.
 #include "SFXinflt.h"
+#include "SFXattr.h"
 #include "SFXcrc.h"
 #include "SFXcrypt.h"
 #include "../startup/SFXstate.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the fast path loads little-endian words");
-
-#define SFX_ALWAYS_INLINE inline __attribute__((always_inline))
 
 const uint16_t LengthBases[31] = {
     3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31,
@@ -56,18 +56,21 @@ static int32_t FixedLiteralBits;
 static int32_t FixedDistanceBits;
 
 enum : uint32_t {
-    LongestMatch = 258,
     FastInputMargin = 16,                            // covers the word loads of one step
-    FastWindowLimit = WindowSize - LongestMatch - 2,   // two literals, then a match
+    MatchOverrun = 8,                                // see CopyMatch
+    FastWindowLimit = WindowSize - 4,                // three literals; matches check their own room
     DynamicLengthsSize = 321,
 };
+
+// The fast path never fills the window: flushing is the exact path's.
+static_assert(FastWindowLimit + 3 < WindowSize, "room for one fast step");
 
 // ---------------------------------------------------------------------------
 // Huffman tables
 
-int32_t BuildHuffmanTables(const uint16_t* lengths, uint16_t count, uint16_t simple,
-                           const uint16_t* bases, const uint8_t* extras, HuffmanEntry*& root,
-                           HuffmanEntry*& chain, int32_t& lookupBits)
+SFX_SMALL int32_t BuildHuffmanTables(const uint16_t* lengths, uint16_t count, uint16_t simple,
+                                     const uint16_t* bases, const uint8_t* extras, HuffmanEntry*& root,
+                                     HuffmanEntry*& chain, int32_t& lookupBits)
 {
     if (count > MaxSymbols)
         return HuffmanOversubscribed;
@@ -222,7 +225,7 @@ int32_t BuildHuffmanTables(const uint16_t* lengths, uint16_t count, uint16_t sim
     return (unused != 0 && longest != 1) ? HuffmanIncomplete : HuffmanComplete;
 }
 
-void FreeHuffmanTables(HuffmanEntry* chain)
+SFX_SMALL void FreeHuffmanTables(HuffmanEntry* chain)
 {
     while (chain != 0) {
         HuffmanEntry* block = chain - 1;
@@ -234,7 +237,7 @@ void FreeHuffmanTables(HuffmanEntry* chain)
 // ---------------------------------------------------------------------------
 // Input
 
-int32_t ReadInputByte()
+SFX_SMALL int32_t ReadInputByte()
 {
     if (InputPosition >= InputCount) {
         int32_t wanted = DataRemaining < (int32_t)InputChunkSize ? DataRemaining : (int32_t)InputChunkSize;
@@ -256,13 +259,24 @@ int32_t ReadInputByte()
     return InputBuffer[InputPosition++];
 }
 
-int32_t NextInputByte()
+SFX_SMALL int32_t NextInputByte()
 {
     if (DataRemaining <= 0)
         return -1;
     int32_t next = ReadInputByte();
     DataRemaining--;
     return next;
+}
+
+SFX_SMALL void NeedBits(uint32_t n, uint32_t& buffer, uint32_t& count)
+{
+    while (count < n) {
+        int32_t next = NextInputByte();
+        if (next < 0)
+            FillerBits += 8;
+        buffer |= (uint32_t)next << count;
+        count += 8;
+    }
 }
 
 // True once a step has used bits that lie past the end of the data.
@@ -276,7 +290,7 @@ static SFX_ALWAYS_INLINE bool PastEnd(uint32_t count)
 
 // Writes the first p bytes of the window and runs the CRC over the bytes
 // that the output accepted, so a full disk fails the entry.
-static void FlushWindow(uint32_t p)
+SFX_SMALL static void FlushWindow(uint32_t p)
 {
     int32_t written = WriteOutput(Window, (int32_t)p);
     if (written > (int32_t)p)
@@ -289,13 +303,6 @@ static SFX_ALWAYS_INLINE void Copy8(uint8_t* to, const uint8_t* from)
     uint64_t v;
     __builtin_memcpy(&v, from, 8);
     __builtin_memcpy(to, &v, 8);
-}
-
-static SFX_ALWAYS_INLINE void Copy4(uint8_t* to, const uint8_t* from)
-{
-    uint32_t v;
-    __builtin_memcpy(&v, from, 4);
-    __builtin_memcpy(to, &v, 4);
 }
 
 // Byte loops here are short and rare; vectorising them only adds code.
@@ -317,36 +324,46 @@ static void CopyForward(uint8_t* to, const uint8_t* from, uint32_t n)
         *to++ = *from++;
 }
 
-// Copies a match of n bytes from distance bytes back within the window.
-// Writes exactly n bytes: the bytes behind them are history that a later
-// distance of up to 32,768 may still need.
+// Copies a match of n bytes from distance bytes back within the window,
+// eight bytes at a time, running up to seven bytes past its end. Those bytes
+// are history that a later distance of up to 32,768 may still need, so they
+// are saved first and put back afterwards; the caller leaves room for them.
 static SFX_ALWAYS_INLINE void CopyMatch(uint8_t* to, uint32_t distance, uint32_t n)
 {
-    const uint8_t* from = to - distance;
-    if (distance >= 8 && n >= 8) {
-        uint8_t* const end = to + n;
+    uint8_t* const end = to + n;
+    uint64_t behind;
+    __builtin_memcpy(&behind, end, 8);
+    if (distance >= 8) {
+        const uint8_t* from = to - distance;
         SFX_SCALAR_LOOP
         do {
             Copy8(to, from);
             to += 8;
             from += 8;
-        } while (end - to >= 8);
-        if (end != to)
-            Copy8(end - 8, from - (to - (end - 8)));   // overlaps bytes already final
-    } else if (distance >= 4 && n >= 4 && n <= distance) {
-        Copy4(to, from);
-        Copy4(to + n - 4, from + n - 4);
+        } while (to < end);
     } else if (distance == 1) {
-        __builtin_memset(to, to[-1], n);
-    } else {
+        uint64_t run = to[-1] * 0x0101010101010101ull;
         SFX_SCALAR_LOOP
-        for (; n > 0; n--)
+        do {
+            __builtin_memcpy(to, &run, 8);
+            to += 8;
+        } while (to < end);
+    } else {
+        const uint8_t* from = to - distance;
+        SFX_SCALAR_LOOP
+        do
             *to++ = *from++;
+        while (to < end);
     }
+    __builtin_memcpy(end, &behind, 8);
 }
 
 // ---------------------------------------------------------------------------
 // Literal/length and distance codes
+
+// The fast path's bit buffer: room for a whole length and distance with
+// their extra bits after one refill.
+typedef uint64_t BitWord;
 
 static SFX_ALWAYS_INLINE void RefillWord(BitWord& bits, uint32_t& count, const uint8_t*& in)
 {
@@ -357,12 +374,85 @@ static SFX_ALWAYS_INLINE void RefillWord(BitWord& bits, uint32_t& count, const u
     count |= sizeof(BitWord) * 8 - 8;
 }
 
+// The fast path reads its codes from compact tables, one 32-bit word a slot,
+// filled from the Huffman tables for each block: a code of up to
+// FastLiteralBits (FastDistanceBits) bits, also one behind a link, costs one
+// load and one shift. A slot holds
+//   bits 0-5    bits of the whole symbol: code, plus extra bits of a base
+//   bit 6       a literal; bit 7: left to the exact path (end of block,
+//               invalid code, or a code longer than the table resolves)
+//   bits 8-11   bits of the code alone; bits 12-15: extra bits
+//   bits 16-31  literal byte or base
+enum : uint32_t {
+    FastLiteral = 0x40,
+    FastExit = 0x80,
+    FastLiteralBits = 11,
+    FastDistanceBits = 10,
+};
+static uint32_t FastLiteralRoot[1u << FastLiteralBits] SFX_UNINITIALISED;
+static uint32_t FastDistanceRoot[1u << FastDistanceBits] SFX_UNINITIALISED;
+
+// The compact form of a symbol slot whose code starts with prefix bits.
+SFX_SMALL static uint32_t CompactSlot(const HuffmanEntry* t, uint32_t prefix)
+{
+    uint32_t code = prefix + t->Bits;
+    uint32_t op = t->Op;
+    if (op == OpLiteral)
+        return (uint32_t)t->Value << 16 | code << 8 | FastLiteral | code;
+    if (op <= OpMaxExtraBits)
+        return (uint32_t)t->Value << 16 | op << 12 | code << 8 | (code + op);
+    return FastExit;
+}
+
+static SFX_ALWAYS_INLINE bool IsLink(uint32_t op)
+{
+    return op > OpLinkBase && op != OpInvalid;
+}
+
+// Fills a compact table of 2^bits slots (bits not below rootBits) from a
+// root table: the root repeats 2^(bits - rootBits) times, except that a link
+// resolves, slot by slot, to the code behind it when that code fits in bits.
+SFX_SMALL static void CompactTable(uint32_t* compact, const HuffmanEntry* root, uint32_t rootBits, uint32_t bits)
+{
+    const uint32_t rootSlots = 1u << rootBits;
+    const uint32_t slots = 1u << bits;
+    for (uint32_t r = 0; r < rootSlots; r++)
+        compact[r] = CompactSlot(root + r, 0);
+    for (uint32_t i = rootSlots; i < slots; i += i)
+        __builtin_memcpy(compact + i, compact, i * sizeof *compact);
+    for (uint32_t r = 0; r < rootSlots; r++) {
+        const HuffmanEntry* t = root + r;
+        if (IsLink(t->Op)) {
+            const uint32_t subMask = BitMasks[t->Op - OpLinkBase];
+            for (uint32_t i = r; i < slots; i += rootSlots) {
+                const HuffmanEntry* sub = t->Link + ((i >> rootBits) & subMask);
+                if (rootBits + sub->Bits <= bits)
+                    compact[i] = CompactSlot(sub, rootBits);
+            }
+        }
+    }
+}
+
+// For a slot that the compact table leaves to the exact path: the compact
+// form of the code behind a root link, or FastExit.
+static SFX_ALWAYS_INLINE uint32_t ResolveLink(const HuffmanEntry* t, BitWord bits)
+{
+    if (!IsLink(t->Op))
+        return FastExit;
+    return CompactSlot(t->Link + ((bits >> t->Bits) & BitMasks[t->Op - OpLinkBase]), t->Bits);
+}
+
+static SFX_ALWAYS_INLINE uint32_t ExtraValue(uint32_t e, BitWord bits)
+{
+    return (e >> 16) + (uint32_t)((bits >> ((e >> 8) & 15)) & BitMasks[(e >> 12) & 15]);
+}
+
 // Decodes literals and matches while the chunk and the window have room.
 // Each code is looked at whole before any of its bits is consumed, so the
 // path can stop at the start of any code that it leaves to the exact path
 // (end of block, invalid or deeply nested codes): it then returns true.
 static SFX_ALWAYS_INLINE bool DecodeFast(const HuffmanEntry* lt, const HuffmanEntry* dt,
-                                         BitWord lmask, BitWord dmask, BitWord& bitsRef,
+                                         BitWord lmask, BitWord dmask, uint32_t& bitsRef,
                                          uint32_t& countRef, uint32_t& wRef)
 {
     BitWord bits = bitsRef;
@@ -370,78 +460,65 @@ static SFX_ALWAYS_INLINE bool DecodeFast(const HuffmanEntry* lt, const HuffmanEn
     uint8_t* const window = Window;
     uint8_t* out = window + wRef;
     uint8_t* const outLimit = window + FastWindowLimit;
-    const uint8_t* const start = InputBuffer + InputPosition;
-    const uint8_t* in = start;
+    const uint8_t* in = InputBuffer + InputPosition;
     const uint8_t* const inLimit = InputBuffer + InputCount - FastInputMargin;
+    const uint32_t* const literals = FastLiteralRoot;
+    const uint32_t* const distances = FastDistanceRoot;
+    const BitWord fastLmask = (1u << FastLiteralBits) - 1;
+    const BitWord fastDmask = (1u << FastDistanceBits) - 1;
     bool handOver = true;
 
     while (in <= inLimit && out <= outLimit) {
         RefillWord(bits, count, in);
-        const HuffmanEntry* t = lt + (bits & lmask);
-        uint32_t op = t->Op;
-        if (op == OpLiteral) {
+        uint32_t e = literals[bits & fastLmask];
+        if (e & FastLiteral) {
             // Up to three literals fit in the bits of one refill.
-            bits >>= t->Bits;
-            count -= t->Bits;
-            *out++ = (uint8_t)t->Value;
-            t = lt + (bits & lmask);
-            op = t->Op;
-            if (op == OpLiteral) {
-                bits >>= t->Bits;
-                count -= t->Bits;
-                *out++ = (uint8_t)t->Value;
-                t = lt + (bits & lmask);
-                op = t->Op;
-                if (op == OpLiteral) {
-                    bits >>= t->Bits;
-                    count -= t->Bits;
-                    *out++ = (uint8_t)t->Value;
+            bits >>= e & 63;
+            count -= e & 63;
+            *out++ = (uint8_t)(e >> 16);
+            e = literals[bits & fastLmask];
+            if (e & FastLiteral) {
+                bits >>= e & 63;
+                count -= e & 63;
+                *out++ = (uint8_t)(e >> 16);
+                e = literals[bits & fastLmask];
+                if (e & FastLiteral) {
+                    bits >>= e & 63;
+                    count -= e & 63;
+                    *out++ = (uint8_t)(e >> 16);
                     continue;
                 }
             }
-            RefillWord(bits, count, in);             // keeps the low bits, so t stands
+            RefillWord(bits, count, in);             // keeps the low bits, so e stands
         }
-        if (op > OpLinkBase) {
-            if (op == OpInvalid)
+        if (e & FastExit) {
+            e = ResolveLink(lt + (bits & lmask), bits);
+            if (e & FastExit)
                 goto stop;
-            const HuffmanEntry* sub = t->Link + ((bits >> t->Bits) & BitMasks[op - OpLinkBase]);
-            uint32_t subOp = sub->Op;
-            if (subOp >= OpEndOfBlock && subOp != OpLiteral)
-                goto stop;
-            bits >>= t->Bits;
-            count -= t->Bits;
-            t = sub;
-            op = subOp;
-            if (op == OpLiteral) {
-                bits >>= t->Bits;
-                count -= t->Bits;
-                *out++ = (uint8_t)t->Value;
+            if (e & FastLiteral) {
+                bits >>= e & 63;
+                count -= e & 63;
+                *out++ = (uint8_t)(e >> 16);
                 continue;
             }
         }
-        if (op == OpEndOfBlock)
-            goto stop;
         {
-            // Length, distance and their extra bits, all peeked first.
-            uint32_t used = t->Bits;
-            uint32_t length = t->Value + (uint32_t)((bits >> used) & BitMasks[op]);
-            used += op;
-            const HuffmanEntry* d = dt + ((bits >> used) & dmask);
-            uint32_t dop = d->Op;
-            if (dop > OpLinkBase) {
-                if (dop == OpInvalid)
+            // Length, distance and their extra bits, all peeked first. A
+            // match that would reach the end of the window is the exact
+            // path's, which flushes.
+            uint32_t length = ExtraValue(e, bits);
+            if (length + MatchOverrun >= (uint32_t)(window + WindowSize - out))
+                goto stop;
+            uint32_t used = e & 63;
+            BitWord rest = bits >> used;
+            uint32_t d = distances[rest & fastDmask];
+            if (d & FastExit) {
+                d = ResolveLink(dt + (rest & dmask), rest);
+                if (d & (FastExit | FastLiteral))
                     goto stop;
-                const HuffmanEntry* sub =
-                    d->Link + ((bits >> (used + d->Bits)) & BitMasks[dop - OpLinkBase]);
-                if (sub->Op > OpMaxExtraBits)
-                    goto stop;
-                used += d->Bits;
-                d = sub;
-                dop = sub->Op;
             }
-            used += d->Bits;
-            uint32_t distance = d->Value + (uint32_t)((bits >> used) & BitMasks[dop]);
-            used += dop;
+            uint32_t distance = ExtraValue(d, rest);
+            used += d & 63;
             bits >>= used;
             count -= used;
 
@@ -474,11 +551,11 @@ stop:
     in -= ahead;
     count -= ahead * 8;
     bits &= ((BitWord)1 << count) - 1;
-    int32_t advanced = (int32_t)(in - start);
+    int32_t advanced = (int32_t)(in - (InputBuffer + InputPosition));
     InputPosition = (uint16_t)(InputPosition + advanced);
     DataRemaining -= advanced;
 
-    bitsRef = bits;
+    bitsRef = (uint32_t)bits;                        // at most 23 bits are left
     countRef = count;
     wRef = (uint32_t)(out - window);
     return handOver;
@@ -487,15 +564,22 @@ stop:
 int32_t InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* distanceTable,
                      int32_t literalBits, int32_t distanceBits)
 {
-    BitWord bits = BitBuffer;
+    uint32_t bits = BitBuffer;
     uint32_t count = BitCount;
     uint32_t w = WindowPosition;
     uint8_t* const window = Window;
-    const BitWord lmask = BitMasks[literalBits];
-    const BitWord dmask = BitMasks[distanceBits];
+    const uint32_t lmask = BitMasks[literalBits];
+    const uint32_t dmask = BitMasks[distanceBits];
+    // Roots wider than the compact tables come only from odd codes: those
+    // blocks take the exact path throughout.
+    bool fast = literalBits <= (int32_t)FastLiteralBits && distanceBits <= (int32_t)FastDistanceBits;
+    if (fast) {
+        CompactTable(FastLiteralRoot, literalTable, literalBits, FastLiteralBits);
+        CompactTable(FastDistanceRoot, distanceTable, distanceBits, FastDistanceBits);
+    }
 
     for (;;) {
-        if (InputCount - (int32_t)InputPosition >= (int32_t)FastInputMargin && w <= FastWindowLimit) {
+        if (fast && InputCount - (int32_t)InputPosition >= (int32_t)FastInputMargin && w <= FastWindowLimit) {
             if (!DecodeFast(literalTable, distanceTable, lmask, dmask, bits, count, w))
                 continue;
         }
@@ -525,7 +609,7 @@ int32_t InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* dista
             continue;
         }
         if (e == OpEndOfBlock) {
-            BitBuffer = (uint32_t)bits;
+            BitBuffer = bits;
             BitCount = (uint16_t)count;
             WindowPosition = (uint16_t)w;
             return InflateOk;
@@ -584,9 +668,9 @@ int32_t InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* dista
 // ---------------------------------------------------------------------------
 // Blocks
 
-int32_t InflateStoredBlock()
+SFX_SMALL int32_t InflateStoredBlock()
 {
-    BitWord bits = BitBuffer;
+    uint32_t bits = BitBuffer;
     uint32_t count = BitCount;
     uint32_t w = WindowPosition;
     uint8_t* const window = Window;
@@ -639,13 +723,13 @@ int32_t InflateStoredBlock()
             w = 0;
         }
     }
-    BitBuffer = (uint32_t)bits;
+    BitBuffer = bits;
     BitCount = (uint16_t)count;
     WindowPosition = (uint16_t)w;
     return result;
 }
 
-int32_t InflateFixedBlock()
+SFX_SMALL int32_t InflateFixedBlock()
 {
     if (FixedLiteralTable == 0) {
         uint16_t lengths[MaxSymbols];
@@ -684,9 +768,9 @@ int32_t InflateFixedBlock()
 
 // Reads the code lengths of a dynamic block into lengths; false when the
 // block cannot be decoded.
-static bool ReadCodeLengths(uint16_t* lengths, uint32_t total)
+SFX_SMALL static bool ReadCodeLengths(uint16_t* lengths, uint32_t total)
 {
-    BitWord bits = BitBuffer;
+    uint32_t bits = BitBuffer;
     uint32_t count = BitCount;
 
     for (uint32_t j = 0; j < 19; j++)
@@ -707,7 +791,7 @@ static bool ReadCodeLengths(uint16_t* lengths, uint32_t total)
     // An incomplete or empty code-length code is taken as damage.
     bool ok = result == HuffmanComplete && table != 0 && !PastEnd(count);
 
-    const BitWord mask = BitMasks[lookup];
+    const uint32_t mask = BitMasks[lookup];
     uint32_t previous = 0;
     for (uint32_t i = 0; ok && i < total;) {
         NeedBits((uint32_t)lookup, bits, count);
@@ -750,14 +834,14 @@ static bool ReadCodeLengths(uint16_t* lengths, uint32_t total)
             ok = false;
     }
     FreeHuffmanTables(chain);
-    BitBuffer = (uint32_t)bits;
+    BitBuffer = bits;
     BitCount = (uint16_t)count;
     return ok;
 }
 
-int32_t InflateDynamicBlock()
+SFX_SMALL int32_t InflateDynamicBlock()
 {
-    BitWord bits = BitBuffer;
+    uint32_t bits = BitBuffer;
     uint32_t count = BitCount;
     NeedBits(5, bits, count);
     uint32_t literals = 257 + (uint32_t)(bits & 31);
@@ -765,7 +849,7 @@ int32_t InflateDynamicBlock()
     NeedBits(5, bits, count);
     uint32_t distances = 1 + (uint32_t)(bits & 31);
     DumpBits(5, bits, count);
-    BitBuffer = (uint32_t)bits;
+    BitBuffer = bits;
     BitCount = (uint16_t)count;
 
     uint16_t lengths[DynamicLengthsSize];
@@ -805,9 +889,9 @@ int32_t InflateDynamicBlock()
     return result;
 }
 
-int32_t InflateBlock(int32_t& last)
+SFX_SMALL int32_t InflateBlock(int32_t& last)
 {
-    BitWord bits = BitBuffer;
+    uint32_t bits = BitBuffer;
     uint32_t count = BitCount;
     NeedBits(1, bits, count);
     last = (int32_t)(bits & 1);
@@ -815,7 +899,7 @@ int32_t InflateBlock(int32_t& last)
     NeedBits(2, bits, count);
     uint32_t type = (uint32_t)(bits & 3);
     DumpBits(2, bits, count);
-    BitBuffer = (uint32_t)bits;
+    BitBuffer = bits;
     BitCount = (uint16_t)count;
     if (PastEnd(count))
         return InflateBroken;
@@ -835,7 +919,7 @@ int32_t InflateBlock(int32_t& last)
 // ---------------------------------------------------------------------------
 // Entry
 
-void InflateEntry()
+SFX_SMALL void InflateEntry()
 {
     InputPosition = 0;
     InputCount = 0;

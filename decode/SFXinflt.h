@@ -93,24 +93,11 @@ extern HuffmanEntry* FixedDistanceTable;
 int32_t ReadInputByte();
 int32_t NextInputByte();
 
-// The block routines keep the bit buffer in a 64-bit local: room for a whole
-// length and distance with their extra bits after one refill.
-typedef uint64_t BitWord;
-
 // Makes count at least n (n <= 16), adding whole bytes above the valid bits.
 // Past the end of the data every added bit is 1.
-static inline void NeedBits(uint32_t n, BitWord& buffer, uint32_t& count)
-{
-    while (count < n) {
-        int32_t next = NextInputByte();
-        if (next < 0)
-            FillerBits += 8;
-        buffer |= (BitWord)(int64_t)next << count;
-        count += 8;
-    }
-}
+void NeedBits(uint32_t n, uint32_t& buffer, uint32_t& count);
 
-static inline void DumpBits(uint32_t n, BitWord& buffer, uint32_t& count)
+static inline void DumpBits(uint32_t n, uint32_t& buffer, uint32_t& count)
 {
     buffer >>= n;
     count -= n;

@@ -1,5 +1,6 @@
 // Copy of a stored entry, chunk by chunk.
 #include "SFXstore.h"
+#include "SFXattr.h"
 #include "SFXcrc.h"
 #include "SFXcrypt.h"
 #include "SFXio.h"
@@ -7,7 +8,7 @@
 
 enum : int32_t { StoredChunkSize = 32768 };
 
-void CopyStoredEntry()
+SFX_SMALL void CopyStoredEntry()
 {
     if (DataRemaining <= 0)
         return;

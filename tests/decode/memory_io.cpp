@@ -154,21 +154,141 @@ void BitWriter::AlignToByte()
     used = 0;
 }
 
-void PutFixedLiteral(BitWriter& out, uint32_t symbol)
+std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lengths)
 {
-    if (symbol < 144)
-        out.PutCode(0x30 + symbol, 8);
-    else if (symbol < 256)
-        out.PutCode(0x190 + symbol - 144, 9);
-    else if (symbol < 280)
-        out.PutCode(symbol - 256, 7);
-    else
-        out.PutCode(0xC0 + symbol - 280, 8);
+    int count[17] = {0};
+    for (int L : lengths)
+        count[L]++;
+    count[0] = 0;
+    uint32_t next[17] = {0};
+    for (int L = 1, code = 0; L <= 16; L++) {
+        code = (code + count[L - 1]) << 1;
+        next[L] = code;
+    }
+    std::vector<uint32_t> codes(lengths.size());
+    for (size_t i = 0; i < lengths.size(); i++)
+        if (lengths[i] != 0)
+            codes[i] = next[lengths[i]]++;
+    return codes;
 }
 
-void PutFixedDistance(BitWriter& out, uint32_t symbol)
+// Length and distance symbols from the format's rules, not from tables.
+static void LengthSymbol(int length, int& symbol, int& extra, int& value)
 {
-    out.PutCode(symbol, 5);
+    if (length == 258) {
+        symbol = 285, extra = 0, value = 0;
+        return;
+    }
+    for (int s = 257, base = 3; s < 285; s++) {
+        int bits = s < 265 ? 0 : (s - 261) / 4;
+        if (length < base + (1 << bits)) {
+            symbol = s, extra = bits, value = length - base;
+            return;
+        }
+        base += 1 << bits;
+    }
+}
+
+static void DistanceSymbol(int distance, int& symbol, int& extra, int& value)
+{
+    for (int s = 0, base = 1; s < 30; s++) {
+        int bits = s < 4 ? 0 : (s - 2) / 2;
+        if (distance < base + (1 << bits)) {
+            symbol = s, extra = bits, value = distance - base;
+            return;
+        }
+        base += 1 << bits;
+    }
+}
+
+void StreamWriter::Header(bool last, int type)
+{
+    bits.Put(last ? 1 : 0, 1);
+    bits.Put((uint32_t)type, 2);
+}
+
+void StreamWriter::FixedBlock(bool last)
+{
+    Header(last, 1);
+    literalLengths.assign(288, 8);
+    for (int i = 144; i < 256; i++)
+        literalLengths[i] = 9;
+    for (int i = 256; i < 280; i++)
+        literalLengths[i] = 7;
+    distanceLengths.assign(30, 5);
+    literalCodes = CanonicalCodes(literalLengths);
+    distanceCodes = CanonicalCodes(distanceLengths);
+}
+
+void StreamWriter::DynamicBlock(bool last, const std::vector<int>& literal, const std::vector<int>& distance,
+                                const std::vector<int>& lengthSymbols)
+{
+    static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    Header(last, 2);
+    bits.Put((uint32_t)literal.size() - 257, 5);
+    bits.Put((uint32_t)distance.size() - 1, 5);
+    bits.Put(19 - 4, 4);
+    std::vector<int> lengthLengths(19, 5);
+    for (int i = 0; i < 13; i++)
+        lengthLengths[i] = 4;                       // 13/16 + 6/32: complete
+    for (int i = 0; i < 19; i++)
+        bits.Put((uint32_t)lengthLengths[order[i]], 3);
+    std::vector<uint32_t> lengthCodes = CanonicalCodes(lengthLengths);
+    for (size_t i = 0; i < lengthSymbols.size(); i++) {
+        int s = lengthSymbols[i];
+        bits.PutCode(lengthCodes[s], (uint32_t)lengthLengths[s]);
+        if (s == 16)
+            bits.Put((uint32_t)lengthSymbols[++i] - 3, 2);
+        else if (s == 17)
+            bits.Put((uint32_t)lengthSymbols[++i] - 3, 3);
+        else if (s == 18)
+            bits.Put((uint32_t)lengthSymbols[++i] - 11, 7);
+    }
+    literalLengths = literal;
+    distanceLengths = distance;
+    literalCodes = CanonicalCodes(literal);
+    distanceCodes = CanonicalCodes(distance);
+}
+
+void StreamWriter::StoredBlock(bool last, const Bytes& data)
+{
+    Header(last, 0);
+    bits.AlignToByte();
+    bits.Put((uint32_t)data.size(), 16);
+    bits.Put((uint32_t)~data.size() & 0xFFFF, 16);
+    bits.bytes.insert(bits.bytes.end(), data.begin(), data.end());
+    expected.insert(expected.end(), data.begin(), data.end());
+}
+
+void StreamWriter::Symbol(int symbol)
+{
+    bits.PutCode(literalCodes.at(symbol), (uint32_t)literalLengths.at(symbol));
+}
+
+void StreamWriter::Literal(uint8_t byte)
+{
+    Symbol(byte);
+    expected.push_back(byte);
+}
+
+void StreamWriter::Match(int length, int distance)
+{
+    int symbol, extra, value;
+    LengthSymbol(length, symbol, extra, value);
+    Symbol(symbol);
+    bits.Put((uint32_t)value, (uint32_t)extra);
+    DistanceSymbol(distance, symbol, extra, value);
+    bits.PutCode(distanceCodes.at(symbol), (uint32_t)distanceLengths.at(symbol));
+    bits.Put((uint32_t)value, (uint32_t)extra);
+    for (int i = 0; i < length; i++) {
+        long from = (long)expected.size() - distance;
+        expected.push_back(from >= 0 ? expected[from] : 0);
+    }
+}
+
+void StreamWriter::EndOfBlock()
+{
+    Symbol(256);
 }
 
 static uint32_t Little(const Bytes& b, size_t at, int width)

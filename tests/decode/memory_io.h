@@ -69,9 +69,30 @@ struct BitWriter {
     void AlignToByte();
 };
 
-// The fixed-code bits of a literal/length symbol and of a distance symbol.
-void PutFixedLiteral(BitWriter& out, uint32_t symbol);
-void PutFixedDistance(BitWriter& out, uint32_t symbol);
+// Canonical Huffman codes of a list of code lengths (RFC 1951, 3.2.2).
+std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lengths);
+
+// Writes a deflate stream symbol by symbol, with the output that it stands
+// for as the format defines it (bytes before the start read as 0, as in the
+// decoder's zero-filled window).
+struct StreamWriter {
+    BitWriter bits;
+    Bytes expected;
+    std::vector<int> literalLengths, distanceLengths;
+    std::vector<uint32_t> literalCodes, distanceCodes;
+
+    void Header(bool last, int type);
+    void FixedBlock(bool last);
+    // lengthSymbols: the code-length symbols in order, each 16, 17 or 18
+    // followed by its repeat count; the code-length code has lengths 4 and 5.
+    void DynamicBlock(bool last, const std::vector<int>& literal, const std::vector<int>& distance,
+                      const std::vector<int>& lengthSymbols);
+    void StoredBlock(bool last, const Bytes& data);
+    void Symbol(int symbol);               // a literal/length symbol's code, nothing else
+    void Literal(uint8_t byte);
+    void Match(int length, int distance);
+    void EndOfBlock();
+};
 
 // ZIP local entries as written by real tools.
 struct ZipEntry {
