@@ -1,143 +1,244 @@
-// mksfx: writes a self-extracting file: the stub, an optional 256-byte
-// settings block, then the ZIP archive, byte for byte.
-//
-//   mksfx [--stub FILE] [--title TEXT] [--folder TEXT | --temp-folder]
-//         [--run TEXT] [--hide-run] [--all-files]
-//         [--overwrite confirm|never|always] [--hide-overwrite]
-//         [--flags BYTE] [--no-settings] -o OUT ZIP
-//
-// A settings block is written when any option asks for one. Its flags byte
-// starts as 0x03 (run check box shown, user selects files, confirm).
+// mksfx: makes a self-extracting file for Windows from a folder or a ZIP
+// archive: the extractor, an optional 256-byte settings block, then a ZIP
+// archive whose local headers alone describe every entry, since the
+// extractor walks them and never reads the central directory.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "archive_writer.h"
+#include "info.h"
+#include "platform.h"
+#include "settings_block.h"
+#include "sources.h"
+#include "zip_format.h"
+
+using namespace sfx;
+
 namespace {
 
-const size_t StubSize = 43008;
-const size_t SettingsBlockSize = 256;
-const size_t SettingsStringsMax = 249;
+const char DefaultStubName[] = "sfx-x86.exe";
+
+const char Help[] =
+    "usage: mksfx [OPTIONS] -o OUT INPUT\n"
+    "       mksfx --info FILE\n"
+    "\n"
+    "Makes OUT, a self-extracting file for Windows, from INPUT, a folder or a ZIP\n"
+    "archive. Whoever runs OUT picks a folder and files in one dialog and gets them\n"
+    "extracted; OUT then opens the program that --run names.\n"
+    "\n"
+    "  -o OUT             the file to write; it appears only once it is complete\n"
+    "  --stub FILE        the extractor to use (default: sfx-x86.exe beside mksfx,\n"
+    "                     else in the current folder or in dist/)\n"
+    "  --title TEXT       the caption of the dialog (at most 255 bytes)\n"
+    "  --folder TEXT      the destination folder the dialog proposes\n"
+    "  --temp-folder      propose the user's temporary folder instead\n"
+    "  --run TEXT         open this after a successful extraction, written as\n"
+    "                     PROGRAM or PROGRAM|PARAMETERS; \"><\" in it stands for\n"
+    "                     the destination folder (with its final \\)\n"
+    "  --hide-run         no check box to skip --run: it always runs\n"
+    "  --all-files        the user cannot deselect files: all are extracted\n"
+    "  --overwrite MODE   for existing files: confirm (ask each time; the\n"
+    "                     default), never, or always\n"
+    "  --hide-overwrite   the user cannot change the overwrite mode\n"
+    "  --info FILE        show the settings and entries of a self-extracting file\n"
+    "                     and whether the extractor gets through all of them\n"
+    "  -h, --help         this text\n"
+    "\n"
+    "Title, folder and command take at most 249 bytes together. Any of the\n"
+    "options from --title to --hide-overwrite writes a settings block; without\n"
+    "one, the extractor proposes the current folder and lets the user choose.\n"
+    "\n"
+    "A folder INPUT: its files and sub-folders (not the folder itself) with their\n"
+    "modification times, deflated, or stored when that is smaller.\n"
+    "A ZIP INPUT: its entries, compressed data copied as it is and checked against\n"
+    "its CRC-32, with fresh headers. Stored and deflated entries only, plain or\n"
+    "with traditional ZIP encryption; no ZIP64, no AES.\n"
+    "Refused, with no output written: names the extractor cannot write (over 258\n"
+    "bytes, outside the destination, device names like CON, characters Windows\n"
+    "forbids), two names for one file, and a self-extracting file over 2 GiB.\n"
+    "\n"
+    "For tests of the extractor itself:\n"
+    "  --flags BYTE       the settings block's flags byte as given (0x.. or decimal)\n"
+    "  --no-settings      write no settings block\n"
+    "  --raw-zip          append INPUT byte for byte, unchecked\n"
+    "\n"
+    "Examples:\n"
+    "  mksfx -o tools.exe build/tools\n"
+    "  mksfx --title \"Demo 1.0\" --temp-folder --run \"><setup.exe|/quiet\" --hide-run \\\n"
+    "        --all-files -o demo-setup.exe demo.zip\n"
+    "  mksfx --stub dist/sfx-x64.exe --folder \"C:\\Demo\" --overwrite always \\\n"
+    "        --hide-overwrite -o demo.exe demo/\n"
+    "  mksfx --flags 0x07 --title Test -o test.exe test.zip\n"
+    "  mksfx --raw-zip --no-settings -o odd.exe odd.zip\n"
+    "  mksfx --info demo-setup.exe\n"
+    "\n"
+    "Signing: sign OUT after mksfx made it (osslsigncode, signtool); the signature\n"
+    "goes behind the archive, where the extractor never reads.\n"
+    "\n"
+    "Exit status: 0 done; 1 refused or failed, and OUT is left as it was; 2 wrong\n"
+    "usage. With --info: 0 when the extractor gets through every entry, else 1.\n";
 
 struct Options {
-    std::string stub = "dist/sfx-x86.exe";
-    std::string title, folder, run, output, archive;
-    int flags = 0x03;
-    bool block = false;
+    std::string stub, output, input, info;
+    Settings settings;
     bool noSettings = false;
+    bool raw = false;
 };
 
-void Usage(FILE* to)
+[[noreturn]] void Usage(const std::string& problem)
 {
-    std::fputs(
-        "usage: mksfx [--stub FILE] [--title TEXT] [--folder TEXT | --temp-folder]\n"
-        "             [--run TEXT] [--hide-run] [--all-files]\n"
-        "             [--overwrite confirm|never|always] [--hide-overwrite]\n"
-        "             [--flags BYTE] [--no-settings] -o OUT ZIP\n"
-        "example: mksfx --title \"Demo\" --temp-folder --run \"><setup.exe\" -o demo.exe demo.zip\n",
-        to);
+    std::fprintf(stderr, "mksfx: %s\nTry 'mksfx --help'.\n", problem.c_str());
+    std::exit(2);
 }
 
-bool ReadFile(const std::string& path, std::vector<char>& bytes)
+Options Parse(int argc, char** argv)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    Options o;
+    bool folderGiven = false, tempFolder = false, options = true;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                Usage(a + " needs a value");
+            return argv[++i];
+        };
+        auto setting = [&]() -> Settings& {
+            o.settings.present = true;
+            return o.settings;
+        };
+        if (!options || a.empty() || a[0] != '-') {
+            if (!o.input.empty())
+                Usage("one INPUT only, not both " + o.input + " and " + a);
+            o.input = a;
+        } else if (a == "--") options = false;
+        else if (a == "-o") o.output = value();
+        else if (a == "--stub") o.stub = value();
+        else if (a == "--info") o.info = value();
+        else if (a == "--title") setting().title = value();
+        else if (a == "--folder") { setting().folder = value(); folderGiven = true; }
+        else if (a == "--temp-folder") { setting().folder = TemporaryFolderToken; tempFolder = true; }
+        else if (a == "--run") setting().run = value();
+        else if (a == "--hide-run") setting().flags &= ~ShowRunCheckBox;
+        else if (a == "--all-files") setting().flags &= ~UserSelectsFiles;
+        else if (a == "--hide-overwrite") setting().flags |= HideOverwriteOptions;
+        else if (a == "--overwrite") {
+            std::string mode = value();
+            int bits = mode == "always" ? OverwriteAlways : mode == "never" ? OverwriteNever : 0;
+            if (bits == 0 && mode != "confirm")
+                Usage("--overwrite takes confirm, never or always, not " + mode);
+            setting().flags = (setting().flags & ~OverwriteMask) | bits;
+        } else if (a == "--flags") {
+            std::string text = value();
+            char* end = nullptr;
+            long flags = std::strtol(text.c_str(), &end, 0);
+            if (text.empty() || *end != 0 || flags < 0 || flags > 255)
+                Usage("--flags takes a byte, 0 to 255 or 0x00 to 0xFF, not " + text);
+            setting().flags = (int)flags;
+        } else if (a == "--no-settings") o.noSettings = true;
+        else if (a == "--raw-zip") o.raw = true;
+        else if (a == "-h" || a == "--help") {
+            std::fputs(Help, stdout);
+            std::exit(0);
+        } else Usage("unknown option " + a);
+    }
+    if (!o.info.empty()) {
+        if (!o.output.empty() || !o.input.empty() || o.settings.present)
+            Usage("--info takes a file and nothing else");
+        return o;
+    }
+    if (o.output.empty() || o.input.empty())
+        Usage("needs -o OUT and an INPUT folder or ZIP file");
+    if (folderGiven && tempFolder)
+        Usage("--folder and --temp-folder exclude each other");
+    if (o.noSettings && o.settings.present)
+        Usage("--no-settings cannot be combined with settings");
+    return o;
 }
 
-int Fail(const std::string& message)
+std::string FindStub(const Options& o, const char* argv0)
 {
-    std::fprintf(stderr, "mksfx: %s\n", message.c_str());
-    return 1;
+    if (!o.stub.empty())
+        return o.stub;
+    std::string beside = ProgramFolder(argv0);
+    std::vector<std::string> candidates = {beside.empty() ? DefaultStubName : beside + "/" + DefaultStubName,
+                                           DefaultStubName, std::string("dist/") + DefaultStubName};
+    for (const std::string& c : candidates)
+        if (KindOf(c) == Kind::File)
+            return c;
+    throw Failure(std::string("cannot find the extractor ") + DefaultStubName + " beside mksfx ("
+                  + (beside.empty() ? "?" : beside) + ") or in the current folder; name it with --stub");
+}
+
+std::string ReadStub(const std::string& path)
+{
+    InputFile file(path);
+    if (file.Size() != StubSize)
+        throw Failure(path + " has " + std::to_string(file.Size()) + " bytes; the extractor has exactly "
+                      + std::to_string(StubSize));
+    std::string stub(StubSize, '\0');
+    file.ReadAt(0, &stub[0], stub.size());
+    if (stub.compare(0, 2, "MZ") != 0)
+        throw Failure(path + " is not a Windows program");
+    return stub;
+}
+
+std::unique_ptr<Source> OpenSource(const Options& o)
+{
+    Kind kind = KindOf(o.input);
+    if (kind == Kind::Missing)
+        throw Failure("cannot find " + o.input);
+    if (o.raw) {
+        if (kind != Kind::File)
+            throw Failure("--raw-zip needs a file, and " + o.input + " is none");
+        return std::make_unique<RawSource>(o.input);
+    }
+    if (kind == Kind::Folder)
+        return std::make_unique<FolderSource>(o.input, o.output);
+    return std::make_unique<ZipSource>(o.input);
+}
+
+int Pack(const Options& o, const char* argv0)
+{
+    std::string stub = ReadStub(FindStub(o, argv0));
+    std::string block = o.settings.present ? EncodeSettings(o.settings) : "";
+    std::unique_ptr<Source> source = OpenSource(o);
+    uint64_t size = stub.size() + block.size() + source->SizeInAdvance();
+    if (size > MaxFileSize)
+        throw Failure("the self-extracting file would have " + std::to_string(size)
+                      + " bytes, over the 2 GiB that the extractor can read");
+
+    OutputFile out(o.output);
+    out.Write(stub);
+    out.Write(block);
+    ArchiveWriter writer(out);
+    source->Write(writer);
+    out.Commit();
+    if (o.raw)
+        std::printf("%s: %llu bytes\n", o.output.c_str(), (unsigned long long)out.Position());
+    else
+        std::printf("%s: %zu entries, %llu bytes\n", o.output.c_str(), source->EntryCount(),
+                    (unsigned long long)out.Position());
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    Options o;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        auto value = [&](const char* name) -> std::string {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "mksfx: %s needs a value\n", name);
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        if (a == "--stub") o.stub = value("--stub");
-        else if (a == "--title") { o.title = value("--title"); o.block = true; }
-        else if (a == "--folder") { o.folder = value("--folder"); o.block = true; }
-        else if (a == "--temp-folder") { o.folder = "><"; o.block = true; }
-        else if (a == "--run") { o.run = value("--run"); o.block = true; }
-        else if (a == "--hide-run") { o.flags &= ~0x01; o.block = true; }
-        else if (a == "--all-files") { o.flags &= ~0x02; o.block = true; }
-        else if (a == "--hide-overwrite") { o.flags |= 0x04; o.block = true; }
-        else if (a == "--overwrite") {
-            std::string mode = value("--overwrite");
-            o.flags &= ~0x18;
-            if (mode == "always") o.flags |= 0x08;
-            else if (mode == "never") o.flags |= 0x10;
-            else if (mode != "confirm") return Fail("--overwrite takes confirm, never or always");
-            o.block = true;
-        }
-        else if (a == "--flags") { o.flags = (int)std::strtol(value("--flags").c_str(), 0, 0) & 0xFF; o.block = true; }
-        else if (a == "--no-settings") o.noSettings = true;
-        else if (a == "-o") o.output = value("-o");
-        else if (a == "-h" || a == "--help") { Usage(stdout); return 0; }
-        else if (!a.empty() && a[0] == '-') { Usage(stderr); return 2; }
-        else o.archive = a;
+    Options o = Parse(argc, argv);
+    try {
+        if (!o.info.empty())
+            return ShowInfo(o.info, stdout);
+        return Pack(o, argv[0]);
+    } catch (const Failure& f) {
+        std::fprintf(stderr, "mksfx: %s\n", f.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "mksfx: out of memory\n");
+        return 1;
     }
-    if (o.output.empty() || o.archive.empty()) {
-        Usage(stderr);
-        return 2;
-    }
-    if (o.noSettings && o.block)
-        return Fail("--no-settings cannot be combined with settings");
-    if (o.title.size() > 255 || o.folder.size() > 255 || o.run.size() > 255)
-        return Fail("a title, folder or command is longer than 255 bytes");
-    if (o.title.size() + o.folder.size() + o.run.size() > SettingsStringsMax)
-        return Fail("title, folder and command together exceed 249 bytes");
-
-    std::vector<char> stub, archive;
-    if (!ReadFile(o.stub, stub))
-        return Fail("cannot read the stub " + o.stub);
-    if (stub.size() != StubSize)
-        return Fail(o.stub + " is not a stub of " + std::to_string(StubSize) + " bytes");
-    if (!ReadFile(o.archive, archive))
-        return Fail("cannot read " + o.archive);
-
-    std::vector<char> out(stub);
-    if (o.block) {
-        std::vector<char> block(SettingsBlockSize, 0);
-        block[0] = 'M'; block[1] = 'P'; block[2] = 'U';
-        block[3] = (char)o.flags;
-        block[4] = (char)o.title.size();
-        block[5] = (char)o.folder.size();
-        block[6] = (char)o.run.size();
-        std::string strings = o.title + o.folder + o.run;
-        std::memcpy(&block[7], strings.data(), strings.size());
-        out.insert(out.end(), block.begin(), block.end());
-    }
-    out.insert(out.end(), archive.begin(), archive.end());
-
-    // Write beside the target and rename, so a failure leaves no half file.
-    std::string temporary = o.output + ".part";
-    {
-        std::ofstream f(temporary, std::ios::binary | std::ios::trunc);
-        if (!f || !f.write(out.data(), (std::streamsize)out.size()) || !f.flush()) {
-            std::remove(temporary.c_str());
-            return Fail("cannot write " + o.output);
-        }
-    }
-    if (std::rename(temporary.c_str(), o.output.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return Fail("cannot write " + o.output);
-    }
-    return 0;
 }

@@ -1,0 +1,114 @@
+"""Self-extracting files that mksfx makes: from a folder and from the
+archives of every peer (streamed ones included) they extract byte for byte
+with their times; encrypted ones take their password; a signed one still
+works; and mksfx.exe under Wine writes what the host's mksfx writes."""
+
+import os
+import subprocess
+import sys
+import time
+import zipfile
+
+import sfxtest
+from sfxtest import config, windows_path
+from unzipflow import UnzipTestCase
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "packer"))
+from sfxfiles import PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, make_tree, zip_with  # noqa: E402
+
+TITLE = "Packed by mksfx"
+
+
+class Packed(UnzipTestCase):
+    def setUp(self):
+        super().setUp()
+        self.source = self.path("source")
+        make_tree(self.source, SAMPLE_FILES, SAMPLE_FOLDERS)
+
+    def extract(self, exe, password=None):
+        """Unzips into a new folder through the dialog; returns the folder."""
+        out = self.path("out-" + os.path.basename(exe))
+        program, dialog = self.open_sfx(exe, TITLE)
+        self.unzip_into(dialog, out)
+        if password:
+            self.answer_password(program, password)
+        self.expect_success(program)
+        return out
+
+    def assertExtracted(self, out, archive=None):
+        """out holds the source's files and folders; every file has the time
+        that the archive gives it, or the source's time."""
+        self.assertEqual(self.tree(out), self.tree(self.source))
+        self.assertEqual(self.folders(out), self.folders(self.source))
+        times = {name: os.stat(os.path.join(self.source, name)).st_mtime for name in SAMPLE_FILES}
+        if archive:
+            with zipfile.ZipFile(archive) as z:
+                stamps = {i.filename.removeprefix("./"): i.date_time for i in z.infolist()}
+            times = {name: time.mktime(stamps[name] + (0, 0, -1)) for name in SAMPLE_FILES}
+        self.assertEqual({name: os.stat(os.path.join(out, name)).st_mtime for name in SAMPLE_FILES}, times)
+
+    def test_folder(self):
+        exe = self.make_sfx(self.source, "--title", TITLE)
+        self.assertExtracted(self.extract(exe))
+
+    def test_archives_of_every_peer(self):
+        for tool in PEERS:
+            with self.subTest(tool):
+                archive = zip_with(tool, self.source, self.path(tool + ".zip"))
+                exe = self.make_sfx(archive, "--title", TITLE, name=tool + ".exe", raw=False)
+                self.assertExtracted(self.extract(exe), archive)
+
+    def test_encrypted_archives(self):
+        for tool, command in (("zip-pipe", "zip -q -r -P secret - . | cat > {}"),
+                              ("7z", "7z a -tzip -mem=ZipCrypto -psecret -bd -bso0 {} .")):
+            with self.subTest(tool):
+                archive = self.path(tool + ".zip")
+                subprocess.run(command.format(archive), shell=True, cwd=self.source, check=True)
+                exe = self.make_sfx(archive, "--title", TITLE, name=tool + ".exe", raw=False)
+                self.assertExtracted(self.extract(exe, password="secret"), archive)
+
+    def test_signed(self):
+        exe = self.make_sfx(self.source, "--title", TITLE, name="unsigned.exe")
+        key, cert, signed = self.path("key.pem"), self.path("cert.pem"), self.path("signed.exe")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=mksfx test"], check=True, capture_output=True)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", exe, "-out", signed],
+                       check=True, capture_output=True)
+        self.assertExtracted(self.extract(signed))
+
+
+class WindowsPacker(UnzipTestCase):
+    """The x86-64 mksfx.exe, run under Wine like any console program."""
+
+    def windows_mksfx(self, *args):
+        return subprocess.run([config().wine, os.path.join(config().dist, "mksfx.exe"), *args],
+                              env=config().environment(), capture_output=True, text=True, errors="replace")
+
+    def test_writes_what_the_host_packer_writes(self):
+        source = self.path("source")
+        make_tree(source, SAMPLE_FILES, SAMPLE_FOLDERS)
+        archive = zip_with("bsdtar-pipe", source, self.path("in.zip"))
+        settings = ["--title", TITLE, "--temp-folder", "--run", "><readme.txt", "--overwrite", "never"]
+        for label, given in (("folder", source), ("zip", archive)):
+            with self.subTest(label):
+                host = self.make_sfx(given, *settings, name="host.exe", raw=False)
+                windows = self.path("windows.exe")
+                run = self.windows_mksfx("--stub", windows_path(config().stub()), *settings,
+                                         "-o", windows_path(windows), windows_path(given))
+                self.assertEqual(run.returncode, 0, run.stderr)
+                with open(host, "rb") as h, open(windows, "rb") as w:
+                    self.assertTrue(h.read() == w.read(), "the two packers wrote different files")
+
+    def test_refuses_and_leaves_no_file(self):
+        source = self.path("source")
+        make_tree(source, {"ok.txt": b"fine", "sub/aux.txt": b"a device name on Windows"})
+        out = self.path("out.exe")
+        run = self.windows_mksfx("--stub", windows_path(config().stub()), "-o", windows_path(out),
+                                 windows_path(source))
+        self.assertEqual(run.returncode, 1)
+        self.assertIn('"sub/aux.txt"', run.stderr)
+        self.assertEqual([n for n in os.listdir(self.work) if n.startswith("out")], [])
+
+
+if __name__ == "__main__":
+    sfxtest.main()

@@ -1,0 +1,176 @@
+"""Reading self-extracting files the way the extractor does, for the
+packer's tests: the local headers alone, from the archive's start."""
+import os
+import struct
+import subprocess
+import time
+import zipfile
+import zlib
+
+STUB_SIZE = 43008
+BLOCK_SIZE = 256
+LOCAL, DESCRIPTOR, CENTRAL = 0x04034B50, 0x08074B50, 0x02014B50
+
+
+def archive_base(data):
+    return STUB_SIZE + (BLOCK_SIZE if data[STUB_SIZE:STUB_SIZE + 3] == b"MPU" else 0)
+
+
+def walk(path):
+    """The entries that the extractor's walk finds, and the signature it
+    stops at: header + name + extra + compressed size, over descriptors."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pos, entries = archive_base(data), []
+    while True:
+        sig = struct.unpack_from("<I", data, pos)[0] if pos + 4 <= len(data) else 0
+        if sig == DESCRIPTOR:
+            pos += 16
+            continue
+        if sig not in (LOCAL, 0x50000000):
+            return entries, sig
+        flags, method, timedate, crc, csize, _, n, e = struct.unpack_from("<HHIIIIHH", data, pos + 6)
+        start = pos + 30 + n + e
+        pos = start + csize
+        entries.append(dict(name=data[start - e - n:start - e].decode("latin-1"), extra=data[start - e:start],
+                            flags=flags, method=method, timedate=timedate, crc=crc, data=data[start:pos],
+                            descriptor=data[pos:pos + 4] == struct.pack("<I", DESCRIPTOR)))
+
+
+def _crypt_keys(password):
+    keys = [0x12345678, 0x23456789, 0x34567890]
+
+    def update(byte):
+        keys[0] = zlib.crc32(bytes([byte]), keys[0] ^ 0xFFFFFFFF) ^ 0xFFFFFFFF
+        keys[1] = ((keys[1] + (keys[0] & 0xFF)) * 134775813 + 1) & 0xFFFFFFFF
+        keys[2] = zlib.crc32(bytes([keys[1] >> 24]), keys[2] ^ 0xFFFFFFFF) ^ 0xFFFFFFFF
+    for b in password:
+        update(b)
+    return keys, update
+
+
+def decrypt(data, password):
+    keys, update = _crypt_keys(password)
+    out = bytearray()
+    for b in data:
+        t = (keys[2] | 2) & 0xFFFF
+        out.append(b ^ ((t * (t ^ 1)) >> 8) & 0xFF)
+        update(out[-1])
+    return bytes(out)
+
+
+def extract(entry, password=None):
+    """An entry's content decoded from what its local header says, with the
+    extractor's password check: flag bit 3 compares the DOS time's high
+    byte, otherwise the CRC's high byte."""
+    data = entry["data"]
+    if entry["flags"] & 1:
+        plain = decrypt(data, password)
+        check = entry["timedate"] >> 8 if entry["flags"] & 8 else entry["crc"] >> 24
+        if plain[11] != check & 0xFF:
+            raise ValueError("password check fails for " + entry["name"])
+        data = plain[12:]
+    if entry["method"] == 8:
+        d = zlib.decompressobj(-15)
+        content = d.decompress(data)
+        if not d.eof or d.unused_data:
+            raise ValueError("deflate data does not end with the entry: " + entry["name"])
+    else:
+        content = data
+    if zlib.crc32(content) != entry["crc"]:
+        raise ValueError("CRC-32 differs for " + entry["name"])
+    return content
+
+
+def date_time(timedate):
+    """A DOS time-and-date word as zipfile's date_time tuple."""
+    d, t = timedate >> 16, timedate & 0xFFFF
+    return (1980 + (d >> 9), d >> 5 & 15, d & 31, t >> 11, t >> 5 & 63, (t & 31) * 2)
+
+
+def dos_time(mtime):
+    t = time.localtime(mtime)
+    return (t.tm_year - 1980) << 25 | t.tm_mon << 21 | t.tm_mday << 16 | t.tm_hour << 11 \
+        | t.tm_min << 5 | t.tm_sec // 2
+
+
+def make_tree(root, files, folders=(), mtime=1623760496):
+    """Files {name: bytes} and empty folders below root, every one with the
+    same even-second modification time."""
+    os.makedirs(root, exist_ok=True)
+    for name, content in files.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+    for name in folders:
+        os.makedirs(os.path.join(root, name), exist_ok=True)
+    for here, dirs, names in os.walk(root):
+        for n in dirs + names:
+            os.utime(os.path.join(here, n), (mtime, mtime))
+
+
+SAMPLE_FILES = {
+    "readme.txt": b"Read me first.\r\n" * 300,
+    "docs/guide.txt": b"".join(b"line %d of the guide\n" % i for i in range(2000)),
+    "docs/empty.txt": b"",
+    "bin/noise.bin": os.urandom(20000),
+    "deep/a/b/c.txt": b"deep",
+}
+SAMPLE_FOLDERS = ("empty",)
+
+
+def write_stored_zip(path, entries):
+    """A ZIP of stored entries, written by hand so that names and sizes can
+    be anything: {name: bytes, or a size in bytes for zeros left as a hole
+    of a sparse file}."""
+    central, pos = b"", 0
+    with open(path, "wb") as f:
+        for name, data in entries.items():
+            size = data if isinstance(data, int) else len(data)
+            crc = 0 if isinstance(data, int) else zlib.crc32(data)
+            f.write(struct.pack("<IHHHIIIIHH", LOCAL, 10, 0, 0, 0, crc, size, size, len(name), 0) + name)
+            if isinstance(data, int):
+                f.seek(size, os.SEEK_CUR)
+            else:
+                f.write(data)
+            central += struct.pack("<IHHHHIIIIHHHHHII", CENTRAL, 10, 10, 0, 0, 0, crc, size, size, len(name),
+                                   0, 0, 0, 0, 0, pos) + name
+            pos = f.tell()
+        f.write(central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central),
+                                      pos, 0))
+    return path
+
+
+class Unseekable:
+    """A stream without seek or tell, so zipfile leaves sizes to descriptors."""
+    def __init__(self, f):
+        self.f = f
+
+    def write(self, b):
+        return self.f.write(b)
+
+    def flush(self):
+        self.f.flush()
+
+
+def zip_with(tool, src, out):
+    """A ZIP of src's contents made by one of the peers; the pipes make the
+    writers stream, leaving sizes to data descriptors."""
+    if tool == "python-stream":
+        with open(out, "wb") as f, zipfile.ZipFile(Unseekable(f), "w", zipfile.ZIP_DEFLATED) as z:
+            for here, dirs, names in os.walk(src):
+                for n in sorted(dirs + names):
+                    z.write(os.path.join(here, n), os.path.relpath(os.path.join(here, n), src))
+        return out
+    commands = {
+        "zip": f"zip -q -r -X {out} .",
+        "zip-pipe": f"zip -q -r - . | cat > {out}",
+        "7z": f"7z a -tzip -bd {out} . > /dev/null",
+        "bsdtar-pipe": f"bsdtar --format zip -cf - . | cat > {out}",
+    }
+    subprocess.run(commands[tool], shell=True, cwd=src, check=True)
+    return out
+
+
+PEERS = ("zip", "zip-pipe", "7z", "bsdtar-pipe", "python-stream")

@@ -1,0 +1,311 @@
+"""Host tests of mksfx: the archives it writes are read back the way the
+extractor reads them (local headers only) and by unzip and Python's
+zipfile; every refusal leaves no file behind."""
+import glob
+import os
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from sfxfiles import (BLOCK_SIZE, CENTRAL, PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, STUB_SIZE, date_time, dos_time,
+                      extract, make_tree, walk, write_stored_zip, zip_with)
+
+MKSFX = os.environ.get("MKSFX", "dist/mksfx")
+STUB = os.environ.get("SFX_STUB", "dist/sfx-x86.exe")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def mksfx(*args, **kw):
+    return subprocess.run([MKSFX, *args], capture_output=True, text=True, errors="replace", **kw)
+
+
+class PackerTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="mksfx-")
+        self.addCleanup(shutil.rmtree, self.dir)
+        self.src = os.path.join(self.dir, "src")
+        self.out = os.path.join(self.dir, "out.exe")
+
+    def pack(self, *args):
+        result = mksfx("--stub", STUB, *args, "-o", self.out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return walk(self.out)
+
+    def assertRefused(self, input_path, *fragments, args=()):
+        """Exit status 1, a message with these fragments, and the output
+        (if any) as it was, with no temporary file beside it."""
+        before = {p: read(p) for p in glob.glob(self.out + "*")}
+        result = mksfx("--stub", STUB, *args, "-o", self.out, input_path)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        for fragment in fragments:
+            self.assertIn(fragment, result.stderr)
+        self.assertEqual({p: read(p) for p in glob.glob(self.out + "*")}, before)
+
+    def assertExtractsTo(self, entries, files, folders=None, password=None):
+        """The entries hold exactly these files (and, unless None, these
+        empty folders and every folder above a file), in a file that unzip
+        and zipfile read as well."""
+        names = [e["name"] for e in entries]
+        if folders is not None:
+            expected = {f + "/" for f in folders}
+            for name in files:
+                parts = name.split("/")[:-1]
+                expected |= {"/".join(parts[:i]) + "/" for i in range(1, len(parts) + 1)}
+            self.assertEqual({n for n in names if n.endswith("/")}, expected)
+        self.assertEqual({e["name"]: extract(e, password) for e in entries if not e["name"].endswith("/")},
+                         files)
+        for e in entries:
+            if not e["flags"] & 1:
+                self.assertFalse(e["flags"] & 8, e["name"] + " leaves its sizes to a descriptor")
+            self.assertEqual(e["descriptor"], bool(e["flags"] & 8), e["name"] + ": descriptor as bit 3 says")
+        self.assertEqual(subprocess.run(["unzip", "-tqq", "-P", password or "", self.out]).returncode, 0)
+        with zipfile.ZipFile(self.out) as z:
+            self.assertEqual(z.namelist(), names)
+
+
+class FromFolder(PackerTest):
+    def test_entries_carry_true_sizes_times_and_best_method(self):
+        make_tree(self.src, SAMPLE_FILES, SAMPLE_FOLDERS, mtime=1623760496)
+        entries, end = self.pack(self.src)
+        self.assertEqual(end, CENTRAL)
+        self.assertExtractsTo(entries, SAMPLE_FILES, SAMPLE_FOLDERS)
+        names = [e["name"] for e in entries]
+        self.assertEqual(names, sorted(names), "folders before their contents, in name order")
+        method = {e["name"]: e["method"] for e in entries}
+        self.assertEqual((method["readme.txt"], method["bin/noise.bin"], method["docs/empty.txt"]), (8, 0, 0))
+        self.assertEqual({e["timedate"] for e in entries}, {dos_time(1623760496)})
+        self.assertEqual(read(self.out)[:STUB_SIZE + 3], read(STUB) + b"PK\3")
+
+    def test_an_earlier_output_in_the_folder_is_left_out(self):
+        make_tree(self.src, {"a.txt": b"a"})
+        self.out = os.path.join(self.src, "setup.exe")
+        self.pack(self.src)
+        self.assertEqual([e["name"] for e in self.pack(self.src)[0]], ["a.txt"])
+
+    def test_odd_seconds_round_up_and_times_before_1980_are_clamped(self):
+        make_tree(self.src, {"odd.txt": b"1"}, mtime=1623760497)
+        make_tree(os.path.join(self.src, "old"), {"old.txt": b"2"}, mtime=100000000)
+        times = {e["name"]: e["timedate"] for e in self.pack(self.src)[0]}
+        self.assertEqual(times["odd.txt"], dos_time(1623760498))
+        self.assertEqual(times["old/old.txt"], 0x00210000)
+
+    def test_refusals(self):
+        cases = {
+            "device": ({"docs/con.txt": b""}, ["docs/con.txt", "device"]),
+            "windows-character": ({"what?.txt": b""}, ["what?.txt", "'?'"]),
+            "backslash": ({"a\\b": b""}, ["a\\b", "separator"]),
+            "colon": ({"a:b": b""}, ["a:b", "outside"]),
+            "dots": ({"x/...": b""}, ["x/...", "outside"]),
+            "too-long": ({"d" * 200 + "/" + "f" * 60: b""}, ["f" * 60, "261 bytes"]),
+            "same-file": ({"Read.me": b"", "read.ME": b""}, ["Read.me", "read.ME", "same file"]),
+        }
+        for label, (files, fragments) in cases.items():
+            with self.subTest(label):
+                src = os.path.join(self.dir, label)
+                make_tree(src, files)
+                self.assertRefused(src, *fragments)
+        os.mkdir(os.path.join(self.dir, "nothing"))
+        self.assertRefused(os.path.join(self.dir, "nothing"), "empty")
+        make_tree(os.path.join(self.dir, "fifo"), {})
+        os.mkfifo(os.path.join(self.dir, "fifo", "pipe"))
+        self.assertRefused(os.path.join(self.dir, "fifo"), "pipe", "neither a file nor a folder")
+        make_tree(os.path.join(self.dir, "huge"), {"big.bin": b""})
+        os.truncate(os.path.join(self.dir, "huge", "big.bin"), 1 << 32)    # sparse
+        self.assertRefused(os.path.join(self.dir, "huge"), "big.bin", "4 GiB")
+
+    def test_a_failed_write_leaves_nothing_and_keeps_an_old_output(self):
+        make_tree(self.src, {"noise.bin": os.urandom(1 << 20)})
+        with open(self.out, "wb") as f:
+            f.write(b"older output")
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (200000, 200000))
+        result = subprocess.run([MKSFX, "--stub", STUB, "-o", self.out, self.src], preexec_fn=limit,
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("cannot write", result.stderr)
+        self.assertEqual(glob.glob(self.out + "*"), [self.out])
+        self.assertEqual(read(self.out), b"older output")
+
+
+class FromZip(PackerTest):
+    def setUp(self):
+        super().setUp()
+        make_tree(self.src, SAMPLE_FILES, SAMPLE_FOLDERS)
+        self.zip = os.path.join(self.dir, "in.zip")
+
+    def test_archives_of_every_peer_become_walkable(self):
+        for tool in PEERS:
+            with self.subTest(tool):
+                os.path.exists(self.zip) and os.remove(self.zip)
+                zip_with(tool, self.src, self.zip)
+                with zipfile.ZipFile(self.zip) as z:
+                    times = {i.filename.removeprefix("./"): i.date_time for i in z.infolist()}
+                times.pop("", None)
+                entries, end = self.pack(self.zip)
+                self.assertEqual(end, CENTRAL)
+                self.assertExtractsTo(entries, SAMPLE_FILES, SAMPLE_FOLDERS)
+                self.assertEqual({e["name"]: date_time(e["timedate"]) for e in entries}, times)
+                with zipfile.ZipFile(self.out) as z:
+                    self.assertEqual({i.filename: i.date_time for i in z.infolist()}, times)
+
+    def test_zip64_fields_of_small_entries_are_dropped(self):
+        with zipfile.ZipFile(self.zip, "w", zipfile.ZIP_DEFLATED) as z, \
+                z.open("big.txt", "w", force_zip64=True) as f:     # sizes 0xFFFFFFFF in its local header
+            f.write(SAMPLE_FILES["readme.txt"])
+        entries, end = self.pack(self.zip)
+        self.assertEqual(end, CENTRAL)
+        self.assertExtractsTo(entries, {"big.txt": SAMPLE_FILES["readme.txt"]})
+        self.assertEqual(entries[0]["extra"], b"")
+        with zipfile.ZipFile(self.out) as z:
+            self.assertEqual(z.infolist()[0].extract_version, 20)
+
+    def test_encrypted_entries_keep_what_their_password_check_needs(self):
+        # zip -P to a pipe sets bit 3 (check against the time) and puts no
+        # CRC in the local header; 7-Zip keeps bit 3 clear (check the CRC).
+        for tool, command in (("zip-pipe", f"zip -q -r -P secret - . | cat > {self.zip}"),
+                              ("zip", f"zip -q -r -P secret {self.zip} ."),
+                              ("7z", f"7z a -tzip -mem=ZipCrypto -psecret -bd {self.zip} . >/dev/null")):
+            with self.subTest(tool):
+                os.path.exists(self.zip) and os.remove(self.zip)
+                subprocess.run(command, shell=True, cwd=self.src, check=True)
+                with zipfile.ZipFile(self.zip) as z:
+                    bit3 = {i.filename: i.flag_bits & 8 for i in z.infolist()}
+                entries, end = self.pack(self.zip)
+                self.assertEqual(end, CENTRAL)
+                self.assertEqual({e["name"]: e["flags"] & 8 for e in entries}, bit3)
+                self.assertExtractsTo(entries, SAMPLE_FILES, SAMPLE_FOLDERS, password=b"secret")
+
+    def test_refusals(self):
+        peers = {
+            "bzip2": ("zip -q -Z bzip2 {} readme.txt", ["readme.txt", "bzip2"]),
+            "zip64": ("zip -q -fz {} readme.txt", ["readme.txt", "ZIP64"]),
+            "aes": ("7z a -tzip -mem=AES256 -psecret -bd {} readme.txt >/dev/null", ["readme.txt", "AES"]),
+        }
+        for label, (command, fragments) in peers.items():
+            with self.subTest(label):
+                os.path.exists(self.zip) and os.remove(self.zip)
+                subprocess.run(command.format(self.zip), shell=True, cwd=self.src, check=True)
+                self.assertRefused(self.zip, *fragments)
+        names = {b"../up.txt": "outside", b"/root.txt": "outside", b"c:/x.txt": "outside", b"a/NUL": "device",
+                 b"a/ ./b": "outside", b"x" * 259: "259 bytes", b"": "empty name", b"a\0b": "NUL",
+                 b"a/.": "names the folder"}
+        for name, why in names.items():
+            with self.subTest(name[:20]):
+                write_stored_zip(self.zip, {b"fine.txt": b"1", name: b"2"})
+                self.assertRefused(self.zip, '"%s"' % name.decode().replace("\0", "\\x00"), why)
+        write_stored_zip(self.zip, {b"Doc.txt": b"1", b"doc.TXT": b"2"})
+        self.assertRefused(self.zip, '"Doc.txt"', '"doc.TXT"', "same file")
+        with open(self.zip, "w") as f:
+            f.write("just text\n")
+        self.assertRefused(self.zip, "not a ZIP archive")
+
+    def test_archive_over_2_gib_is_refused_before_writing(self):
+        write_stored_zip(self.zip, {b"small.txt": b"1", b"zeros.bin": 0x80000000})   # sparse
+        self.assertRefused(self.zip, "2 GiB")
+
+    def test_a_damaged_entry_stops_midway_and_leaves_nothing(self):
+        with zipfile.ZipFile(self.zip, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("good.txt", b"good " * 1000)
+            z.writestr("bad.txt", b"".join(b"%d is bad\n" % i for i in range(5000)))
+        data = bytearray(read(self.zip))
+        data[data.index(b"bad.txt") + 7 + 500] ^= 0xFF     # inside bad.txt's deflate data
+        with open(self.zip, "wb") as f:
+            f.write(data)
+        self.assertRefused(self.zip, '"bad.txt"', "damaged")
+
+
+class SettingsAndInfo(PackerTest):
+    def setUp(self):
+        super().setUp()
+        make_tree(self.src, {"setup.exe": b"MZ program"})
+
+    def block(self, *args):
+        self.pack(*args, self.src)
+        return read(self.out)[STUB_SIZE:STUB_SIZE + BLOCK_SIZE]
+
+    def test_options_become_flags_and_texts(self):
+        cases = [([], None), (["--no-settings"], None), (["--title", "T"], 0x03), (["--hide-run"], 0x02),
+                 (["--all-files"], 0x01), (["--hide-overwrite"], 0x07), (["--overwrite", "always"], 0x0B),
+                 (["--overwrite", "never"], 0x13), (["--overwrite", "never", "--overwrite", "confirm"], 0x03),
+                 (["--flags", "0x18"], 0x18), (["--flags", "0", "--all-files"], 0x00)]
+        for args, flags in cases:
+            with self.subTest(args):
+                block = self.block(*args)
+                if flags is None:
+                    self.assertEqual(block[:4], b"PK\3\4")
+                else:
+                    self.assertEqual((block[:3], block[3]), (b"MPU", flags))
+        block = self.block("--title", "Demo", "--temp-folder", "--run", "><setup.exe", "--hide-run")
+        self.assertEqual(block[:7], b"MPU\x02\x04\x02\x0b")
+        self.assertEqual(block[7:], b"Demo><><setup.exe".ljust(BLOCK_SIZE - 7, b"\0"))
+        self.assertEqual([e["name"] for e in walk(self.out)[0]], ["setup.exe"])
+
+    def test_text_limits(self):
+        self.block("--title", "t" * 249)
+        self.block("--title", "t" * 200, "--folder", "f" * 40, "--run", "r" * 9)
+        self.assertRefused(self.src, "256 bytes", "255", args=("--title", "t" * 256))
+        self.assertRefused(self.src, "250 bytes", "249", args=("--title", "t" * 250))
+        self.assertRefused(self.src, "250 bytes", "249", args=("--title", "t" * 200, "--run", "r" * 50))
+
+    def test_info_shows_settings_and_entries(self):
+        self.block("--title", "Demo 1.0", "--temp-folder", "--run", "><setup.exe", "--overwrite", "never")
+        info = mksfx("--info", self.out)
+        self.assertEqual(info.returncode, 0, info.stdout)
+        for text in ('"Demo 1.0"', "temporary folder", '"><setup.exe"', "overwrite: never",
+                     "user selects files", '"setup.exe"', "1 entry;", "gets through"):
+            self.assertIn(text, info.stdout)
+        self.assertIn("settings: none", mksfx("--info", STUB).stdout)
+
+    def test_info_tells_when_the_extractor_would_not_get_through(self):
+        zip_with("bsdtar-pipe", self.src, os.path.join(self.dir, "stream.zip"))
+        self.pack("--raw-zip", os.path.join(self.dir, "stream.zip"))
+        info = mksfx("--info", self.out)
+        self.assertEqual(info.returncode, 1)
+        self.assertIn("left to a data descriptor", info.stdout)
+        self.assertIn("would not get through", info.stdout)
+        self.assertEqual(mksfx("--info", os.path.join(self.dir, "stream.zip")).returncode, 1)
+
+    def test_default_stub_is_found_beside_the_program(self):
+        bin_dir = os.path.join(self.dir, "bin")
+        os.mkdir(bin_dir)
+        shutil.copy(MKSFX, bin_dir)
+        stub = b"MZ" + bytes(STUB_SIZE - 2)
+        with open(os.path.join(bin_dir, "sfx-x86.exe"), "wb") as f:
+            f.write(stub)
+        run = lambda: subprocess.run([os.path.join(bin_dir, "mksfx"), "-o", self.out, self.src],
+                                     cwd=self.dir, capture_output=True, text=True)
+        self.assertEqual(run().returncode, 0)
+        self.assertEqual(read(self.out)[:STUB_SIZE], stub)
+        os.remove(os.path.join(bin_dir, "sfx-x86.exe"))
+        self.assertIn("cannot find the extractor", run().stderr)
+
+
+class Signing(PackerTest):
+    def test_a_signature_behind_the_archive_keeps_it_readable(self):
+        make_tree(self.src, SAMPLE_FILES)
+        unsigned = self.pack("--title", "Signed", self.src)
+        signed = os.path.join(self.dir, "signed.exe")
+        key, cert = os.path.join(self.dir, "key.pem"), os.path.join(self.dir, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=mksfx test"], check=True, capture_output=True)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", self.out, "-out", signed],
+                       check=True, capture_output=True)
+        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed],
+                                capture_output=True, text=True)
+        self.assertIn("Signature verification: ok", verify.stdout)
+        self.assertGreater(os.path.getsize(signed), os.path.getsize(self.out))
+        self.assertEqual(walk(signed), unsigned)
+        self.assertEqual(mksfx("--info", signed).returncode, 0)
+        self.assertEqual(subprocess.run(["unzip", "-tqq", signed]).returncode, 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

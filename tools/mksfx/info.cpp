@@ -1,0 +1,167 @@
+#include "info.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "names.h"
+#include "platform.h"
+#include "settings_block.h"
+#include "zip_format.h"
+#include "zip_reader.h"
+
+namespace sfx {
+
+namespace {
+
+std::string DateText(uint32_t timeDate)
+{
+    char text[32];
+    uint32_t date = timeDate >> 16, time = timeDate & 0xFFFF;
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (date >> 9), date >> 5 & 15,
+                  date & 31, time >> 11, time >> 5 & 63, (time & 31) * 2);
+    return text;
+}
+
+std::string MethodText(uint16_t method)
+{
+    if (method == MethodStored)
+        return "stored";
+    return method == MethodDeflated ? "deflate" : "method " + std::to_string(method);
+}
+
+struct Walk {
+    int entries = 0;
+    uint64_t end = 0;            // where the walk stopped
+    std::string endedBy;
+    std::vector<std::string> problems;
+    bool complete = false;       // the walk ended at a record that ends it normally
+};
+
+// The extractor's walk: from the archive's start, header by header, each
+// step header + name + extra field + compressed size from the local header,
+// over data descriptors, until a record that is not a local header.
+Walk WalkLocalHeaders(InputFile& file, uint64_t position, FILE* out)
+{
+    Walk w;
+    std::fprintf(out, "    offset  method       packed        size  modified             crc-32    name\n");
+    for (;;) {
+        uint8_t h[LocalHeaderSize] = {0};
+        uint64_t available = file.Size() > position ? file.Size() - position : 0;
+        file.ReadAt(position, h, (size_t)std::min<uint64_t>(available, sizeof h));
+        uint32_t signature = available >= 4 ? Get32(h) : 0;
+        if (signature == DescriptorSignature) {
+            position += DescriptorSize;
+            continue;
+        }
+        w.end = position;
+        if (signature != LocalSignature && signature != ZeroLocalSignature) {
+            w.complete = signature == CentralSignature || available == 0;
+            w.endedBy = signature == CentralSignature ? "the central directory"
+                        : available == 0             ? "the end of the file"
+                                                     : "bytes that are not a ZIP record";
+            return w;
+        }
+        if (available < LocalHeaderSize) {
+            w.problems.push_back("the file ends inside the local header at offset " + std::to_string(position));
+            w.endedBy = "the end of the file";
+            return w;
+        }
+        uint16_t flags = Get16(h + 6), method = Get16(h + 8), nameSize = Get16(h + 26), extraSize = Get16(h + 28);
+        uint32_t compressed = Get32(h + 18);
+        std::string name(std::min<uint64_t>(nameSize, available - LocalHeaderSize), '\0');
+        file.ReadAt(position + LocalHeaderSize, &name[0], name.size());
+        std::string shown = name.substr(0, std::min(name.find('\0'), MaxNameLength));
+        std::fprintf(out, "%10llu  %-9s %9u %11u  %s  %08x  %s%s%s\n", (unsigned long long)position,
+                     MethodText(method).c_str(), compressed, Get32(h + 22), DateText(Get32(h + 10)).c_str(),
+                     Get32(h + 14), Quoted(shown).c_str(), (flags & FlagEncrypted) ? " [encrypted]" : "",
+                     (flags & FlagDescriptor) ? " [descriptor]" : "");
+        std::string at = "entry " + Quoted(shown) + " at offset " + std::to_string(position) + ": ";
+        if (shown.empty()) {
+            w.problems.push_back(at + "an empty name stops the extractor (\"Invalid filename.\")");
+            w.endedBy = "an entry without a name";
+            return w;
+        }
+        w.entries++;
+        std::string problem = nameSize > MaxNameLength ? "has a name longer than 258 bytes" : NameProblem(shown);
+        if (!problem.empty())
+            w.problems.push_back(at + "the extractor refuses it: it " + problem);
+        if (method != MethodStored && method != MethodDeflated)
+            w.problems.push_back(at + MethodText(method) + " stops the extraction (\"Unknown compression type\")");
+        int64_t data = (int64_t)compressed - ((flags & FlagEncrypted) ? (int64_t)EncryptionHeaderSize : 0);
+        if (method == MethodDeflated && data <= 0)
+            w.problems.push_back(at + "its local header has no compressed size (it is left to a data "
+                                      "descriptor); the extractor cannot extract it");
+        uint64_t next = position + LocalHeaderSize + nameSize + extraSize + compressed;
+        if (next > MaxFileSize) {
+            w.problems.push_back(at + "the next header would lie beyond 2 GiB, where the extractor stops");
+            w.end = next;
+            w.endedBy = "the 2 GiB limit";
+            return w;
+        }
+        position = next;
+    }
+}
+
+}  // namespace
+
+int ShowInfo(const std::string& path, FILE* out)
+{
+    InputFile file(path);
+    std::fprintf(out, "%s\n", path.c_str());
+    char mz[2] = {0, 0};
+    if (file.Size() >= 2)
+        file.ReadAt(0, mz, 2);
+    if (file.Size() < StubSize || mz[0] != 'M' || mz[1] != 'Z') {
+        std::fprintf(out, "  not a self-extracting file: it does not begin with a %llu-byte extractor\n",
+                     (unsigned long long)StubSize);
+        return 1;
+    }
+
+    std::string behind((size_t)std::min<uint64_t>(file.Size() - StubSize, 7 + 3 * 255), '\0');
+    file.ReadAt(StubSize, &behind[0], behind.size());
+    Settings s = DecodeSettings(behind);
+    uint64_t base = StubSize;
+    std::vector<std::string> problems;
+    if (!s.present) {
+        std::fprintf(out, "  settings: none; the extractor shows its defaults\n");
+    } else {
+        base += SettingsBlockSize;
+        std::fprintf(out, "  settings: flags 0x%02X: %s\n", s.flags, DescribeFlags(s.flags).c_str());
+        std::fprintf(out, "    title   %s\n", Quoted(s.title).c_str());
+        std::fprintf(out, "    folder  %s%s\n", Quoted(s.folder).c_str(),
+                     s.folder == TemporaryFolderToken ? " (the temporary folder)" : "");
+        std::fprintf(out, "    run     %s\n", Quoted(s.run).c_str());
+        if (s.title.size() + s.folder.size() + s.run.size() > SettingsBlockSize - 7)
+            problems.push_back("the settings texts run past the settings block into the archive");
+    }
+
+    std::fprintf(out, "  archive at offset %llu:\n", (unsigned long long)base);
+    Walk walk = WalkLocalHeaders(file, base, out);
+    problems.insert(problems.end(), walk.problems.begin(), walk.problems.end());
+    std::fprintf(out, "  %d %s; the walk ends at offset %llu, at %s\n", walk.entries,
+                 walk.entries == 1 ? "entry" : "entries", (unsigned long long)walk.end, walk.endedBy.c_str());
+    if (!walk.complete)
+        problems.push_back("the walk stops at offset " + std::to_string(walk.end) + ", at " + walk.endedBy);
+    if (walk.entries == 0)
+        problems.push_back("the extractor finds no entry (\"There was an error reading the Archive.\")");
+
+    try {
+        CentralDirectory cd = ReadCentralDirectory(file);
+        std::fprintf(out, "  central directory at offset %llu: %zu entries\n", (unsigned long long)cd.start,
+                     cd.records.size());
+        if (cd.records.size() != (size_t)walk.entries || walk.end != cd.start)
+            problems.push_back("the central directory lists " + std::to_string(cd.records.size())
+                               + " entries at offset " + std::to_string(cd.start) + "; the walk reaches "
+                               + std::to_string(walk.entries) + " and ends at offset " + std::to_string(walk.end));
+    } catch (const Failure& f) {
+        std::fprintf(out, "  central directory: %s\n", f.what());
+    }
+
+    for (const std::string& p : problems)
+        std::fprintf(out, "  ! %s\n", p.c_str());
+    std::fprintf(out, problems.empty() ? "  the extractor gets through every entry\n"
+                                       : "  the extractor would not get through this file\n");
+    return problems.empty() ? 0 : 1;
+}
+
+}  // namespace sfx

@@ -1,0 +1,12 @@
+# The packer's sources besides mksfx.cpp, for the host and the Windows builds.
+# It shares the extractor's rule for names that stay inside the destination.
+set(MKSFX_LIBRARY_SOURCES
+    ${SFX_ROOT}/tools/mksfx/archive_writer.cpp
+    ${SFX_ROOT}/tools/mksfx/folder_source.cpp
+    ${SFX_ROOT}/tools/mksfx/info.cpp
+    ${SFX_ROOT}/tools/mksfx/names.cpp
+    ${SFX_ROOT}/tools/mksfx/platform.cpp
+    ${SFX_ROOT}/tools/mksfx/settings_block.cpp
+    ${SFX_ROOT}/tools/mksfx/zip_reader.cpp
+    ${SFX_ROOT}/tools/mksfx/zip_source.cpp
+    ${SFX_ROOT}/extract/SFXpath.cpp)

@@ -1,0 +1,379 @@
+#include "platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+
+#include "zip_format.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace sfx {
+
+namespace {
+
+std::string SystemError()
+{
+    return std::strerror(errno);
+}
+
+int SeekTo(FILE* file, uint64_t offset)
+{
+#ifdef _WIN32
+    return _fseeki64(file, (__int64)offset, SEEK_SET);
+#else
+    return fseeko(file, (off_t)offset, SEEK_SET);
+#endif
+}
+
+// The temporary file that an interrupt must remove. A plain buffer, since
+// the signal handler may use nothing else.
+char PendingTemporary[4096];
+
+#ifndef _WIN32
+void RemovePendingAndStop(int signal)
+{
+    if (PendingTemporary[0] != 0)
+        unlink(PendingTemporary);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+#endif
+
+void GuardTemporary(const std::string& path)
+{
+#ifndef _WIN32
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        for (int s : {SIGINT, SIGTERM, SIGHUP})
+            std::signal(s, RemovePendingAndStop);
+        // Over a file size limit, a write must fail like a full disk instead
+        // of ending the program and leaving the temporary file behind.
+        std::signal(SIGXFSZ, SIG_IGN);
+    }
+#endif
+    std::snprintf(PendingTemporary, sizeof PendingTemporary, "%s", path.c_str());
+}
+
+}  // namespace
+
+InputFile::InputFile(const std::string& path) : path_(path)
+{
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr)
+        throw Failure("cannot open " + path + ": " + SystemError());
+#ifdef _WIN32
+    int failed = _fseeki64(file_, 0, SEEK_END);
+    int64_t end = failed ? -1 : _ftelli64(file_);
+#else
+    int failed = fseeko(file_, 0, SEEK_END);
+    int64_t end = failed ? -1 : (int64_t)ftello(file_);
+#endif
+    if (end < 0 || SeekTo(file_, 0) != 0) {
+        std::fclose(file_);
+        throw Failure("cannot read " + path + ": " + SystemError());
+    }
+    size_ = (uint64_t)end;
+}
+
+InputFile::~InputFile()
+{
+    std::fclose(file_);
+}
+
+void InputFile::ReadAt(uint64_t offset, void* buffer, size_t count)
+{
+    if (offset > size_ || count > size_ - offset)
+        throw Failure(path_ + " ends before offset " + std::to_string(offset + count));
+    if (SeekTo(file_, offset) != 0 || std::fread(buffer, 1, count, file_) != count)
+        throw Failure("cannot read " + path_ + ": " + SystemError());
+}
+
+size_t InputFile::ReadSome(void* buffer, size_t count)
+{
+    size_t got = std::fread(buffer, 1, count, file_);
+    if (got < count && std::ferror(file_))
+        throw Failure("cannot read " + path_ + ": " + SystemError());
+    return got;
+}
+
+void InputFile::Rewind()
+{
+    if (SeekTo(file_, 0) != 0)
+        throw Failure("cannot read " + path_ + ": " + SystemError());
+    std::clearerr(file_);
+}
+
+OutputFile::OutputFile(const std::string& target) : target_(target)
+{
+    // A name of our own in the target's folder, so the rename stays on one
+    // file system and two packers never share a temporary file.
+    for (int attempt = 0; file_ == nullptr; attempt++) {
+#ifdef _WIN32
+        temporary_ = target + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + ".part";
+        int fd = _open(temporary_.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+#else
+        temporary_ = target + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".part";
+        int fd = open(temporary_.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0777);
+        FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+#endif
+        if (fd < 0 && (errno != EEXIST || attempt >= 100))
+            throw Failure("cannot create " + temporary_ + ": " + SystemError());
+        if (fd >= 0 && file == nullptr) {
+            std::string reason = SystemError();
+#ifdef _WIN32
+            _close(fd);
+#else
+            close(fd);
+#endif
+            Discard();
+            throw Failure("cannot create " + temporary_ + ": " + reason);
+        }
+        if (file != nullptr) {
+            file_ = file;
+            GuardTemporary(temporary_);
+        }
+    }
+}
+
+OutputFile::~OutputFile()
+{
+    Discard();
+}
+
+void OutputFile::Discard()
+{
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temporary_.empty()) {
+        std::remove(temporary_.c_str());
+        temporary_.clear();
+    }
+    PendingTemporary[0] = 0;
+}
+
+void OutputFile::WriteFailed()
+{
+    // The destructor removes the temporary file as the exception passes.
+    throw Failure("cannot write " + target_ + ": " + SystemError());
+}
+
+void OutputFile::Write(const void* data, size_t count)
+{
+    if (count > 0 && std::fwrite(data, 1, count, file_) != count)
+        WriteFailed();
+    position_ += count;
+}
+
+void OutputFile::Seek(uint64_t position)
+{
+    if (SeekTo(file_, position) != 0)
+        WriteFailed();
+    position_ = position;
+}
+
+void OutputFile::Commit()
+{
+    if (std::fflush(file_) != 0)
+        WriteFailed();
+#ifdef _WIN32
+    bool cut = _chsize_s(_fileno(file_), (__int64)position_) == 0;
+#else
+    bool cut = ftruncate(fileno(file_), (off_t)position_) == 0;
+#endif
+    if (!cut)
+        WriteFailed();
+    FILE* file = file_;
+    file_ = nullptr;
+    if (std::fclose(file) != 0)
+        WriteFailed();
+#ifdef _WIN32
+    bool renamed = MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    std::string reason = "error " + std::to_string(GetLastError());
+#else
+    bool renamed = std::rename(temporary_.c_str(), target_.c_str()) == 0;
+    std::string reason = SystemError();
+#endif
+    if (!renamed)
+        throw Failure("cannot write " + target_ + ": " + reason);
+    temporary_.clear();
+    PendingTemporary[0] = 0;
+}
+
+uint32_t DosTimeDate(int year, int month, int day, int hour, int minute, int second)
+{
+    if (year < 1980)
+        return (1 << 5 | 1) << 16;             // 1980-01-01 00:00:00
+    if (year > 2107)
+        return (uint32_t)(127 << 9 | 12 << 5 | 31) << 16 | (23 << 11 | 59 << 5 | 29);
+    uint32_t date = (uint32_t)((year - 1980) << 9 | month << 5 | day);
+    uint32_t time = (uint32_t)(hour << 11 | minute << 5 | second / 2);
+    return date << 16 | time;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// Whole seconds, odd ones rounded up, as ZIP tools commonly do.
+uint32_t DosTimeOf(FILETIME written)
+{
+    const uint64_t ticksPerSecond = 10000000;
+    uint64_t ticks = (uint64_t)written.dwHighDateTime << 32 | written.dwLowDateTime;
+    uint64_t seconds = (ticks / ticksPerSecond + 1) & ~(uint64_t)1;
+    ticks = seconds * ticksPerSecond;
+    FILETIME utc = {(DWORD)ticks, (DWORD)(ticks >> 32)}, local;
+    SYSTEMTIME t;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t))
+        return DosTimeDate(1980, 1, 1, 0, 0, 0);
+    return DosTimeDate(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
+}  // namespace
+
+Kind KindOf(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Kind::Missing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
+}
+
+std::string IdentityOf(const std::string&)
+{
+    // Folder loops through junctions end at the name length limit instead.
+    return "";
+}
+
+std::vector<FolderItem> ListFolder(const std::string& path)
+{
+    std::vector<FolderItem> items;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND)
+            return items;
+        throw Failure("cannot read the folder " + path + ": error " + std::to_string(GetLastError()));
+    }
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        FolderItem item;
+        item.name = name;
+        item.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
+        item.size = (uint64_t)found.nFileSizeHigh << 32 | found.nFileSizeLow;
+        item.timeDate = DosTimeOf(found.ftLastWriteTime);
+        items.push_back(item);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return items;
+}
+
+std::string ProgramFolder(const char*)
+{
+    char path[MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return "";
+    std::string text(path, n);
+    size_t slash = text.find_last_of("\\/");
+    return slash == std::string::npos ? "" : text.substr(0, slash);
+}
+
+#else
+
+namespace {
+
+uint32_t DosTimeOf(time_t written)
+{
+    time_t even = (time_t)((written + 1) & ~(time_t)1);
+    struct tm t;
+    if (localtime_r(&even, &t) == nullptr)
+        return DosTimeDate(1980, 1, 1, 0, 0, 0);
+    return DosTimeDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+}
+
+Kind KindOfMode(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return Kind::File;
+    return S_ISDIR(mode) ? Kind::Folder : Kind::Other;
+}
+
+}  // namespace
+
+Kind KindOf(const std::string& path)
+{
+    struct stat s;
+    if (stat(path.c_str(), &s) != 0)
+        return Kind::Missing;
+    return KindOfMode(s.st_mode);
+}
+
+std::string IdentityOf(const std::string& path)
+{
+    struct stat s;
+    if (stat(path.c_str(), &s) != 0)
+        return "";
+    return std::to_string((unsigned long long)s.st_dev) + ":" + std::to_string((unsigned long long)s.st_ino);
+}
+
+std::vector<FolderItem> ListFolder(const std::string& path)
+{
+    DIR* folder = opendir(path.c_str());
+    if (folder == nullptr)
+        throw Failure("cannot read the folder " + path + ": " + SystemError());
+    std::vector<FolderItem> items;
+    while (struct dirent* e = readdir(folder)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        FolderItem item;
+        item.name = name;
+        struct stat s;
+        std::string full = path + "/" + name;
+        if (stat(full.c_str(), &s) != 0) {
+            closedir(folder);
+            throw Failure("cannot read " + full + ": " + SystemError());
+        }
+        item.kind = KindOfMode(s.st_mode);
+        item.size = (uint64_t)s.st_size;
+        item.timeDate = DosTimeOf(s.st_mtime);
+        item.identity = std::to_string((unsigned long long)s.st_dev) + ":" + std::to_string((unsigned long long)s.st_ino);
+        items.push_back(item);
+    }
+    closedir(folder);
+    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return items;
+}
+
+std::string ProgramFolder(const char* argv0)
+{
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string text = n > 0 ? std::string(path, (size_t)n) : std::string(argv0 ? argv0 : "");
+    size_t slash = text.find_last_of('/');
+    return slash == std::string::npos ? "" : text.substr(0, slash);
+}
+
+#endif
+
+}  // namespace sfx

@@ -1,0 +1,83 @@
+// Files and folders for the packer, on POSIX systems and on Windows.
+#ifndef MKSFX_PLATFORM_H
+#define MKSFX_PLATFORM_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace sfx {
+
+// A file read at any 64-bit offset. Errors and short reads throw Failure.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    uint64_t Size() const { return size_; }
+    const std::string& Path() const { return path_; }
+    void ReadAt(uint64_t offset, void* buffer, size_t count);
+    // Reads on from the current position; fewer bytes only at the end.
+    size_t ReadSome(void* buffer, size_t count);
+    void Rewind();
+
+private:
+    std::string path_;
+    FILE* file_ = nullptr;
+    uint64_t size_ = 0;
+};
+
+// The output, written to a new temporary file beside the target and renamed
+// over it by Commit. Until then a failure, an exception or an interrupt
+// removes the temporary file and leaves the target as it was.
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& target);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void Write(const void* data, size_t count);
+    void Write(const std::string& bytes) { Write(bytes.data(), bytes.size()); }
+    uint64_t Position() const { return position_; }
+    // Later writes go to this position. The file ends where the last write
+    // ended when it is committed.
+    void Seek(uint64_t position);
+    void Commit();
+
+private:
+    void Discard();
+    [[noreturn]] void WriteFailed();
+
+    std::string target_, temporary_;
+    FILE* file_ = nullptr;
+    uint64_t position_ = 0;
+};
+
+enum class Kind { Missing, File, Folder, Other };
+
+struct FolderItem {
+    std::string name;
+    Kind kind = Kind::Other;
+    uint64_t size = 0;
+    uint32_t timeDate = 0;     // last write time as a DOS time-and-date word, local time
+    std::string identity;      // device and inode where the system has them, else ""
+};
+
+// What a path names, following symbolic links.
+Kind KindOf(const std::string& path);
+std::string IdentityOf(const std::string& path);
+// The entries of a folder, without "." and "..", sorted by name.
+std::vector<FolderItem> ListFolder(const std::string& path);
+// The folder that holds the running program, or "" when unknown.
+std::string ProgramFolder(const char* argv0);
+
+// A DOS time-and-date word; years outside 1980 to 2107 are clamped.
+uint32_t DosTimeDate(int year, int month, int day, int hour, int minute, int second);
+
+}  // namespace sfx
+
+#endif

@@ -1,0 +1,90 @@
+// What goes into the archive: the files of a folder, or the entries of a
+// ZIP archive. Both check everything they can when they are made, before
+// any output exists, and write their entries through an ArchiveWriter.
+#ifndef MKSFX_SOURCES_H
+#define MKSFX_SOURCES_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive_writer.h"
+#include "names.h"
+#include "platform.h"
+#include "zip_format.h"
+
+namespace sfx {
+
+class Source {
+public:
+    virtual ~Source() = default;
+    // The entries, then the central directory.
+    virtual void Write(ArchiveWriter& writer) = 0;
+    // The archive's size when it is known before writing, else 0.
+    virtual uint64_t SizeInAdvance() const { return 0; }
+    virtual size_t EntryCount() const = 0;
+};
+
+// A folder's files and sub-folders, named relative to it with "/", in name
+// order, every folder before its contents. Files are deflated, or stored
+// when deflating does not make them smaller. An earlier output inside the
+// folder (same file as output) is left out.
+class FolderSource : public Source {
+public:
+    FolderSource(const std::string& folder, const std::string& output);
+    void Write(ArchiveWriter& writer) override;
+    size_t EntryCount() const override { return items_.size(); }
+
+private:
+    struct Item {
+        std::string name, path;
+        bool folder;
+        uint64_t size;
+        uint32_t timeDate;
+    };
+    void Scan(const std::string& path, const std::string& prefix, std::vector<std::string>& ancestors);
+    void WriteFile(const Item& item, ArchiveWriter& writer);
+
+    std::vector<Item> items_;
+    NameSet names_;
+    std::string output_;    // the output's identity, when it exists
+};
+
+// The entries of a ZIP archive, their compressed data copied as it is and
+// checked against its CRC-32, with fresh headers.
+class ZipSource : public Source {
+public:
+    explicit ZipSource(const std::string& path);
+    void Write(ArchiveWriter& writer) override;
+    uint64_t SizeInAdvance() const override;
+    size_t EntryCount() const override { return items_.size(); }
+
+private:
+    struct Item {
+        Entry entry;
+        std::string label;       // the name as the archive has it, for messages
+        uint64_t dataOffset;
+    };
+    void CopyData(const Item& item, ArchiveWriter& writer);
+
+    InputFile file_;
+    std::vector<Item> items_;
+    std::string comment_;
+    NameSet names_;
+};
+
+// The bytes of a file as they are, unchecked, with no directory of ours.
+class RawSource : public Source {
+public:
+    explicit RawSource(const std::string& path) : file_(path) {}
+    void Write(ArchiveWriter& writer) override;
+    uint64_t SizeInAdvance() const override { return file_.Size(); }
+    size_t EntryCount() const override { return 0; }
+
+private:
+    InputFile file_;
+};
+
+}  // namespace sfx
+
+#endif

@@ -1,0 +1,121 @@
+// ZIP records as the packer reads and writes them, and the layout of a
+// self-extracting file. Every field is little-endian.
+#ifndef MKSFX_ZIP_FORMAT_H
+#define MKSFX_ZIP_FORMAT_H
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace sfx {
+
+// The extractor is exactly this long; a settings block may follow it.
+constexpr uint64_t StubSize = 43008;
+constexpr uint64_t SettingsBlockSize = 256;
+// The extractor holds file positions in signed 32-bit values.
+constexpr uint64_t MaxFileSize = 0x7FFFFFFF;
+// Its name buffer; longer names cannot be extracted.
+constexpr size_t MaxNameLength = 258;
+
+enum : uint32_t {
+    LocalSignature = 0x04034B50,
+    ZeroLocalSignature = 0x50000000,   // bytes 00 00 00 50, also a header to the extractor
+    CentralSignature = 0x02014B50,
+    EndSignature = 0x06054B50,
+    Zip64EndSignature = 0x06064B50,
+    Zip64LocatorSignature = 0x07064B50,
+    DescriptorSignature = 0x08074B50,
+};
+
+enum : uint32_t {
+    LocalHeaderSize = 30,
+    CentralHeaderSize = 46,
+    EndRecordSize = 22,
+    Zip64LocatorSize = 20,
+    DescriptorSize = 16,
+    EncryptionHeaderSize = 12,
+};
+
+enum : uint16_t {
+    FlagEncrypted = 0x0001,
+    FlagMaximumCompression = 0x0002,
+    FlagDescriptor = 0x0008,
+    FlagStrongEncryption = 0x0040,
+    FlagMaskedHeaders = 0x2000,
+};
+
+enum : uint16_t {
+    MethodStored = 0,
+    MethodDeflated = 8,
+    MethodAes = 99,
+};
+
+enum : uint16_t {
+    ExtraZip64 = 0x0001,
+    ExtraAes = 0x9901,
+};
+
+// A refusal or failure that ends the run; the message names what and why.
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+inline uint16_t Get16(const void* p)
+{
+    const uint8_t* b = static_cast<const uint8_t*>(p);
+    return (uint16_t)(b[0] | b[1] << 8);
+}
+
+inline uint32_t Get32(const void* p)
+{
+    const uint8_t* b = static_cast<const uint8_t*>(p);
+    return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
+}
+
+inline uint64_t Get64(const void* p)
+{
+    return Get32(p) | (uint64_t)Get32(static_cast<const uint8_t*>(p) + 4) << 32;
+}
+
+inline void Put16(std::string& out, uint32_t value)
+{
+    out += (char)(value & 0xFF);
+    out += (char)(value >> 8 & 0xFF);
+}
+
+inline void Put32(std::string& out, uint32_t value)
+{
+    Put16(out, value & 0xFFFF);
+    Put16(out, value >> 16);
+}
+
+// One entry as it is written: the values that go into both its local
+// header and its central directory record.
+struct Entry {
+    std::string name;
+    uint16_t versionMadeBy = 20;
+    uint16_t versionNeeded = 20;
+    uint16_t flags = 0;
+    uint16_t method = MethodStored;
+    uint32_t timeDate = 0;           // DOS time in the low half, DOS date in the high half
+    uint32_t crc = 0;
+    uint32_t compressedSize = 0;     // with the encryption header of an encrypted entry
+    uint32_t uncompressedSize = 0;
+    std::string localExtra;
+    std::string centralExtra;
+    std::string comment;
+    uint16_t internalAttributes = 0;
+    uint32_t externalAttributes = 0;
+    bool descriptor = false;         // a signed data descriptor follows the data
+    uint64_t localOffset = 0;        // set by the writer
+};
+
+// The extra field without its ZIP64 block. Fields that do not parse are
+// kept as they are.
+std::string WithoutZip64(const std::string& extra);
+// True when the extra field has a block with this identifier.
+bool HasExtraBlock(const std::string& extra, uint16_t id);
+
+}  // namespace sfx
+
+#endif
