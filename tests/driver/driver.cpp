@@ -309,6 +309,25 @@ std::string TextOf(HWND window)
     return std::string(text.data(), copied > 0 ? copied : 0);
 }
 
+// Wine hands a list box item across processes as UTF-16 whatever the
+// caller asked for, so it is asked for in UTF-16 and turned back into the
+// ANSI bytes that the owner stored.
+std::string ItemText(HWND list, LRESULT index)
+{
+    LRESULT length = Query(list, LB_GETTEXTLEN, index, 0);
+    std::vector<wchar_t> wide((length > 0 ? length : 0) + 2);
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(list, LB_GETTEXT, index, (LPARAM)wide.data(), SMTO_ABORTIFHUNG,
+                             QueryTimeoutMs, &copied))
+        throw Failure("not responding");
+    if ((LRESULT)copied <= 0)
+        return std::string();
+    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)copied, 0, 0, 0, 0);
+    std::string text(size > 0 ? size : 0, '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)copied, &text[0], size, 0, 0);
+    return text;
+}
+
 DWORD ProcessOf(HWND window)
 {
     DWORD pid = 0;
@@ -550,15 +569,11 @@ std::string Run(const std::vector<std::string>& words)
         if (count < 0)
             throw Failure("not a list box");
         std::vector<std::string> found;
-        for (LRESULT i = 0; i < count; i++) {
-            LRESULT length = Query(list, LB_GETTEXTLEN, i, 0);
-            std::vector<char> text((length > 0 ? length : 0) + 2);
-            LRESULT copied = Query(list, LB_GETTEXT, i, (LPARAM)text.data());
+        for (LRESULT i = 0; i < count; i++)
             found.push_back(JsonObject()
-                                .Add("text", JsonText(std::string(text.data(), copied > 0 ? copied : 0)))
+                                .Add("text", JsonText(ItemText(list, i)))
                                 .Add("selected", JsonBool(Query(list, LB_GETSEL, i, 0) > 0))
                                 .Done());
-        }
         return JsonArray(found);
     }
     if (name == "select") {

@@ -68,7 +68,11 @@ Settings Current()
 
 class ReadSettingsBlockTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { ResetSettings(); }
+
+    // The values of a process that has not read its block yet; the text
+    // buffers are filled with a mark so that writes to them show.
+    static void ResetSettings()
     {
         HasTitle = 0;
         HasDefaultFolder = 0;
@@ -129,7 +133,7 @@ TEST_F(ReadSettingsBlockTest, AnythingButUpperCaseMpuIsNoBlock)
                                       std::string("\0PU", 3), "PK\x03"};
     for (const std::string& signature : signatures) {
         SCOPED_TRACE("signature bytes \"" + signature + "\"");
-        SetUp();
+        ResetSettings();
         // Everything after the signature is a valid block: only the signature decides.
         Read(Stub() + signature + Block(0x04, "Title", "C:\\Folder", "run.exe").substr(3) + ArchiveStart);
         EXPECT_EQ(ArchiveBase, 43008u);
@@ -141,7 +145,7 @@ TEST_F(ReadSettingsBlockTest, SignatureCutShortByTheEndOfTheFileIsNoBlock)
 {
     for (const std::string tail : {"M", "MP"}) {
         SCOPED_TRACE("file ends after \"" + tail + "\"");
-        SetUp();
+        ResetSettings();
         Read(Stub() + tail);
         EXPECT_EQ(ArchiveBase, 43008u);
         EXPECT_EQ(Current(), Defaults);
@@ -152,7 +156,7 @@ TEST_F(ReadSettingsBlockTest, FlagBitsZeroToFourSetThePresentation)
 {
     for (int flags = 0; flags < 256; flags++) {
         SCOPED_TRACE("flags " + std::to_string(flags));
-        SetUp();
+        ResetSettings();
         Read(Stub() + Block((uint8_t)flags) + ArchiveStart);
         // Bits 5-7 mean nothing.
         Settings expected = {0, 0, 0, (bool8)((flags & 0x01) != 0), (bool8)((flags & 0x02) != 0),
@@ -178,7 +182,7 @@ TEST_F(ReadSettingsBlockTest, SpecimenFlagsFromTheFormat)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("flags " + std::to_string(c.flags));
-        SetUp();
+        ResetSettings();
         Read(Stub() + Block(c.flags) + ArchiveStart);
         EXPECT_EQ(Current(), (Settings{0, 0, 0, c.showRun, c.userSelects, c.hide, c.mode}));
     }
@@ -214,7 +218,7 @@ TEST_F(ReadSettingsBlockTest, OneStringAloneLeavesTheOthersEmpty)
     EXPECT_STREQ(RunCommand, "notepad.exe");
     EXPECT_TRUE(IsUntouched(DefaultFolder));         // not terminated without a folder
 
-    SetUp();
+    ResetSettings();
     Read(Stub() + Block(0x03, "", "D:\\Out", "") + ArchiveStart);
     EXPECT_EQ(Current(), (Settings{0, 1, 0, 1, 1, 0, OverwriteConfirm}));
     EXPECT_STREQ(TitleText, "");
@@ -239,7 +243,7 @@ TEST_F(ReadSettingsBlockTest, StringsOf255BytesAreReadWhole)
     EXPECT_TRUE(IsUntouched(DefaultFolder));
     EXPECT_TRUE(IsUntouched(BrowseFolder));
 
-    SetUp();
+    ResetSettings();
     block = std::string("MPU\x03\xFF\xFF\xFF", 7) + title + folder + command;
     Read(Stub() + block + ArchiveStart);
     EXPECT_EQ(Current(), (Settings{1, 1, 1, 1, 1, 0, OverwriteConfirm}));
@@ -263,7 +267,7 @@ TEST_F(ReadSettingsBlockTest, FolderThatMerelyContainsTheTokenIsLiteral)
 {
     for (const std::string folder : {"><\\sub", "C:\\><", "x><", "><x", ">< ", " ><", "<>", ">"}) {
         SCOPED_TRACE("folder \"" + folder + "\"");
-        SetUp();
+        ResetSettings();
         Read(Stub() + Block(0x03, "", folder) + ArchiveStart);
         EXPECT_TRUE(HasDefaultFolder);
         EXPECT_EQ(std::string(DefaultFolder), folder);
@@ -301,7 +305,7 @@ TEST_F(ReadSettingsBlockTest, BlockCutShortByTheEndOfTheFile)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("block cut after " + std::to_string(c.kept) + " bytes");
-        SetUp();
+        ResetSettings();
         Read(Stub() + block.substr(0, c.kept));
         EXPECT_EQ(ArchiveBase, 43264u);
         EXPECT_EQ(Current(), c.settings);
