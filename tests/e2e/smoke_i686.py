@@ -1,5 +1,6 @@
 """The i686 release itself, once: run by the 32-bit Wine loader under
-qemu-i386 emulation, it shows its main dialog and ends with code 0 on Close.
+qemu-i386 emulation, it shows its main dialog, extracts an archive of
+stored, deflated and encrypted entries byte for byte, and ends with code 0.
 
 The emulated process cannot start Windows processes itself, so the test's
 driver (an x86-64 process) is started first and holds the desktop, and the
@@ -7,17 +8,25 @@ prefix's syswow64 folder is filled with the 32-bit system DLLs."""
 
 import glob
 import os
+import random
 import shutil
 import subprocess
 import time
 
 import sfxtest
-from sfxtest import (CLOSE, FILE_LIST, FOLDER_EDIT, OVERWRITE_CONFIRM, SfxTestCase)
+from sfxtest import FILE_LIST, FOLDER_EDIT, MESSAGE_TEXT, OVERWRITE_CONFIRM, UNZIP, SfxTestCase
 
 I386_DLLS = "/usr/lib/i386-linux-gnu/wine/i386-windows"
 # Emulation makes the start slow: about 45 s on a fast machine.
 START_TIMEOUT = 400
 TITLE = "i686 release smoke run"
+PASSWORD = "smoke"
+FILES = {
+    "stored.txt": b"kept as it is\r\n" * 100,
+    "deflated.txt": b"the same words again and again " * 4000,
+    "random.bin": random.Random(686).randbytes(100000),
+    "secret.txt": b"for the password holder only\r\n" * 50,
+}
 
 
 def fill_syswow64(prefix):
@@ -30,12 +39,21 @@ def fill_syswow64(prefix):
 
 
 class ReleaseSmoke(SfxTestCase):
-    def test_main_dialog_and_close(self):
+    def archive(self):
+        """Info-ZIP: one stored entry, two deflated, one encrypted."""
+        source = self.make_files(FILES)
+        archive = self.path("smoke.zip")
+        for options, names in ((["-0"], ["stored.txt"]), (["-9"], ["deflated.txt", "random.bin"]),
+                               (["-9", "-P", PASSWORD], ["secret.txt"])):
+            subprocess.run(["zip", "-q", *options, archive, *names], cwd=source, check=True)
+        return archive
+
+    def test_main_dialog_and_extraction(self):
         cfg = sfxtest.config()
         self.assertTrue(shutil.which("qemu-i386"), "qemu-i386 is missing (qemu-user)")
         self.assertTrue(os.path.isdir(I386_DLLS), "the 32-bit Wine is missing (wine32:i386)")
         fill_syswow64(cfg.prefix)
-        exe = self.make_sfx(self.make_zip({"readme.txt": b"read me"}), "--title", TITLE, arch="x86")
+        exe = self.make_sfx(self.archive(), "--title", TITLE, arch="x86")
         self.driver.screen_size()             # the driver is on the desktop now
         with open(self.path("qemu.log"), "wb") as log:
             emulated = subprocess.Popen(
@@ -49,9 +67,22 @@ class ReleaseSmoke(SfxTestCase):
         self.assertCentred(dialog)
         self.assertEqual(dialog.text(FOLDER_EDIT), sfxtest.windows_path(self.work))
         self.assertEqual(dialog.checked(OVERWRITE_CONFIRM), 1)
-        self.assertEqual(dialog.items(FILE_LIST), [("readme.txt", True)])
-        dialog.click(CLOSE)
+        self.assertEqual(dialog.items(FILE_LIST), [(name, True) for name in sorted(FILES)])
+
+        out = self.path("out")
+        os.makedirs(out)
+        dialog.set_text(FOLDER_EDIT, sfxtest.windows_path(out))
+        dialog.click(UNZIP)
+        prompt = self.driver.wait_window("Encryption Encountered", timeout=START_TIMEOUT)
+        prompt.set_text(101, PASSWORD)
+        prompt.click(1)
+        box = self.driver.wait_window("Extraction Completed", timeout=START_TIMEOUT)
+        self.assertEqual(box.text(MESSAGE_TEXT), "All Files Have Been Extracted Successfully.")
+        box.click(1)
         self.assertEqual(emulated.wait(START_TIMEOUT), 0)
+        for name, data in FILES.items():
+            with open(os.path.join(out, name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
 
     def wait_for_dialog(self, emulated):
         """The main dialog, or a failure as soon as the emulated process ends."""
