@@ -16,6 +16,7 @@
 enum : int32_t {
     SystemPathSize = 256,     // the size the system calls that fill BrowseFolder get
     ItemTextMax = 255,
+    ItemTextSize = ItemTextMax + 3,  // a folder name of 255 characters in its brackets
 };
 
 static const char ParentItem[] = "[..]";
@@ -76,8 +77,14 @@ static void RefreshFolderList(HWND dialog)
     HWND list = GetDlgItem(dialog, IDC_SEL_LIST);
     LockWindowUpdate(dialog);
     SetCurrentDirectoryA(BrowseFolder);
-    // When entering failed this is the folder shown before.
-    GetCurrentDirectoryA(SystemPathSize, BrowseFolder);
+    // When entering failed this is the folder shown before. A folder whose
+    // name does not fit the folder text could be neither shown nor handed
+    // back: the nearest parent that fits is shown instead.
+    for (int32_t level = 0; level < SystemPathSize / 2; level++) {
+        DWORD length = GetCurrentDirectoryA(SystemPathSize, BrowseFolder);
+        if ((length > 0 && length < (DWORD)SystemPathSize) || !SetCurrentDirectoryA(".."))
+            break;
+    }
     ResolveLongPath();
     DlgDirListA(dialog, BrowseFolder, IDC_SEL_LIST, IDC_SEL_PATH, DDL_DIRECTORY | DDL_DRIVES | DDL_EXCLUSIVE);
     GetCurrentDirectoryA(SystemPathSize, BrowseFolder);
@@ -92,18 +99,33 @@ static void RefreshFolderList(HWND dialog)
 }
 
 // The shell's icon index and display name for path; sets SystemImageList.
-static int GetShellItemInfo(const char* path, char* displayName, int32_t nameSize)
+// For a folder given by name only, the shell looks at no file: the icon is
+// that of any folder.
+static int GetShellItemInfo(const char* path, bool folderByName, char* displayName, int32_t nameSize)
 {
+    displayName[0] = 0;
     SHFILEINFOA* info = (SHFILEINFOA*)AllocateBlock(sizeof(SHFILEINFOA));
     if (info == 0)
         return 0;
-    SystemImageList = (HIMAGELIST)SHGetFileInfoA(path, 0, info, sizeof(SHFILEINFOA),
-                                             SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_DISPLAYNAME);
+    UINT flags = SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_DISPLAYNAME;
+    if (folderByName)
+        flags |= SHGFI_USEFILEATTRIBUTES;
+    SystemImageList = (HIMAGELIST)SHGetFileInfoA(path, folderByName ? FILE_ATTRIBUTE_DIRECTORY : 0, info,
+                                                 sizeof(SHFILEINFOA), flags);
     int icon = info->iIcon;
     info->szDisplayName[MAX_PATH - 1] = 0;
     StringFromBuffer(info->szDisplayName, MAX_PATH, displayName, nameSize);
     ReleaseBlock(info);
     return icon;
+}
+
+// The shell resolves a relative name against the current folder and takes
+// at most MAX_PATH - 1 characters; asked about a longer path, it describes
+// some other item (under Wine, "My Computer").
+static bool ShellReaches(const char* name)
+{
+    DWORD current = GetCurrentDirectoryA(0, 0);   // counts the terminator, standing in for the "\"
+    return current + StrLength(name) < MAX_PATH;
 }
 
 static void FillItemBackground(const DRAWITEMSTRUCT* item, bool selected)
@@ -123,9 +145,9 @@ static void DrawFolderItem(UINT control, const DRAWITEMSTRUCT* item)
     if (item->itemID == (UINT)-1)
         return;                              // an empty list gaining focus: no item to show
 
-    char text[ItemTextMax + 1];
+    char text[ItemTextSize];
     LRESULT length = SendMessageA(item->hwndItem, LB_GETTEXTLEN, item->itemID, 0);
-    if (length == LB_ERR || length > ItemTextMax)
+    if (length == LB_ERR || length >= ItemTextSize)
         return;
     SendMessageA(item->hwndItem, LB_GETTEXT, item->itemID, (LPARAM)text);
     text[length] = 0;
@@ -137,21 +159,23 @@ static void DrawFolderItem(UINT control, const DRAWITEMSTRUCT* item)
 
     char path[8];
     const char* query = inner;
-    int32_t indent = 0;
     bool parent = inner[0] == '.' && inner[1] == '.' && inner[2] == 0;
-    if (length == 5 && inner[0] == '-' && inner[2] == '-') {
+    bool drive = length == 5 && inner[0] == '-' && inner[2] == '-';
+    if (drive) {
         path[0] = inner[1];
         path[1] = ':';
         path[2] = '\\';
         path[3] = 0;
         query = path;                        // a drive, shown by its root
-    } else if (!parent) {
-        indent = SmallIconSize / 2;          // content of the current folder
     }
+    bool folder = !drive && !parent;
+    int32_t indent = folder ? SmallIconSize / 2 : 0;   // content of the current folder
 
+    // A folder out of the shell's reach shows its own name.
+    bool byName = folder && !ShellReaches(query);
     char displayName[ItemTextMax + 1];
-    int icon = GetShellItemInfo(query, displayName, sizeof displayName);
-    const char* shown = parent ? ".." : displayName;
+    int icon = GetShellItemInfo(query, byName, displayName, sizeof displayName);
+    const char* shown = parent ? ".." : byName ? inner : displayName;
     if (DrawImage == 0)
         DrawImage = (ImageListDrawProc)SystemProcedure("comctl32.dll", "ImageList_Draw");
     if (DrawImage != 0 && SystemImageList != 0)

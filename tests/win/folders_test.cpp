@@ -1,0 +1,393 @@
+// The folder dialogs' code on a real list box and file system: what a draw
+// request fetches and asks of the shell, CreateNewFolder, the new folder
+// dialog's error box, and ResolveLongPath.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "startup/SFXstate.h"
+#include "startup/SFXtext.h"
+#include "ui/SFXnew.h"
+#include "ui/SFXres.h"
+#include "ui/SFXsel.h"
+#include "win_files.h"
+
+// The import slots through which the program's code calls these.
+extern "C" DWORD_PTR(WINAPI* __imp_SHGetFileInfoA)(LPCSTR, DWORD, SHFILEINFOA*, UINT, UINT);
+extern "C" BOOL(WINAPI* __imp_TextOutA)(HDC, int, int, LPCSTR, int);
+extern "C" int(WINAPI* __imp_MessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
+extern "C" BOOL(WINAPI* __imp_CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
+
+namespace {
+
+// Puts a replacement into an import slot for the object's lifetime.
+template <typename Proc>
+class ImportSlot {
+public:
+    ImportSlot(Proc* slot, Proc replacement) : slot_(slot), original_(*slot) { Set(replacement); }
+    ~ImportSlot() { Set(original_); }
+    ImportSlot(const ImportSlot&) = delete;
+    ImportSlot& operator=(const ImportSlot&) = delete;
+
+    Proc Original() const { return original_; }
+
+private:
+    void Set(Proc proc)
+    {
+        DWORD old;
+        VirtualProtect(slot_, sizeof proc, PAGE_READWRITE, &old);
+        *slot_ = proc;
+        VirtualProtect(slot_, sizeof proc, old, &old);
+    }
+
+    Proc* slot_;
+    Proc original_;
+};
+
+std::string CurrentFolder()
+{
+    char folder[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    return std::string(folder, length < sizeof folder ? length : 0);
+}
+
+// Tests that change the process's current folder get it back.
+class InScratchFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved_ = CurrentFolder();
+        ASSERT_TRUE(SetCurrentDirectoryA(root_.Path().c_str()));
+    }
+    void TearDown() override { SetCurrentDirectoryA(saved_.c_str()); }
+
+    void SetBrowseFolder(const std::string& text)
+    {
+        ASSERT_LT(text.size(), sizeof BrowseFolder);
+        strcpy(BrowseFolder, text.c_str());
+    }
+
+    ScratchFolder root_;
+    std::string saved_;
+};
+
+// ---- drawing the folder list --------------------------------------------------
+
+struct ShellQuery {
+    std::string path;
+    bool byAttributes;
+};
+
+std::vector<ShellQuery>* ShellQueries;
+std::vector<std::string>* DrawnTexts;
+int ItemTextRequests;
+WNDPROC ListProc;
+decltype(__imp_SHGetFileInfoA) RealSHGetFileInfoA;
+
+DWORD_PTR WINAPI RecordingSHGetFileInfoA(LPCSTR path, DWORD attributes, SHFILEINFOA* info, UINT size,
+                                         UINT flags)
+{
+    ShellQueries->push_back({path, (flags & SHGFI_USEFILEATTRIBUTES) != 0});
+    return RealSHGetFileInfoA(path, attributes, info, size, flags);
+}
+
+BOOL WINAPI RecordingTextOutA(HDC, int, int, LPCSTR text, int length)
+{
+    DrawnTexts->push_back(std::string(text, length));
+    return TRUE;
+}
+
+LRESULT CALLBACK CountingListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == LB_GETTEXT || message == LB_GETTEXTLEN)
+        ItemTextRequests++;
+    return CallWindowProcA(ListProc, list, message, wParam, lParam);
+}
+
+// An owner-drawn list 2003 as the folder dialog has it, on a window that
+// stands in for the dialog, and a bitmap to draw its items into.
+class FolderListDrawing : public InScratchFolder {
+protected:
+    void SetUp() override
+    {
+        InScratchFolder::SetUp();
+        owner_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 200, 0, 0, 0, 0);
+        list_ = CreateWindowExA(0, "LISTBOX", "", WS_CHILD | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 0, 0,
+                                380, 180, owner_, (HMENU)(INT_PTR)IDC_SEL_LIST, 0, 0);
+        ASSERT_NE(list_, nullptr);
+        ListProc = (WNDPROC)SetWindowLongPtrA(list_, GWLP_WNDPROC, (LONG_PTR)CountingListProc);
+        HDC screen = GetDC(0);
+        dc_ = CreateCompatibleDC(screen);
+        bitmap_ = CreateCompatibleBitmap(screen, 380, 18);
+        ReleaseDC(0, screen);
+        previous_ = SelectObject(dc_, bitmap_);
+        ShellQueries = &queries_;
+        DrawnTexts = &texts_;
+        ItemTextRequests = 0;
+        RealSHGetFileInfoA = shell_.Original();
+    }
+
+    void TearDown() override
+    {
+        SelectObject(dc_, previous_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+        DestroyWindow(owner_);
+        ShellQueries = 0;
+        DrawnTexts = 0;
+        InScratchFolder::TearDown();
+    }
+
+    void Add(const std::string& item) { SendMessageA(list_, LB_ADDSTRING, 0, (LPARAM)item.c_str()); }
+
+    // Sends the folder dialog's procedure a draw request for one item.
+    void Draw(UINT item, UINT action = ODA_DRAWENTIRE, UINT state = 0)
+    {
+        queries_.clear();
+        texts_.clear();
+        ItemTextRequests = 0;
+        DRAWITEMSTRUCT request = {};
+        request.CtlType = ODT_LISTBOX;
+        request.CtlID = IDC_SEL_LIST;
+        request.itemID = item;
+        request.itemAction = action;
+        request.itemState = state;
+        request.hwndItem = list_;
+        request.hDC = dc_;
+        request.rcItem = {0, 0, 380, 18};
+        SelectFolderProc(owner_, WM_DRAWITEM, IDC_SEL_LIST, (LPARAM)&request);
+    }
+
+    HWND owner_ = 0, list_ = 0;
+    HDC dc_ = 0;
+    HBITMAP bitmap_ = 0;
+    HGDIOBJ previous_ = 0;
+    std::vector<ShellQuery> queries_;
+    std::vector<std::string> texts_;
+    ImportSlot<decltype(__imp_SHGetFileInfoA)> shell_{&__imp_SHGetFileInfoA, RecordingSHGetFileInfoA};
+    ImportSlot<decltype(__imp_TextOutA)> text_{&__imp_TextOutA, RecordingTextOutA};
+};
+
+// An empty list that gains the focus asks its owner to draw item -1.
+TEST_F(FolderListDrawing, RequestForNoItemFetchesAndDrawsNothing)
+{
+    ASSERT_EQ(SendMessageA(list_, LB_GETCOUNT, 0, 0), 0);
+    Draw((UINT)-1, ODA_FOCUS, ODS_FOCUS);
+    EXPECT_EQ(ItemTextRequests, 0);
+    EXPECT_TRUE(queries_.empty());
+    EXPECT_TRUE(texts_.empty());
+}
+
+TEST_F(FolderListDrawing, EachKindOfItemIsAskedOfTheShellAndDrawn)
+{
+    ASSERT_TRUE(CreateDirectoryA((root_ / "plain").c_str(), 0));
+    // A name of 255 characters, the most a folder name has, from a folder
+    // that puts it beyond the longest path the shell takes.
+    const std::string longest(255, 'L');
+    ASSERT_GT(root_.Path().size() + 1 + longest.size(), (size_t)MAX_PATH - 1);
+    struct Case {
+        std::string item, query;
+        bool byAttributes;
+        std::string drawn;                   // empty: whatever the shell calls it
+    };
+    const std::vector<Case> cases = {
+        {"[..]", "..", false, ".."},
+        {"[-c-]", "c:\\", false, ""},        // the root, not the drive's current folder
+        {"[plain]", "plain", false, "plain"},
+        {"[" + longest + "]", longest, true, longest},
+    };
+    for (const Case& c : cases)
+        Add(c.item);
+    for (size_t i = 0; i < cases.size(); i++) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("item " + c.item.substr(0, 12));
+        Draw((UINT)i);
+        ASSERT_EQ(queries_.size(), 1u);
+        EXPECT_EQ(queries_[0].path, c.query);
+        EXPECT_EQ(queries_[0].byAttributes, c.byAttributes);
+        ASSERT_EQ(texts_.size(), 1u);
+        if (!c.drawn.empty())
+            EXPECT_EQ(texts_[0], c.drawn);
+        else
+            EXPECT_FALSE(texts_[0].empty());
+    }
+}
+
+TEST_F(FolderListDrawing, ItemTextsLongerThanAnyFolderNameStayWithinTheBuffers)
+{
+    for (size_t length : {258u, 300u, 1000u}) {
+        SendMessageA(list_, LB_RESETCONTENT, 0, 0);
+        Add("[" + std::string(length - 2, 'X') + "]");
+        Draw(0);
+        for (const std::string& text : texts_)
+            EXPECT_LE(text.size(), 255u) << "item of " << length;
+        for (const ShellQuery& query : queries_)
+            EXPECT_LE(query.path.size(), 255u) << "item of " << length;
+    }
+}
+
+// ---- the new folder dialog -------------------------------------------------------
+
+std::vector<std::string>* CreatedFolders;
+decltype(__imp_CreateDirectoryA) RealCreateDirectoryA;
+
+BOOL WINAPI RecordingCreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    CreatedFolders->push_back(path);
+    return RealCreateDirectoryA(path, security);
+}
+
+class CreateNewFolderTest : public InScratchFolder {
+protected:
+    void SetUp() override
+    {
+        InScratchFolder::SetUp();
+        CreatedFolders = &created_;
+        RealCreateDirectoryA = slot_.Original();
+    }
+    void TearDown() override
+    {
+        CreatedFolders = 0;
+        InScratchFolder::TearDown();
+    }
+
+    std::vector<std::string> created_;
+    ImportSlot<decltype(__imp_CreateDirectoryA)> slot_{&__imp_CreateDirectoryA, RecordingCreateDirectoryA};
+};
+
+TEST_F(CreateNewFolderTest, NestedNameCreatesEachLevelInOrderAndEntersTheLast)
+{
+    EXPECT_TRUE(CreateNewFolder((root_.Path() + "\\").c_str(), "x\\y\\z"));
+    EXPECT_EQ(created_, (std::vector<std::string>{root_ / "x", root_ / "x\\y", root_ / "x\\y\\z"}));
+    EXPECT_EQ(CurrentFolder(), root_ / "x\\y\\z");
+}
+
+TEST_F(CreateNewFolderTest, RefusedNamesCreateNothingAndStayInTheFolder)
+{
+    WriteFileBytes(root_ / "file.txt", "data");
+    for (const char* name : {"d:\\other", "\\\\\\", "file.txt"}) {
+        SCOPED_TRACE(std::string("name ") + name);
+        created_.clear();
+        EXPECT_FALSE(CreateNewFolder((root_.Path() + "\\").c_str(), name));
+        EXPECT_EQ(created_, std::vector<std::string>{});
+        EXPECT_EQ(CurrentFolder(), root_.Path());
+    }
+}
+
+struct MessageBoxCall {
+    HWND owner;
+    std::string text, caption;
+    UINT type;
+};
+
+std::vector<MessageBoxCall>* MessageBoxCalls;
+
+int WINAPI RecordingMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+{
+    MessageBoxCalls->push_back({owner, text, caption, type});
+    return IDOK;
+}
+
+class NewFolderDialog : public InScratchFolder {};
+
+// The box goes to the new folder dialog, which the system then disables
+// until it is answered; the name is not taken.
+TEST_F(NewFolderDialog, RefusalIsReportedInABoxTheDialogOwns)
+{
+    WriteFileBytes(root_ / "file.txt", "data");
+    std::vector<MessageBoxCall> calls;
+    MessageBoxCalls = &calls;
+    ImportSlot<decltype(__imp_MessageBoxA)> box(&__imp_MessageBoxA, RecordingMessageBoxA);
+    HWND dialog = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 100, 0, 0, 0, 0);
+    CreateWindowExA(0, "EDIT", "", WS_CHILD, 0, 0, 200, 20, dialog, (HMENU)(INT_PTR)IDC_NEW_NAME, 0, 0);
+    const std::string base = root_.Path() + "\\";
+    for (const char* name : {"d:\\other", "file.txt"}) {
+        SCOPED_TRACE(std::string("name ") + name);
+        calls.clear();
+        SetBrowseFolder(base);
+        SetDlgItemTextA(dialog, IDC_NEW_NAME, name);
+        NewFolderProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].owner, dialog);
+        EXPECT_EQ(calls[0].text, TEXT_ERROR_IN_DIR);
+        EXPECT_EQ(calls[0].caption, "neat-Sfx - WARNiNG");
+        EXPECT_EQ(calls[0].type, (UINT)(MB_OK | MB_ICONHAND));
+        EXPECT_EQ(std::string(BrowseFolder), base);
+    }
+    DestroyWindow(dialog);
+    MessageBoxCalls = 0;
+}
+
+// ---- ResolveLongPath ---------------------------------------------------------------
+
+class ResolveLongPathTest : public InScratchFolder {
+protected:
+    std::string ShortForm(const std::string& path)
+    {
+        char shortPath[MAX_PATH];
+        DWORD length = GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath);
+        return length > 0 && length < sizeof shortPath ? std::string(shortPath, length) : std::string();
+    }
+
+    std::string Resolve(const std::string& path)
+    {
+        SetBrowseFolder(path);
+        ResolveLongPath();
+        return BrowseFolder;
+    }
+};
+
+TEST_F(ResolveLongPathTest, ShortFormBecomesTheStoredLongForm)
+{
+    const std::string folder = root_ / "Long Folder Name\\Mixed Case Inner";
+    ASSERT_TRUE(CreateDirectoryA((root_ / "Long Folder Name").c_str(), 0));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), 0));
+    const std::string shortForm = ShortForm(folder);
+    ASSERT_NE(shortForm, "");
+    ASSERT_EQ(shortForm.find("Long Folder Name"), std::string::npos) << shortForm;
+    std::string lower = shortForm;           // the root as it was, the rest in lower case
+    std::transform(lower.begin() + 3, lower.end(), lower.begin() + 3, ::tolower);
+    EXPECT_EQ(Resolve(shortForm), folder + "\\");
+    EXPECT_EQ(Resolve(lower), folder + "\\");
+    EXPECT_EQ(Resolve(shortForm + "\\"), folder + "\\");
+}
+
+TEST_F(ResolveLongPathTest, MissingComponentKeepsThePartResolvedSoFar)
+{
+    const std::string folder = root_ / "Long Folder Name";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), 0));
+    const std::string shortForm = ShortForm(folder);
+    ASSERT_NE(shortForm, "");
+    EXPECT_EQ(Resolve(shortForm + "\\gone\\deeper"), folder + "\\");
+}
+
+// BrowseFolder takes 255 characters: a long form that would not fit leaves
+// the path as it was, and nothing is written past that.
+TEST_F(ResolveLongPathTest, LongFormTooLongForTheFolderTextIsLeftShort)
+{
+    std::string folder = root_.Path();
+    folder += "\\" + std::string(110, 'A');
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), 0));
+    folder += "\\";
+    folder += std::string(256 - folder.size(), 'B');
+    ASSERT_EQ(folder.size(), 256u);            // 257 with the backslash
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), 0));
+    const std::string shortForm = ShortForm(folder);
+    ASSERT_NE(shortForm, "");
+    ASSERT_LT(shortForm.size(), 200u);
+    memset(BrowseFolder, 0x7F, sizeof BrowseFolder);
+    SetBrowseFolder(shortForm);
+    ResolveLongPath();
+    EXPECT_EQ(std::string(BrowseFolder), shortForm + "\\");
+    for (size_t i = 256; i < sizeof BrowseFolder; i++)
+        EXPECT_EQ(BrowseFolder[i], 0x7F) << "byte " << i;
+}
+
+}  // namespace
