@@ -561,6 +561,23 @@ stop:
     return handOver;
 }
 
+// From a root slot through its sub-tables to the slot of the code itself,
+// dropping the bits of each level passed; 0 for an invalid code.
+static inline const HuffmanEntry* FollowLinks(const HuffmanEntry* t, uint32_t& bits, uint32_t& count)
+{
+    uint32_t e = t->Op;
+    while (e > OpLinkBase) {
+        if (e == OpInvalid)
+            return 0;
+        DumpBits(t->Bits, bits, count);
+        e -= OpLinkBase;
+        NeedBits(e, bits, count);
+        t = t->Link + (bits & BitMasks[e]);
+        e = t->Op;
+    }
+    return t;
+}
+
 int32_t InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* distanceTable,
                      int32_t literalBits, int32_t distanceBits)
 {
@@ -586,17 +603,10 @@ int32_t InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* dista
 
         // One code, a byte at a time.
         NeedBits((uint32_t)literalBits, bits, count);
-        const HuffmanEntry* t = literalTable + (bits & lmask);
+        const HuffmanEntry* t = FollowLinks(literalTable + (bits & lmask), bits, count);
+        if (t == 0)
+            return InflateInvalidCode;
         uint32_t e = t->Op;
-        while (e > OpLinkBase) {
-            if (e == OpInvalid)
-                return InflateInvalidCode;
-            DumpBits(t->Bits, bits, count);
-            e -= OpLinkBase;
-            NeedBits(e, bits, count);
-            t = t->Link + (bits & BitMasks[e]);
-            e = t->Op;
-        }
         DumpBits(t->Bits, bits, count);
         if (PastEnd(count))
             break;
@@ -620,17 +630,10 @@ int32_t InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* dista
         DumpBits(e, bits, count);
 
         NeedBits((uint32_t)distanceBits, bits, count);
-        t = distanceTable + (bits & dmask);
+        t = FollowLinks(distanceTable + (bits & dmask), bits, count);
+        if (t == 0)
+            return InflateInvalidCode;
         e = t->Op;
-        while (e > OpLinkBase) {
-            if (e == OpInvalid)
-                return InflateInvalidCode;
-            DumpBits(t->Bits, bits, count);
-            e -= OpLinkBase;
-            NeedBits(e, bits, count);
-            t = t->Link + (bits & BitMasks[e]);
-            e = t->Op;
-        }
         DumpBits(t->Bits, bits, count);
         NeedBits(e, bits, count);
         uint32_t d = (w - t->Value - (uint32_t)(bits & BitMasks[e])) & 0xFFFF;
