@@ -4,6 +4,7 @@
 
 #include "SFXentry.h"
 #include "SFXarch.h"
+#include "SFXhdr.h"
 #include "SFXpath.h"
 #include "../decode/SFXcrypt.h"
 #include "../decode/SFXinflt.h"
@@ -27,6 +28,19 @@ enum : uint16_t {
 
 bool EntryAccepted = false;
 static bool UnsafeNameWarned = false;
+
+// The folder that the walk last found or made. Entries arrive folder by
+// folder, and asking the file system again for every file is what costs
+// most on a slow file system.
+static char FolderOfLastEntry[PathTextSize];
+
+static bool SameText(const char* a, const char* b)
+{
+    for (; *a == *b; a++, b++)
+        if (*a == 0)
+            return true;
+    return false;
+}
 
 static void DeselectEntry(HWND list)
 {
@@ -66,9 +80,10 @@ static void ShowPathError(const char* lead, const char* path, const char* captio
     MessageBoxA(0, text, caption, MB_OK | MB_ICONHAND);
 }
 
-void ResetUnsafeNameWarning()
+void BeginEntryWalk()
 {
     UnsafeNameWarned = false;
+    FolderOfLastEntry[0] = 0;
 }
 
 void RefuseUnsafeName(const char* name)
@@ -130,19 +145,32 @@ static void DispatchOneMessage()
     }
 }
 
+// Sizes from 2 GiB up are negative here: beyond what the walk can reach,
+// and no encryption header is taken off them, which would overflow.
 static int32_t EntryDataSize()
 {
     int32_t size = (int32_t)EntryHeader.CompressedSize;
-    return (EntryHeader.Flags & FlagEncrypted) ? size - EncryptionHeaderSize : size;
+    return (EntryHeader.Flags & FlagEncrypted) && size >= 0 ? size - EncryptionHeaderSize : size;
 }
 
-// A deflate stream is never empty. A deflated entry that claims no data
-// keeps its sizes in a data descriptor, which a walk over local headers
-// cannot use; decoding nothing would match the zero CRC that such headers
-// carry and report an empty file as extracted.
-static bool LacksDeflateData()
+// A writer that streams its output leaves an entry's CRC and sizes 0 in the
+// local header (flag bit 3) and puts them into a data descriptor behind the
+// data, which a walk over local headers cannot use: decoding nothing would
+// match that zero CRC and report an empty file as extracted. A deflate
+// stream is never empty, and an encrypted entry holds at least its 12-byte
+// header; a stored entry that claims no data is truly empty only when its
+// own descriptor, all zero, follows at once. Reads at the entry's data.
+static bool LacksData()
 {
-    return EntryHeader.Method == MethodDeflated && EntryDataSize() <= 0;
+    int32_t size = EntryDataSize();
+    if (size < 0 || (EntryHeader.Method == MethodDeflated && size == 0))
+        return true;
+    if (size > 0 || (EntryHeader.Flags & (FlagEncrypted | FlagDataDescriptor)) != FlagDataDescriptor)
+        return false;
+    uint32_t descriptor[DataDescriptorSize / 4] = {0};
+    ReadArchive(descriptor, DataDescriptorSize);
+    return descriptor[0] != DataDescriptorSignature || descriptor[1] != 0 || descriptor[2] != 0
+        || descriptor[3] != 0;
 }
 
 static void DecodeIntoOutput()
@@ -193,7 +221,7 @@ EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name)
         MessageBoxA(0, "Unknown compression type", TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
         return Abort;
     }
-    if (LacksDeflateData())
+    if (LacksData())
         return Next;                       // fails; the target is not touched
 
     if (exists) {
@@ -202,10 +230,13 @@ EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name)
     } else {
         char folder[PathTextSize];
         ParentPath(target, folder, sizeof folder);
-        ForceFolders(folder);
-        if (!PathExists(folder)) {
-            MessageBoxA(0, folder, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
-            return EndWalk;
+        if (!SameText(folder, FolderOfLastEntry)) {
+            ForceFolders(folder);
+            if (!PathExists(folder)) {
+                MessageBoxA(0, folder, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
+                return EndWalk;
+            }
+            CopyText(FolderOfLastEntry, sizeof FolderOfLastEntry, folder);
         }
     }
 

@@ -21,6 +21,8 @@ EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name);
 
 // Refuses an entry whose name would leave DestFolder; warns once per run.
 void RefuseUnsafeName(const char* name);
-void ResetUnsafeNameWarning();
+
+// Forgets what the previous walk learnt: the warning given, the folder made.
+void BeginEntryWalk();
 
 #endif

@@ -45,8 +45,13 @@ void ReadEntryName(int32_t headerStart, char* name, bool& tooLong)
     int32_t delivered = ReadArchive(buffer, kept);
     // A name cut short by the end of the file ends where the file ended.
     StringFromBuffer(buffer, (uint16_t)(delivered > 0 ? delivered : 0), name, NameBufferSize + 1);
-    uint32_t data = (uint32_t)headerStart + LocalHeaderSize + length + EntryHeader.ExtraLength;
-    SeekArchive((int32_t)data, ArchiveFromStart);
+    // The data follow the name and the extra field. A whole name without
+    // extra field has left the file there already, and a seek is one more
+    // call into the system for every entry.
+    if (tooLong || delivered != length || EntryHeader.ExtraLength != 0) {
+        uint32_t data = (uint32_t)headerStart + LocalHeaderSize + length + EntryHeader.ExtraLength;
+        SeekArchive((int32_t)data, ArchiveFromStart);
+    }
 }
 
 bool NextHeaderPosition(int32_t headerStart, int32_t& next)

@@ -94,7 +94,7 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     if (name == 0)
         return;
     ListSearchIndex = -1;
-    ResetUnsafeNameWarning();
+    BeginEntryWalk();
     if (listing)
         SendMessageA(list, LB_RESETCONTENT, 0, 0);
 
