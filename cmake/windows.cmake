@@ -48,5 +48,6 @@ add_custom_command(TARGET sfx POST_BUILD
 if(SFX_ARCH STREQUAL "x64")
     include(${SFX_ROOT}/tests/windows.cmake OPTIONAL)
     include(${SFX_ROOT}/tests/launch/windows.cmake)
+    include(${SFX_ROOT}/tests/hardening/windows.cmake)
 endif()
 include(${SFX_ROOT}/cmake/packer-windows.cmake)

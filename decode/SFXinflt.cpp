@@ -295,6 +295,8 @@ SFX_SMALL static void FlushWindow(uint32_t p)
     int32_t written = WriteOutput(Window, (int32_t)p);
     if (written > (int32_t)p)
         written = (int32_t)p;
+    if (written < (int32_t)p)
+        EntryDataComplete = 0;
     CrcUpdateBuffer(Window, written, RunningCrc);
 }
 
@@ -915,7 +917,9 @@ SFX_SMALL int32_t InflateBlock(int32_t& last)
     case 2:
         return InflateDynamicBlock();
     default:
-        return InflateOk;                             // type 3 carries nothing
+        // Type 3 carries nothing; no valid stream has it, so the entry
+        // cannot count as whole.
+        return InflateInvalidCode;
     }
 }
 
@@ -934,13 +938,19 @@ SFX_SMALL void InflateEntry()
     Window = (uint8_t*)AllocateBlock(DecoderBlockSize);
     FixedLiteralTable = FixedDistanceTable = 0;
     FixedLiteralChain = FixedDistanceChain = 0;
+    EntryDataComplete = 0;
 
     if (InputBuffer != 0 && Window != 0) {
+        // Whole only when every block, the last one included, decoded
+        // without an invalid code and within the entry's data.
+        EntryDataComplete = 1;
         int32_t last = 0;
         int32_t result;
-        do
+        do {
             result = InflateBlock(last);
-        while (last == 0 && result != InflateBroken);
+            if (result != InflateOk)
+                EntryDataComplete = 0;
+        } while (last == 0 && result != InflateBroken);
         if (WindowPosition > 0)
             FlushWindow(WindowPosition);
     }

@@ -10,20 +10,23 @@ enum : int32_t { StoredChunkSize = 32768 };
 
 SFX_SMALL void CopyStoredEntry()
 {
+    EntryDataComplete = 1;
     if (DataRemaining <= 0)
         return;
     int32_t bufferSize = DataRemaining < StoredChunkSize ? DataRemaining : StoredChunkSize;
     uint8_t* chunk = (uint8_t*)AllocateBlock((uint32_t)bufferSize + 2);
-    if (chunk == 0)
-        return;                     // nothing written: the CRC check fails the entry
+    if (chunk == 0) {
+        EntryDataComplete = 0;      // nothing written
+        return;
+    }
     bool encrypted = (EntryHeader.Flags & FlagEncrypted) != 0;
     while (DataRemaining > 0) {
         int32_t wanted = DataRemaining < bufferSize ? DataRemaining : bufferSize;
         int32_t delivered = ReadArchive(chunk, wanted);
         if (delivered <= 0) {
-            // The archive ends before the entry does: give up on the rest,
-            // which leaves the CRC short.
+            // The archive ends before the entry does: give up on the rest.
             DataRemaining = 0;
+            EntryDataComplete = 0;
             break;
         }
         if (delivered > wanted)
@@ -34,6 +37,8 @@ SFX_SMALL void CopyStoredEntry()
         int32_t written = WriteOutput(chunk, delivered);
         if (written > delivered)
             written = delivered;
+        if (written < delivered)
+            EntryDataComplete = 0;  // a full disk
         CrcUpdateBuffer(chunk, written, RunningCrc);
     }
     ReleaseBlock(chunk);

@@ -253,7 +253,7 @@ EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name)
     DispatchOneMessage();
 
     DecodeIntoOutput();
-    if ((RunningCrc ^ 0xFFFFFFFF) == EntryHeader.Crc32)
+    if (EntryDataComplete && (RunningCrc ^ 0xFFFFFFFF) == EntryHeader.Crc32)
         DeselectEntry(list);
 
     SetFileTimeFromDos(OutputHandle, EntryHeader.TimeDate);

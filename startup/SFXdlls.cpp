@@ -4,22 +4,27 @@
 #include "SFXdlls.h"
 #include "../extract/SFXpath.h"
 
+#ifdef SFX_UNHARDENED
+
+// A build for tests only: DLLs are found the way Windows finds them by
+// default, the program's own folder first, so that the planting test can
+// show what the restriction below keeps out.
+void RestrictDllSearch()
+{
+}
+
+void* LoadSystemLibrary(const char* name)
+{
+    return LoadLibraryA(name);
+}
+
+#else
+
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
-
-void RestrictDllSearch()
-{
-    // kernel32 is always loaded; older systems lack the call and fall back
-    // to the full paths of LoadSystemLibrary.
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    SetDefaultDllDirectoriesProc restrict =
-        (SetDefaultDllDirectoriesProc)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories");
-    if (restrict != 0)
-        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
 
 void* LoadSystemLibrary(const char* name)
 {
@@ -31,3 +36,32 @@ void* LoadSystemLibrary(const char* name)
         return 0;
     return LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
+
+// DLLs that the system's own DLLs load by bare name on this program's
+// behalf: the shell's image lists and dialogs (comctl32, uxtheme, dwmapi,
+// version), the network dialog (mpr), and the random numbers of advapi32
+// (cryptbase).
+static const char* const LoadedOnOurBehalf[] = {
+    "comctl32.dll", "uxtheme.dll", "dwmapi.dll", "version.dll", "mpr.dll", "cryptbase.dll",
+};
+
+void RestrictDllSearch()
+{
+    // kernel32 is always loaded; older systems lack the call and fall back
+    // to the full paths of LoadSystemLibrary.
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    SetDefaultDllDirectoriesProc restrict =
+        (SetDefaultDllDirectoriesProc)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories");
+    if (restrict != 0)
+        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // A DLL that is already loaded satisfies every later load by its name.
+    // Loading these from the system folder now keeps a later load by name
+    // from finding one in the program's folder where the restriction is
+    // missing (older systems) or not applied to the loads that other DLLs
+    // make for themselves (delay-loaded imports under Wine). One that the
+    // system lacks is simply not loaded.
+    for (const char* name : LoadedOnOurBehalf)
+        LoadSystemLibrary(name);
+}
+
+#endif

@@ -8,7 +8,9 @@
 #define SFX_DLLS_H
 
 // Limits the DLL search of this process to the system folder, where the
-// system offers that (SetDefaultDllDirectories). The first thing start-up does.
+// system offers that (SetDefaultDllDirectories), and loads from there the
+// DLLs that the system's own DLLs would otherwise look for by name. The
+// first thing start-up does.
 void RestrictDllSearch();
 
 // Loads a DLL from the system folder by full path; 0 when it is not there.

@@ -21,6 +21,7 @@ LocalHeader EntryHeader;
 uint32_t ExpectedSignature = 0;
 int32_t DataRemaining = 0;
 uint32_t RunningCrc = 0;
+bool8 EntryDataComplete = 0;
 int32_t ListSearchIndex = 0;
 
 char DestFolder[DestFolderSize];

@@ -83,6 +83,11 @@ extern LocalHeader EntryHeader;
 extern uint32_t ExpectedSignature;
 extern int32_t DataRemaining;     // compressed bytes not yet consumed; signed
 extern uint32_t RunningCrc;       // preset 0xFFFFFFFF, complemented only to compare
+// Set by the decoders: the entry's data were all read, a deflate stream
+// ended cleanly within them, and the output took every byte. Without it a
+// matching CRC proves nothing: an entry cut short whose header carries the
+// CRC of empty data (0, as streaming writers leave it) would match.
+extern bool8 EntryDataComplete;
 extern int32_t ListSearchIndex;
 
 // Extraction and dialogs.

@@ -369,7 +369,8 @@ int32_t ReadArchive(void* buffer, int32_t count)
         n = left;
     if (io.deliverAtMost > 0 && n > (size_t)io.deliverAtMost)
         n = (size_t)io.deliverAtMost;
-    memcpy(buffer, io.archive.data() + io.archivePosition, n);
+    if (n > 0)                          // an empty archive has no data pointer
+        memcpy(buffer, io.archive.data() + io.archivePosition, n);
     io.archivePosition += n;
     io.readDelivered.push_back((int32_t)n);
     return (int32_t)n;

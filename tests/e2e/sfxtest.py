@@ -25,6 +25,7 @@ To run one by hand, start a session and set the same variables.
 """
 
 import inspect
+import io
 import json
 import os
 import selectors
@@ -171,6 +172,31 @@ def local_entry(name, data, method=8, time_date=None, version=20, flags=0, extra
     header = struct.pack("<IHHHIIIIHH", 0x04034B50, version, flags, method, time_date,
                          zlib.crc32(data), len(packed), len(data), len(name), len(extra))
     return header + name + extra + packed
+
+
+class _Unseekable(io.RawIOBase):
+    def __init__(self):
+        self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        self.data += b
+        return len(b)
+
+
+def streamed_zip(entries, method=zipfile.ZIP_DEFLATED):
+    """The archive that Python's zipfile writes to an output it cannot seek
+    back in, as any streaming writer does: flag bit 3, CRC and sizes 0 in
+    the local headers, the true values in a data descriptor behind each
+    entry's data. entries maps names to contents."""
+    out = _Unseekable()
+    with zipfile.ZipFile(out, "w", method) as z:
+        for name, data in entries.items():
+            with z.open(name, "w") as entry:
+                entry.write(data)
+    return bytes(out.data)
 
 
 def settings_block(flags=0x03, title=b"", folder=b"", command=b"", signature=b"MPU"):
