@@ -6,13 +6,15 @@
 
 #include "decode/SFXinflt.h"
 #include "memory_io.h"
+#include "startup/SFXstate.h"
 
 using namespace memio;
 
 namespace {
 
-// Decodes stream; checks that nothing is read beyond it and nothing leaks.
-Bytes Decode(const Bytes& stream)
+// Decodes stream; checks that nothing is read beyond it, nothing leaks,
+// and the entry counts as whole only where expected.
+Bytes Decode(const Bytes& stream, bool whole = false)
 {
     Bytes archive = stream;
     archive.insert(archive.end(), 100, 0xC3);
@@ -20,6 +22,7 @@ Bytes Decode(const Bytes& stream)
     RunInflate((int32_t)stream.size());
     EXPECT_LE(io.archivePosition, stream.size());
     EXPECT_EQ(io.liveBlocks, 0);
+    EXPECT_EQ(EntryDataComplete != 0, whole);
     return io.output;
 }
 
@@ -150,7 +153,7 @@ TEST(Hostile, DistanceBeforeTheFirstByteReadsZeros)
     s.Match(5, 3);
     s.Match(258, 32768);
     s.EndOfBlock();
-    EXPECT_EQ(Decode(s.bits.bytes), s.expected);
+    EXPECT_EQ(Decode(s.bits.bytes, true), s.expected);   // well formed; the CRC judges it
     EXPECT_EQ(s.expected[1], 0);
 }
 
@@ -170,14 +173,20 @@ TEST(Hostile, NoMemoryAtAnyAllocation)
     fixed.FixedBlock(true);
     fixed.Literal('f');
     fixed.EndOfBlock();
-    Bytes dynamic = ZlibDeflate(SampleData(5000, 32), 9, Z_DEFAULT_STRATEGY);
+    Bytes data = SampleData(5000, 32);
+    Bytes dynamic = ZlibDeflate(data, 9, Z_DEFAULT_STRATEGY);
     for (const Bytes* entry : {&fixed.bits.bytes, &dynamic}) {
+        const Bytes& expected = entry == &dynamic ? data : fixed.expected;
         for (int32_t left = 0; left < 120; left++) {
             Reset(*entry);
             io.allocationsLeft = left;
             RunInflate();
             ASSERT_EQ(io.liveBlocks, 0) << left;
+            // Whole only when every allocation it needed succeeded.
+            if (EntryDataComplete)
+                ASSERT_EQ(io.output, expected) << left;
         }
+        EXPECT_TRUE(EntryDataComplete);                // enough allocations at the end
     }
 }
 

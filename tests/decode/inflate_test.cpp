@@ -13,9 +13,9 @@ using namespace memio;
 namespace {
 
 // Decodes stream as an entry followed by other bytes, and checks the
-// output, the CRC, the writes (whole windows, then the rest) and the reads
-// (never beyond the entry).
-void ExpectInflates(const Bytes& stream, const Bytes& expected, int32_t deliverAtMost = 0)
+// output, the CRC, the writes (whole windows, then the rest), the reads
+// (never beyond the entry) and whether the entry counts as whole.
+void ExpectInflates(const Bytes& stream, const Bytes& expected, int32_t deliverAtMost = 0, bool whole = true)
 {
     Bytes archive = stream;
     archive.insert(archive.end(), 64, 0x5A);
@@ -36,6 +36,7 @@ void ExpectInflates(const Bytes& stream, const Bytes& expected, int32_t deliverA
         left -= io.readDelivered[i];
     }
     EXPECT_EQ(io.liveBlocks, 0);
+    EXPECT_EQ(EntryDataComplete != 0, whole);
 }
 
 Bytes Corpus()
@@ -198,7 +199,8 @@ TEST(Inflate, EdgesOfTheFormat)
         StreamWriter s;
         s.Header(false, 3);
         s.StoredBlock(true, Bytes{'x', 'y', 'z'});
-        ExpectInflates(s.bits.bytes, s.expected);
+        // Decoded on, but a reserved block type is damage: never whole.
+        ExpectInflates(s.bits.bytes, s.expected, 0, false);
     }
 }
 
@@ -261,7 +263,7 @@ TEST(Inflate, InvalidCodesEndTheirBlock)
         s.Symbol(symbol);
         s.Literal('e');
         s.EndOfBlock();
-        ExpectInflates(s.bits.bytes, kept);
+        ExpectInflates(s.bits.bytes, kept, 0, false);
     }
 }
 
@@ -274,6 +276,7 @@ TEST(Inflate, ShortWriteFailsTheEntry)
     EXPECT_EQ(io.output, Bytes(data.begin(), data.begin() + 50000));
     EXPECT_EQ(crc, ReferenceCrc(io.output));
     EXPECT_NE(crc, ReferenceCrc(data));
+    EXPECT_FALSE(EntryDataComplete);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ TEST(Stored, CopiesInChunksOfAtMost32768)
         EXPECT_EQ(DataRemaining, 0);
         EXPECT_EQ(io.allocations, c.size > 0 ? 1 : 0);
         EXPECT_EQ(io.liveBlocks, 0);
+        EXPECT_TRUE(EntryDataComplete) << c.size;
     }
 }
 
@@ -36,6 +37,7 @@ TEST(Stored, ShortReadsStillCopyEverything)
     io.deliverAtMost = 999;
     EXPECT_EQ(RunStored(), ReferenceCrc(data));
     EXPECT_EQ(io.output, data);
+    EXPECT_TRUE(EntryDataComplete);
 }
 
 TEST(Stored, ArchiveShorterThanTheEntryEnds)
@@ -48,6 +50,7 @@ TEST(Stored, ArchiveShorterThanTheEntryEnds)
     EXPECT_EQ(DataRemaining, 0);
     EXPECT_EQ(io.readDelivered.back(), 0);           // one empty read ends the copy
     EXPECT_EQ(io.liveBlocks, 0);
+    EXPECT_FALSE(EntryDataComplete);
 }
 
 TEST(Stored, FullDiskLeavesTheCrcShort)
@@ -60,6 +63,7 @@ TEST(Stored, FullDiskLeavesTheCrcShort)
     EXPECT_EQ(io.output, Bytes(data.begin(), data.begin() + 40000));
     EXPECT_EQ(crc, ReferenceCrc(io.output));
     EXPECT_NE(crc, ReferenceCrc(data));
+    EXPECT_FALSE(EntryDataComplete);
 }
 
 TEST(Stored, NoMemoryWritesNothing)
@@ -68,6 +72,7 @@ TEST(Stored, NoMemoryWritesNothing)
     io.allocationsLeft = 0;
     EXPECT_EQ(RunStored(), 0u);                      // RunningCrc untouched
     EXPECT_TRUE(io.writeRequests.empty());
+    EXPECT_FALSE(EntryDataComplete);
 }
 
 }  // namespace
