@@ -5,6 +5,7 @@
 #include "SFXarch.h"
 #include "SFXentry.h"
 #include "SFXhdr.h"
+#include "SFXlist.h"
 #include "SFXpath.h"
 #include "../decode/SFXio.h"
 #include "../startup/SFXstate.h"
@@ -20,7 +21,7 @@ static const char CorruptedText[] =
 
 bool IsEntrySelected(HWND list, const char* name)
 {
-    ListSearchIndex = (int32_t)SendMessageA(list, LB_FINDSTRINGEXACT, (WPARAM)ListSearchIndex, (LPARAM)name);
+    ListSearchIndex = FindEntryItem(list, name);
     return SendMessageA(list, LB_GETSEL, (WPARAM)ListSearchIndex, 0) > 0;
 }
 
@@ -53,7 +54,7 @@ static bool Walk(HWND dialog, HWND list, bool listing, char* name)
             return false;
         }
         if (listing) {
-            SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)name);
+            AddEntryItem(list, name);
         } else if (WalkStopRequested) {
             return false;                // the user closed the dialog
         } else if (IsEntrySelected(list, name)) {
@@ -96,7 +97,9 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     ListSearchIndex = -1;
     BeginEntryWalk();
     if (listing)
-        SendMessageA(list, LB_RESETCONTENT, 0, 0);
+        BeginListing(list);
+    else
+        BeginItemLookup(list);
 
     if (Walk(dialog, list, listing, name)) {
         if (listing)
@@ -104,5 +107,7 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
         else if (EntryAccepted)
             ReportExtraction(dialog, list);
     }
+    if (!listing)
+        EndItemLookup();
     ReleaseBlock(name);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "extract/SFXpath.h"
+#include "import_slot.h"
 #include "win_files.h"
 
 // The import slot through which the program's code calls CreateDirectoryA.
@@ -18,10 +19,8 @@ extern "C" BOOL(WINAPI* __imp_CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
 
 namespace {
 
-typedef BOOL(WINAPI* CreateDirectoryProc)(LPCSTR, LPSECURITY_ATTRIBUTES);
-
 std::vector<std::string>* RecordedCalls;
-CreateDirectoryProc RealCreateDirectoryA;
+decltype(__imp_CreateDirectoryA) RealCreateDirectoryA;
 
 BOOL WINAPI RecordingCreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security)
 {
@@ -31,24 +30,15 @@ BOOL WINAPI RecordingCreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES securit
     return RealCreateDirectoryA(path, security);
 }
 
-void SetImportSlot(CreateDirectoryProc proc)
-{
-    DWORD old;
-    VirtualProtect(&__imp_CreateDirectoryA, sizeof proc, PAGE_READWRITE, &old);
-    __imp_CreateDirectoryA = proc;
-    VirtualProtect(&__imp_CreateDirectoryA, sizeof proc, old, &old);
-}
-
 // ForceFolders on path, returning every folder it asked the system to create,
 // in order (with "/" shown as "\").
 std::vector<std::string> ForceFoldersCalls(const std::string& path)
 {
     std::vector<std::string> calls;
     RecordedCalls = &calls;
-    RealCreateDirectoryA = __imp_CreateDirectoryA;
-    SetImportSlot(RecordingCreateDirectoryA);
+    ImportSlot<decltype(__imp_CreateDirectoryA)> slot(&__imp_CreateDirectoryA, RecordingCreateDirectoryA);
+    RealCreateDirectoryA = slot.Original();
     ForceFolders(path.c_str());
-    SetImportSlot(RealCreateDirectoryA);
     RecordedCalls = 0;
     return calls;
 }

@@ -17,6 +17,7 @@
 #include "ui/SFXnew.h"
 #include "ui/SFXres.h"
 #include "ui/SFXsel.h"
+#include "import_slot.h"
 #include "win_files.h"
 
 // The import slots through which the program's code calls these.
@@ -26,30 +27,6 @@ extern "C" int(WINAPI* __imp_MessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
 extern "C" BOOL(WINAPI* __imp_CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
 
 namespace {
-
-// Puts a replacement into an import slot for the object's lifetime.
-template <typename Proc>
-class ImportSlot {
-public:
-    ImportSlot(Proc* slot, Proc replacement) : slot_(slot), original_(*slot) { Set(replacement); }
-    ~ImportSlot() { Set(original_); }
-    ImportSlot(const ImportSlot&) = delete;
-    ImportSlot& operator=(const ImportSlot&) = delete;
-
-    Proc Original() const { return original_; }
-
-private:
-    void Set(Proc proc)
-    {
-        DWORD old;
-        VirtualProtect(slot_, sizeof proc, PAGE_READWRITE, &old);
-        *slot_ = proc;
-        VirtualProtect(slot_, sizeof proc, old, &old);
-    }
-
-    Proc* slot_;
-    Proc original_;
-};
 
 std::string CurrentFolder()
 {

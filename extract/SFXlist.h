@@ -1,0 +1,27 @@
+// The file list as the walk uses it: one item per entry, found again by
+// name when the entry comes up for extraction.
+#ifndef SFX_LIST_H
+#define SFX_LIST_H
+
+#include <windows.h>
+
+#include <stdint.h>
+
+// Listing: empties the list and restarts the count of entries.
+void BeginListing(HWND list);
+
+// Listing: adds the next entry's item. The item remembers the entry's place
+// in the walk, which the extraction uses as a hint.
+void AddEntryItem(HWND list, const char* name);
+
+// Extraction: prepares the hints for a walk over the same entries as the
+// listing (they are the same bytes); EndItemLookup releases them.
+void BeginItemLookup(HWND list);
+void EndItemLookup();
+
+// Extraction: the item that LB_FINDSTRINGEXACT finds for the next entry's
+// name when it searches on after ListSearchIndex, as the list box itself
+// would find it, but without going through the list item by item.
+int32_t FindEntryItem(HWND list, const char* name);
+
+#endif
