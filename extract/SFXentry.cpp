@@ -17,13 +17,7 @@
 #include "../ui/SFXres.h"
 
 enum : int32_t {
-    EncryptionHeaderSize = 12,
     PasswordTries = 3,
-};
-
-enum : uint16_t {
-    MethodStored = 0,
-    MethodDeflated = 8,
 };
 
 bool EntryAccepted = false;

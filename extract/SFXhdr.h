@@ -12,6 +12,16 @@ enum : uint32_t {
     ZeroLocalSignature = 0x50000000,   // bytes 00 00 00 50, also taken as a header
 };
 
+enum : int32_t {
+    EncryptionHeaderSize = 12,         // in front of an encrypted entry's data
+};
+
+// The compression methods that the program decodes.
+enum : uint16_t {
+    MethodStored = 0,
+    MethodDeflated = 8,
+};
+
 // Reads the header at the current position (which SeekArchive has just set)
 // into EntryHeader. True: EntryHeader and DataRemaining describe an entry
 // and the file stands at its name. False: the walk is over. Data

@@ -10,15 +10,6 @@
 #include "../extract/SFXarch.h"
 #include "../decode/SFXio.h"
 
-enum : uint8_t {
-    FlagShowRunCheckBox = 0x01,
-    FlagUserSelectsFiles = 0x02,
-    FlagHideOverwriteOptions = 0x04,
-    FlagOverwriteMask = 0x18,
-    FlagOverwriteAlways = 0x08,
-    FlagOverwriteNever = 0x10,
-};
-
 // One byte of the block. A block cut short by the end of the file reads as
 // zero bytes from there on, so every length and text stays defined.
 static uint8_t ReadBlockByte()

@@ -15,14 +15,9 @@
 #include <windows.h>
 #endif
 
-typedef uint8_t bool8;
+#include "SFXblock.h"
 
-// Layout of the self-extracting file.
-enum : uint32_t {
-    StubSize = 43008,              // the executable is padded to exactly this length
-    SettingsBlockSize = 256,       // optional block behind it, starting with "MPU"
-    SettingsStringsMax = 249,      // T + F + C must stay within the block
-};
+typedef uint8_t bool8;
 
 enum : int32_t {
     SettingsBufferSize = 261,      // title, default folder, run command, browse folder

@@ -31,12 +31,7 @@
 
 using namespace memio;
 
-enum : uint32_t { FileBase = 43008 };   // the archive starts behind the stub
-
-enum : uint16_t {
-    MethodStored = 0,
-    MethodDeflated = 8,
-};
+enum : uint32_t { FileBase = StubSize };   // the archive starts behind the stub
 
 static void Check(bool condition, const char* what)
 {
@@ -137,20 +132,21 @@ static bool ExtractLikeTheProgram(Setting& setting)
     bool encrypted = (EntryHeader.Flags & FlagEncrypted) != 0;
     int32_t size = (int32_t)EntryHeader.CompressedSize;
     if (encrypted && size >= 0)
-        size -= 12;
+        size -= EncryptionHeaderSize;
 
     if (encrypted) {
-        uint8_t block[24] = {0};
-        ReadArchive(block, 12);
-        memcpy(block + 12, block, 12);
+        uint8_t block[2 * EncryptionHeaderSize] = {0};
+        ReadArchive(block, EncryptionHeaderSize);
+        memcpy(block + EncryptionHeaderSize, block, EncryptionHeaderSize);
         // The remembered password first, then up to three typed ones.
         static const char* const typed[] = {"", "wrong", "fuzz"};
         bool accepted = setting.remembered
-            && CheckPassword(block, 12, EntryHeader.Flags, EntryHeader.Crc32, EntryHeader.TimeDate, "fuzz");
+            && CheckPassword(block, EncryptionHeaderSize, EntryHeader.Flags, EntryHeader.Crc32,
+                             EntryHeader.TimeDate, "fuzz");
         for (const char* password : typed)
             if (!accepted)
-                accepted = CheckPassword(block, 12, EntryHeader.Flags, EntryHeader.Crc32, EntryHeader.TimeDate,
-                                         password);
+                accepted = CheckPassword(block, EncryptionHeaderSize, EntryHeader.Flags, EntryHeader.Crc32,
+                                         EntryHeader.TimeDate, password);
         if (!accepted)
             return false;
     }

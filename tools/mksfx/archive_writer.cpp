@@ -8,21 +8,27 @@ void ArchiveWriter::Reserve(uint64_t count)
         throw Failure("the self-extracting file would be larger than 2 GiB, which the extractor cannot read");
 }
 
+// The fields that local and central headers share, from the version needed
+// to the extra field's length. True sizes and CRC even when a descriptor
+// follows: the extractor walks the local headers alone.
+static void PutSharedFields(std::string& out, const Entry& e, const std::string& extra)
+{
+    Put16(out, e.versionNeeded);
+    Put16(out, e.flags);
+    Put16(out, e.method);
+    Put32(out, e.timeDate);
+    Put32(out, e.crc);
+    Put32(out, e.compressedSize);
+    Put32(out, e.uncompressedSize);
+    Put16(out, (uint32_t)e.name.size());
+    Put16(out, (uint32_t)extra.size());
+}
+
 std::string ArchiveWriter::LocalHeader(const Entry& entry)
 {
     std::string h;
     Put32(h, LocalSignature);
-    Put16(h, entry.versionNeeded);
-    Put16(h, entry.flags);
-    Put16(h, entry.method);
-    Put32(h, entry.timeDate);
-    // True sizes and CRC even when a descriptor follows: the extractor
-    // walks the local headers alone.
-    Put32(h, entry.crc);
-    Put32(h, entry.compressedSize);
-    Put32(h, entry.uncompressedSize);
-    Put16(h, (uint32_t)entry.name.size());
-    Put16(h, (uint32_t)entry.localExtra.size());
+    PutSharedFields(h, entry, entry.localExtra);
     return h + entry.name + entry.localExtra;
 }
 
@@ -73,15 +79,7 @@ void ArchiveWriter::Finish(const std::string& comment)
         std::string c;
         Put32(c, CentralSignature);
         Put16(c, e.versionMadeBy);
-        Put16(c, e.versionNeeded);
-        Put16(c, e.flags);
-        Put16(c, e.method);
-        Put32(c, e.timeDate);
-        Put32(c, e.crc);
-        Put32(c, e.compressedSize);
-        Put32(c, e.uncompressedSize);
-        Put16(c, (uint32_t)e.name.size());
-        Put16(c, (uint32_t)e.centralExtra.size());
+        PutSharedFields(c, e, e.centralExtra);
         Put16(c, (uint32_t)e.comment.size());
         Put16(c, 0);                            // disk
         Put16(c, e.internalAttributes);

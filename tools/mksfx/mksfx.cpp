@@ -122,15 +122,15 @@ Options Parse(int argc, char** argv)
         else if (a == "--folder") { setting().folder = value(); folderGiven = true; }
         else if (a == "--temp-folder") { setting().folder = TemporaryFolderToken; tempFolder = true; }
         else if (a == "--run") setting().run = value();
-        else if (a == "--hide-run") setting().flags &= ~ShowRunCheckBox;
-        else if (a == "--all-files") setting().flags &= ~UserSelectsFiles;
-        else if (a == "--hide-overwrite") setting().flags |= HideOverwriteOptions;
+        else if (a == "--hide-run") setting().flags &= ~FlagShowRunCheckBox;
+        else if (a == "--all-files") setting().flags &= ~FlagUserSelectsFiles;
+        else if (a == "--hide-overwrite") setting().flags |= FlagHideOverwriteOptions;
         else if (a == "--overwrite") {
             std::string mode = value();
-            int bits = mode == "always" ? OverwriteAlways : mode == "never" ? OverwriteNever : 0;
+            int bits = mode == "always" ? FlagOverwriteAlways : mode == "never" ? FlagOverwriteNever : 0;
             if (bits == 0 && mode != "confirm")
                 Usage("--overwrite takes confirm, never or always, not " + mode);
-            setting().flags = (setting().flags & ~OverwriteMask) | bits;
+            setting().flags = (setting().flags & ~FlagOverwriteMask) | bits;
         } else if (a == "--flags") {
             std::string text = value();
             char* end = nullptr;

@@ -9,7 +9,7 @@ const char TemporaryFolderToken[] = "><";
 namespace {
 
 const size_t MaxTitle = 255;
-const size_t MaxTexts = SettingsBlockSize - 7;   // behind the signature, flags and lengths
+const size_t MaxTexts = SettingsStringsMax;      // behind the signature, flags and lengths
 
 }  // namespace
 
@@ -53,13 +53,13 @@ Settings DecodeSettings(const std::string& bytes)
 
 std::string DescribeFlags(int flags)
 {
-    std::string words = (flags & ShowRunCheckBox) ? "run check box shown"
+    std::string words = (flags & FlagShowRunCheckBox) ? "run check box shown"
                                                   : "run check box hidden (a command always runs)";
-    words += (flags & UserSelectsFiles) ? ", user selects files" : ", all files extracted";
-    words += (flags & HideOverwriteOptions) ? ", overwrite options hidden" : ", overwrite options shown";
-    switch (flags & OverwriteMask) {
-    case OverwriteAlways: words += ", overwrite: always"; break;
-    case OverwriteNever: words += ", overwrite: never"; break;
+    words += (flags & FlagUserSelectsFiles) ? ", user selects files" : ", all files extracted";
+    words += (flags & FlagHideOverwriteOptions) ? ", overwrite options hidden" : ", overwrite options shown";
+    switch (flags & FlagOverwriteMask) {
+    case FlagOverwriteAlways: words += ", overwrite: always"; break;
+    case FlagOverwriteNever: words += ", overwrite: never"; break;
     default: words += ", overwrite: confirm"; break;
     }
     return words;

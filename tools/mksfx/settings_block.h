@@ -1,28 +1,20 @@
-// The 256-byte settings block between the extractor and the archive:
-// "MPU", a flags byte, the lengths of title, folder and command, then the
-// three texts without terminators.
+// The 256-byte settings block between the extractor and the archive, laid
+// out as startup/SFXblock.h says.
 #ifndef MKSFX_SETTINGS_BLOCK_H
 #define MKSFX_SETTINGS_BLOCK_H
 
 #include <string>
 
-namespace sfx {
+#include "startup/SFXblock.h"
 
-enum : int {
-    ShowRunCheckBox = 0x01,
-    UserSelectsFiles = 0x02,
-    HideOverwriteOptions = 0x04,
-    OverwriteMask = 0x18,
-    OverwriteAlways = 0x08,
-    OverwriteNever = 0x10,
-};
+namespace sfx {
 
 // The folder text that stands for the system's temporary folder.
 extern const char TemporaryFolderToken[];
 
 struct Settings {
     bool present = false;
-    int flags = ShowRunCheckBox | UserSelectsFiles;
+    int flags = FlagShowRunCheckBox | FlagUserSelectsFiles;
     std::string title, folder, run;
 };
 

@@ -7,11 +7,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "startup/SFXblock.h"      // StubSize, SettingsBlockSize
+
 namespace sfx {
 
-// The extractor is exactly this long; a settings block may follow it.
-constexpr uint64_t StubSize = 43008;
-constexpr uint64_t SettingsBlockSize = 256;
 // The extractor holds file positions in signed 32-bit values.
 constexpr uint64_t MaxFileSize = 0x7FFFFFFF;
 // Its name buffer; longer names cannot be extracted.

@@ -1,0 +1,27 @@
+// Layout of a self-extracting file: the stub, padded to StubSize, then
+// optionally the settings block, then the archive. The block holds "MPU", a
+// flags byte, the lengths of title, default folder and run command, then
+// the three texts without terminators. The packer writes what the stub
+// reads, so both take the layout from here.
+#ifndef SFX_BLOCK_H
+#define SFX_BLOCK_H
+
+#include <stdint.h>
+
+enum : uint32_t {
+    StubSize = 43008,              // the executable is padded to exactly this length
+    SettingsBlockSize = 256,       // optional block behind it, starting with "MPU"
+    SettingsStringsMax = 249,      // T + F + C must stay within the block
+};
+
+// The flags byte.
+enum : uint8_t {
+    FlagShowRunCheckBox = 0x01,
+    FlagUserSelectsFiles = 0x02,
+    FlagHideOverwriteOptions = 0x04,
+    FlagOverwriteMask = 0x18,
+    FlagOverwriteAlways = 0x08,
+    FlagOverwriteNever = 0x10,
+};
+
+#endif
