@@ -133,8 +133,11 @@ class FolderList(FolderCase):
             with self.subTest(code=code):
                 os.rename(os.path.join(start, name), os.path.join(start, name + "-moved"))
                 select.command(FOLDER_LIST, code)
-                rows = self.wait_for_list(select, lambda rows: rows.blank(row))
-                self.assertTrue(rows.drawn(1, indent))
+                # The removed item blank and the first one drawn again. The
+                # list is erased before its items are drawn, so both are
+                # waited for together (a timeout fails the test), not the
+                # blank start of the redraw alone.
+                self.wait_for_list(select, lambda rows: rows.blank(row) and rows.drawn(1, indent))
         # Drawn again, not listed again.
         self.assertEqual(self.items(select)[:4], items[:4])
 
