@@ -139,34 +139,6 @@ static void DispatchOneMessage()
     }
 }
 
-// Sizes from 2 GiB up are negative here: beyond what the walk can reach,
-// and no encryption header is taken off them, which would overflow.
-static int32_t EntryDataSize()
-{
-    int32_t size = (int32_t)EntryHeader.CompressedSize;
-    return (EntryHeader.Flags & FlagEncrypted) && size >= 0 ? size - EncryptionHeaderSize : size;
-}
-
-// A writer that streams its output leaves an entry's CRC and sizes 0 in the
-// local header (flag bit 3) and puts them into a data descriptor behind the
-// data, which a walk over local headers cannot use: decoding nothing would
-// match that zero CRC and report an empty file as extracted. A deflate
-// stream is never empty, and an encrypted entry holds at least its 12-byte
-// header; a stored entry that claims no data is truly empty only when its
-// own descriptor, all zero, follows at once. Reads at the entry's data.
-static bool LacksData()
-{
-    int32_t size = EntryDataSize();
-    if (size < 0 || (EntryHeader.Method == MethodDeflated && size == 0))
-        return true;
-    if (size > 0 || (EntryHeader.Flags & (FlagEncrypted | FlagDataDescriptor)) != FlagDataDescriptor)
-        return false;
-    uint32_t descriptor[DataDescriptorSize / 4] = {0};
-    ReadArchive(descriptor, DataDescriptorSize);
-    return descriptor[0] != DataDescriptorSignature || descriptor[1] != 0 || descriptor[2] != 0
-        || descriptor[3] != 0;
-}
-
 static void DecodeIntoOutput()
 {
     RunningCrc = 0xFFFFFFFF;
@@ -215,7 +187,7 @@ EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name)
         MessageBoxA(0, "Unknown compression type", TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
         return Abort;
     }
-    if (LacksData())
+    if (EntryLacksData())
         return Next;                       // fails; the target is not touched
 
     if (exists) {

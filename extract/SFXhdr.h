@@ -44,4 +44,14 @@ void ReadEntryName(int32_t headerStart, char* name, bool& tooLong);
 // signed 32-bit position reaches, which ends the walk.
 bool NextHeaderPosition(int32_t headerStart, int32_t& next);
 
+// The entry's data without its encryption header: what the decoder takes.
+// Negative for compressed sizes from 2 GiB up.
+int32_t EntryDataSize();
+
+// Whether the header leaves the entry's data unknown: its sizes only in a
+// data descriptor behind the data, as streaming writers leave them. Such
+// an entry fails without touching its target. Reads at the entry's data
+// (after the encryption header).
+bool EntryLacksData();
+
 #endif

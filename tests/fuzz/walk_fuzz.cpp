@@ -130,9 +130,7 @@ static bool ExtractLikeTheProgram(Setting& setting)
     if (method != MethodStored && method != MethodDeflated)
         return false;
     bool encrypted = (EntryHeader.Flags & FlagEncrypted) != 0;
-    int32_t size = (int32_t)EntryHeader.CompressedSize;
-    if (encrypted && size >= 0)
-        size -= EncryptionHeaderSize;
+    int32_t size = EntryDataSize();
 
     if (encrypted) {
         uint8_t block[2 * EncryptionHeaderSize] = {0};
@@ -151,14 +149,9 @@ static bool ExtractLikeTheProgram(Setting& setting)
             return false;
     }
     // An entry whose sizes only a data descriptor knows fails without a
-    // decoder; a stored one claiming no data is looked at.
-    if (size < 0 || (method == MethodDeflated && size == 0))
+    // decoder; a stored one claiming no data has its descriptor looked at.
+    if (EntryLacksData())
         return true;
-    if (size == 0 && (EntryHeader.Flags & (FlagEncrypted | FlagDataDescriptor)) == FlagDataDescriptor) {
-        uint8_t descriptor[DataDescriptorSize];
-        ReadArchive(descriptor, DataDescriptorSize);
-        return true;
-    }
 
     io.output.clear();
     io.readRequests.clear();
