@@ -11,6 +11,7 @@ file(GLOB SFX_DECODE_SOURCES CONFIGURE_DEPENDS ${SFX_ROOT}/decode/*.cpp)
 add_library(sfxcore STATIC
     ${SFX_ROOT}/startup/SFXstate.cpp
     ${SFX_ROOT}/extract/SFXpath.cpp
+    ${SFX_ROOT}/extract/SFXname.cpp
     ${SFX_ROOT}/extract/SFXhdr.cpp
     ${SFX_DECODE_SOURCES})
 target_include_directories(sfxcore PUBLIC ${SFX_ROOT})

@@ -13,6 +13,7 @@ set(SFX_PROGRAM_SOURCES
     ${SFX_ROOT}/extract/SFXrun.cpp
     ${SFX_ROOT}/extract/SFXlist.cpp
     ${SFX_ROOT}/extract/SFXpath.cpp
+    ${SFX_ROOT}/extract/SFXname.cpp
     ${SFX_ROOT}/ui/SFXwin.cpp
     ${SFX_ROOT}/ui/SFXmdlg.cpp
     ${SFX_ROOT}/ui/SFXsel.cpp

@@ -102,66 +102,6 @@ void RemoveBackslash(char* text)
         text[n - 1] = 0;
 }
 
-static char UpperCase(char c)
-{
-    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
-}
-
-// Windows opens these as devices in any folder, with any extension and
-// with trailing dots or blanks.
-static bool IsDeviceName(const char* component, int32_t length)
-{
-    int32_t base = 0;
-    while (base < length && component[base] != '.' && component[base] != ' ')
-        base++;
-    char name[8];
-    if (base < 3 || base > 7)
-        return false;
-    for (int32_t i = 0; i < base; i++)
-        name[i] = UpperCase(component[i]);
-    name[base] = 0;
-    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-    for (const char* device : devices) {
-        int32_t i = 0;
-        while (device[i] != 0 && device[i] == name[i])
-            i++;
-        if (device[i] == 0 && name[i] == 0)
-            return true;
-    }
-    bool numbered = base == 4 && name[3] >= '1' && name[3] <= '9';
-    bool com = name[0] == 'C' && name[1] == 'O' && name[2] == 'M';
-    bool lpt = name[0] == 'L' && name[1] == 'P' && name[2] == 'T';
-    return numbered && (com || lpt);
-}
-
-static bool IsDotsAndBlanks(const char* component, int32_t length)
-{
-    for (int32_t i = 0; i < length; i++)
-        if (component[i] != '.' && component[i] != ' ')
-            return false;
-    return length > 0;
-}
-
-bool NameStaysInside(const char* name)
-{
-    if (name[0] == '\\' || name[0] == '/')
-        return false;
-    const char* component = name;
-    for (const char* p = name;; p++) {
-        if (*p == ':')
-            return false;
-        if (*p == '\\' || *p == '/' || *p == 0) {
-            int32_t length = (int32_t)(p - component);
-            bool single = length == 1 && component[0] == '.';
-            if ((!single && IsDotsAndBlanks(component, length)) || IsDeviceName(component, length))
-                return false;
-            if (*p == 0)
-                return true;
-            component = p + 1;
-        }
-    }
-}
-
 #ifdef _WIN32
 
 bool PathExists(char* path)

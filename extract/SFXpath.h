@@ -39,12 +39,6 @@ void SlashesToBackslashes(char* text);
 bool AddBackslash(char* text, int32_t size);
 void RemoveBackslash(char* text);
 
-// True when an entry name, joined to the destination folder, stays inside
-// it: no leading separator, no ":" (drive prefixes, alternate streams), no
-// component of dots and blanks other than ".", which Windows would read as
-// a parent folder, and no device name such as CON or NUL.
-bool NameStaysInside(const char* name);
-
 #ifdef _WIN32
 // True when a file or folder of that name exists; with a trailing backslash,
 // when the folder has an entry. Turns "/" into "\" in path itself.

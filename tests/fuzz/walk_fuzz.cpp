@@ -25,6 +25,7 @@
 #include "decode/SFXstore.h"
 #include "extract/SFXarch.h"
 #include "extract/SFXhdr.h"
+#include "extract/SFXname.h"
 #include "extract/SFXpath.h"
 #include "memory_io.h"
 #include "startup/SFXstate.h"
@@ -253,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                   "the name reader left the file elsewhere than at the data");
         if (name[0] == 0)
             break;                                    // "Invalid filename."
-        if (!tooLong && NameStaysInside(name)) {
+        if (!tooLong && EntryNameFault(name) == NameFine) {
             Check(ResolvesInside(name), "an accepted name leaves the folder");
             CheckParentsOf(name);
             if (!ExtractLikeTheProgram(setting))

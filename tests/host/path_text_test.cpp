@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "extract/SFXname.h"
 #include "extract/SFXpath.h"
 
 namespace {
@@ -147,27 +150,138 @@ TEST(Texts, CopyAndAppendRefuseWhatDoesNotFit)
 
 namespace {
 
-TEST(NameStaysInside, AcceptsOrdinaryRelativeNames)
+// Each name is tested as bytes and as UTF-16 units: the extractor tests the
+// decoded name, the packer its UTF-8 text.
+static NameFault FaultBothWays(const std::string& name)
 {
-    for (const char* name : {"a.txt", "dir/sub/file.txt", "dir\\sub\\file", "dir/", "./a", "a/./b",
-                             "..a", "a..", "a..b/c", "cone/x", "console", "COM10", "LPT", "nul_file",
-                             "my file.txt", ".hidden"})
-        EXPECT_TRUE(NameStaysInside(name)) << name;
+    std::u16string units(name.begin(), name.end());
+    NameFault asBytes = EntryNameFault(name.c_str());
+    EXPECT_EQ(EntryNameFault(units.c_str()), asBytes) << name;
+    return asBytes;
 }
 
-TEST(NameStaysInside, RefusesNamesThatLeaveTheFolder)
+TEST(EntryNameFault, ClassifiesNames)
 {
-    for (const char* name : {"../x", "a/../../x", "..\\x", "a\\..", "..", "/etc/passwd", "\\x",
-                             "\\\\server\\share\\x", "C:\\x", "C:x", "a/b:c", "file:stream",
-                             ".../x", ". ./x", ".. /x", "a/ ../b"})
-        EXPECT_FALSE(NameStaysInside(name)) << name;
+    struct {
+        NameFault fault;
+        std::vector<std::string> names;
+    } cases[] = {
+        {NameFine, {"a.txt", "dir/sub/file.txt", "dir\\sub\\file", "dir/", "./a", "a/./b", "..a", "a..",
+                    "a..b/c", "cone/x", "console", "COM10", "LPT", "nul_file", "my file.txt", ".hidden",
+                    "\xC3\x9C" "bersicht.txt", "\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xAA\x9E", "x[1]{2}#%&'+,;=@^`~"}},
+        {NameLeavesFolder, {"../x", "a/../../x", "..\\x", "a\\..", "..", "/etc/passwd", "\\x",
+                            "\\\\server\\share\\x", "C:\\x", "C:x", "a/b:c", "file:stream", ".../x", ". ./x",
+                            ".. /x", "a/ ../b", "CON", "con", "nul.txt", "dir/NUL", "AUX.tar.gz", "prn",
+                            "COM1", "lpt9.x", "CON /x", "conin$", "CONOUT$", "dir/com3/file", "a*/../../x"}},
+        {NameForbiddenCharacter, {"*.txt", "a?.txt", "dir/<x>", "say \"hi\"", "a|b", "tab\there",
+                                  std::string("bell\x07"), "dir*/file", "\x1F"}},
+    };
+    for (const auto& group : cases)
+        for (const std::string& name : group.names)
+            EXPECT_EQ(FaultBothWays(name), group.fault) << name;
 }
 
-TEST(NameStaysInside, RefusesDeviceNamesInAnyComponent)
+static std::u16string Decoded(const std::string& bytes, int32_t unitsSize = NameUnitsMax + 1)
 {
-    for (const char* name : {"CON", "con", "nul.txt", "dir/NUL", "AUX.tar.gz", "prn", "COM1", "lpt9.x",
-                             "CON /x", "conin$", "CONOUT$", "dir/com3/file"})
-        EXPECT_FALSE(NameStaysInside(name)) << name;
+    std::vector<NameUnit> units((size_t)unitsSize + 1, u'#');
+    int32_t n = DecodeUtf8(bytes.data(), (int32_t)bytes.size(), units.data(), unitsSize);
+    if (n < 0)
+        return n == NameInvalid ? u"<invalid>" : u"<too long>";
+    EXPECT_EQ(units[(size_t)n], 0);
+    return std::u16string(units.data(), (size_t)n);
+}
+
+TEST(DecodeUtf8, AcceptsOnlyTheShortestFormOfScalarValues)
+{
+    struct {
+        std::string bytes;
+        std::u16string units;
+    } cases[] = {
+        {"plain.txt", u"plain.txt"},
+        {"\xC3\x9C" "bersicht-\xC3\xA9.txt", u"\u00DCbersicht-\u00E9.txt"},
+        {"\xC2\x80\xDF\xBF", u"\u0080\u07FF"},                      // two-byte bounds
+        {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", u"\u0800\uD7FF\uE000\uFFFF"},
+        {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", u"\U00010000\U0010FFFF"},  // surrogate pairs
+        {"\xC0\xAF", u"<invalid>"},                                 // overlong "/"
+        {"\xC1\xBF", u"<invalid>"},
+        {"\xE0\x80\xAF", u"<invalid>"},
+        {"\xE0\x9F\xBF", u"<invalid>"},
+        {"\xF0\x80\x80\xAF", u"<invalid>"},
+        {"\xF0\x8F\xBF\xBF", u"<invalid>"},
+        {"\xED\xA0\x80", u"<invalid>"},                             // surrogates
+        {"\xED\xBF\xBF", u"<invalid>"},
+        {"\xF4\x90\x80\x80", u"<invalid>"},                         // past U+10FFFF
+        {"\xF5\x80\x80\x80", u"<invalid>"},
+        {"\xFF", u"<invalid>"},
+        {"a\x80", u"<invalid>"},                                    // stray continuation
+        {"\xC3", u"<invalid>"},                                     // cut short
+        {"\xE6\x97", u"<invalid>"},
+        {"\xC3(", u"<invalid>"},                                    // missing continuation
+        {std::string("a\0b", 3), u"<invalid>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Decoded(c.bytes), c.units) << c.bytes;
+}
+
+TEST(DecodeUtf8, ToldWhenTheUnitsDoNotFit)
+{
+    EXPECT_EQ(Decoded("abc", 4), u"abc");
+    EXPECT_EQ(Decoded("abcd", 4), u"<too long>");
+    EXPECT_EQ(Decoded("ab\xF0\x90\x80\x80", 4), u"<too long>");   // a pair is not split
+    EXPECT_EQ(Decoded("a\xF0\x90\x80\x80", 4), u"a\U00010000");
+}
+
+// Extra fields: (id, data) in order.
+static std::vector<uint8_t> Extra(const std::vector<std::pair<uint16_t, std::string>>& fields)
+{
+    std::vector<uint8_t> out;
+    for (const auto& f : fields) {
+        out.push_back((uint8_t)f.first), out.push_back((uint8_t)(f.first >> 8));
+        out.push_back((uint8_t)f.second.size()), out.push_back((uint8_t)(f.second.size() >> 8));
+        out.insert(out.end(), f.second.begin(), f.second.end());
+    }
+    return out;
+}
+
+static std::string UnicodePath(uint8_t version, uint32_t crc, const std::string& name)
+{
+    std::string data(1, (char)version);
+    for (int i = 0; i < 4; i++)
+        data += (char)(crc >> (8 * i));
+    return data + name;
+}
+
+TEST(FindUnicodePath, TakesOnlyAVersionOneFieldThatMatchesTheName)
+{
+    const uint32_t crc = 0x12345678;
+    const std::string name = "\xC3\x9C" "bersicht.txt";
+    struct {
+        std::vector<uint8_t> extra;
+        const char* found;                 // nullptr: none
+    } cases[] = {
+        {Extra({{0x7075, UnicodePath(1, crc, name)}}), name.c_str()},
+        {Extra({{0x5455, "\x03" "abcdefgh"}, {0x7875, "\x01\x04"}, {0x7075, UnicodePath(1, crc, name)}}),
+         name.c_str()},
+        {Extra({{0x7075, UnicodePath(1, crc + 1, name)}}), nullptr},       // name changed since
+        {Extra({{0x7075, UnicodePath(2, crc, name)}}), nullptr},           // unknown version
+        {Extra({{0x7075, "\x01\x78\x56\x34"}}), nullptr},                  // too short
+        {Extra({{0x7075, UnicodePath(1, crc, "")}}), ""},
+        {Extra({{0x6375, UnicodePath(1, crc, name)}}), nullptr},           // Unicode comment
+    };
+    for (auto& c : cases) {
+        const char* utf8 = nullptr;
+        int32_t length = -1;
+        bool found = FindUnicodePath(c.extra.data(), (int32_t)c.extra.size(), crc, utf8, length);
+        EXPECT_EQ(found, c.found != nullptr);
+        if (found && c.found)
+            EXPECT_EQ(std::string(utf8, (size_t)length), c.found);
+    }
+    // A field that claims more than the extra field holds ends the search.
+    std::vector<uint8_t> cut = Extra({{0x7075, UnicodePath(1, crc, name)}});
+    cut.pop_back();
+    const char* utf8;
+    int32_t length;
+    EXPECT_FALSE(FindUnicodePath(cut.data(), (int32_t)cut.size(), crc, utf8, length));
 }
 
 }  // namespace

@@ -9,4 +9,5 @@ set(MKSFX_LIBRARY_SOURCES
     ${SFX_ROOT}/tools/mksfx/settings_block.cpp
     ${SFX_ROOT}/tools/mksfx/zip_reader.cpp
     ${SFX_ROOT}/tools/mksfx/zip_source.cpp
-    ${SFX_ROOT}/extract/SFXpath.cpp)
+    ${SFX_ROOT}/extract/SFXpath.cpp
+    ${SFX_ROOT}/extract/SFXname.cpp)

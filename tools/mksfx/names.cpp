@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "zip_format.h"
-#include "extract/SFXpath.h"
+#include "extract/SFXname.h"
 
 namespace sfx {
 
@@ -18,17 +18,23 @@ std::string NameProblem(const std::string& name)
     if (name.find('\0') != std::string::npos)
         return "has a NUL byte in its name";
     // The same test the extractor makes before it writes an entry.
-    if (!NameStaysInside(name.c_str()))
+    switch (EntryNameFault(name.c_str())) {
+    case NameLeavesFolder:
         return "would be written outside the destination folder or to a device";
+    case NameForbiddenCharacter:
+        for (unsigned char c : name) {
+            if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr) {
+                char shown[8];
+                std::snprintf(shown, sizeof shown, c < 0x20 ? "\\x%02X" : "%c", c);
+                return std::string("has '") + shown + "' in its name, which Windows does not allow";
+            }
+        }
+        break;
+    case NameFine:
+        break;
+    }
     if (name == "." || (name.size() > 1 && name.compare(name.size() - 2, 2, "/.") == 0))
         return "names the folder it is in instead of a file";
-    for (unsigned char c : name) {
-        if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr) {
-            char shown[8];
-            std::snprintf(shown, sizeof shown, c < 0x20 ? "\\x%02X" : "%c", c);
-            return std::string("has '") + shown + "' in its name, which Windows does not allow";
-        }
-    }
     return "";
 }
 

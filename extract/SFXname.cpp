@@ -1,0 +1,168 @@
+// Entry names: UTF-8 decoding, the Unicode Path extra field, and the test
+// that a name stays below the destination folder.
+#include "SFXname.h"
+
+// Each code point's shortest UTF-8 form, the only one accepted: the lead
+// byte gives the length, every further byte must be 10xxxxxx, and the
+// value must need that length and not be a surrogate.
+int32_t DecodeUtf8(const char* bytes, int32_t count, NameUnit* units, int32_t unitsSize)
+{
+    int32_t n = 0;
+    for (int32_t i = 0; i < count;) {
+        uint32_t lead = (uint8_t)bytes[i++];
+        int32_t more;
+        uint32_t value, least;
+        if (lead < 0x80) {
+            more = 0, value = lead, least = 1;          // NUL is caught below
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            more = 1, value = lead & 0x1F, least = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            more = 2, value = lead & 0x0F, least = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            more = 3, value = lead & 0x07, least = 0x10000;
+        } else {
+            return NameInvalid;                         // 80..C1, F5..FF
+        }
+        if (more > count - i)
+            return NameInvalid;
+        for (; more > 0; more--) {
+            uint32_t next = (uint8_t)bytes[i++];
+            if ((next & 0xC0) != 0x80)
+                return NameInvalid;
+            value = value << 6 | (next & 0x3F);
+        }
+        if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            return NameInvalid;
+        int32_t needed = value >= 0x10000 ? 2 : 1;
+        if (n + needed > unitsSize - 1)
+            return NameTooLong;
+        if (needed == 2) {
+            value -= 0x10000;
+            units[n++] = (NameUnit)(0xD800 + (value >> 10));
+            units[n++] = (NameUnit)(0xDC00 + (value & 0x3FF));
+        } else {
+            units[n++] = (NameUnit)value;
+        }
+    }
+    if (unitsSize > 0)
+        units[n] = 0;
+    return n;
+}
+
+static uint32_t Little16(const uint8_t* p)
+{
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8;
+}
+
+static uint32_t Little32(const uint8_t* p)
+{
+    return Little16(p) | Little16(p + 2) << 16;
+}
+
+// The field: id 0x7075, its size, version 1, the CRC-32 of the header's
+// name bytes, then the UTF-8 name. A name that has been changed since the
+// field was written no longer matches its CRC, and the field is ignored.
+bool FindUnicodePath(const uint8_t* extra, int32_t length, uint32_t nameCrc, const char*& utf8,
+                     int32_t& utf8Length)
+{
+    int32_t at = 0;
+    while (length - at >= 4) {
+        uint32_t id = Little16(extra + at);
+        int32_t size = (int32_t)Little16(extra + at + 2);
+        at += 4;
+        if (size > length - at)
+            return false;
+        if (id == UnicodePathFieldId && size >= 5 && extra[at] == 1 && Little32(extra + at + 1) == nameCrc) {
+            utf8 = (const char*)extra + at + 5;
+            utf8Length = size - 5;
+            return true;
+        }
+        at += size;
+    }
+    return false;
+}
+
+static uint32_t Value(char c)
+{
+    return (uint8_t)c;
+}
+
+static uint32_t Value(NameUnit c)
+{
+    return (uint32_t)c;
+}
+
+static uint32_t UpperCase(uint32_t c)
+{
+    return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
+}
+
+// Windows opens these as devices in any folder, with any extension and
+// with trailing dots or blanks.
+template <typename Unit> static bool IsDeviceName(const Unit* component, int32_t length)
+{
+    int32_t base = 0;
+    while (base < length && component[base] != '.' && component[base] != ' ')
+        base++;
+    char name[8];
+    if (base < 3 || base > 7)
+        return false;
+    for (int32_t i = 0; i < base; i++) {
+        uint32_t c = UpperCase(Value(component[i]));
+        if (c >= 0x80)
+            return false;
+        name[i] = (char)c;
+    }
+    name[base] = 0;
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    for (const char* device : devices) {
+        int32_t i = 0;
+        while (device[i] != 0 && device[i] == name[i])
+            i++;
+        if (device[i] == 0 && name[i] == 0)
+            return true;
+    }
+    bool numbered = base == 4 && name[3] >= '1' && name[3] <= '9';
+    bool com = name[0] == 'C' && name[1] == 'O' && name[2] == 'M';
+    bool lpt = name[0] == 'L' && name[1] == 'P' && name[2] == 'T';
+    return numbered && (com || lpt);
+}
+
+template <typename Unit> static bool IsDotsAndBlanks(const Unit* component, int32_t length)
+{
+    for (int32_t i = 0; i < length; i++)
+        if (component[i] != '.' && component[i] != ' ')
+            return false;
+    return length > 0;
+}
+
+static bool IsForbidden(uint32_t c)
+{
+    return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*';
+}
+
+template <typename Unit> NameFault EntryNameFault(const Unit* name)
+{
+    if (name[0] == '\\' || name[0] == '/')
+        return NameLeavesFolder;
+    NameFault fault = NameFine;
+    const Unit* component = name;
+    for (const Unit* p = name;; p++) {
+        if (*p == ':')
+            return NameLeavesFolder;
+        if (*p != 0 && IsForbidden(Value(*p)))
+            fault = NameForbiddenCharacter;   // unless the name also leaves
+        if (*p == '\\' || *p == '/' || *p == 0) {
+            int32_t length = (int32_t)(p - component);
+            bool single = length == 1 && component[0] == '.';
+            if ((!single && IsDotsAndBlanks(component, length)) || IsDeviceName(component, length))
+                return NameLeavesFolder;
+            if (*p == 0)
+                return fault;
+            component = p + 1;
+        }
+    }
+}
+
+template NameFault EntryNameFault<char>(const char* name);
+template NameFault EntryNameFault<NameUnit>(const NameUnit* name);

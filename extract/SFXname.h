@@ -1,0 +1,61 @@
+// Entry names as the archive means them.
+//
+// A name is UTF-8 when its header says so (flag bit 11), or when Info-ZIP's
+// Unicode Path extra field carries a UTF-8 form whose CRC-32 matches the
+// header's name bytes. Otherwise it is bytes of the system's ANSI code
+// page, as archives made for this program hold them. Files and folders are
+// created through the system's wide-character calls, so every name lands
+// exactly; a name that cannot be decoded is refused, never written under a
+// substitute.
+//
+// The portable part (decoding, the extra field, the safety test) is shared
+// with the packer and the host fuzzers.
+#ifndef SFX_NAME_H
+#define SFX_NAME_H
+
+#include <stdint.h>
+
+#ifdef _WIN32
+typedef wchar_t NameUnit;      // UTF-16, as the system's wide calls take it
+#else
+typedef char16_t NameUnit;
+#endif
+
+enum : int32_t {
+    NameUnitsMax = 258,                // UTF-16 units of the longest name written
+    NameBytesMax = 3 * NameUnitsMax,   // its UTF-8 form, at most
+    UnicodePathFieldId = 0x7075,
+};
+
+// Decodes count bytes of UTF-8 into at most unitsSize - 1 UTF-16 units and
+// a terminating 0. Returns the number of units; NameInvalid for anything but
+// the shortest form of a scalar value (overlong forms, surrogates, values
+// past U+10FFFF, stray or missing continuation bytes, a NUL), NameTooLong
+// when the units do not fit.
+enum : int32_t {
+    NameInvalid = -1,
+    NameTooLong = -2,
+};
+int32_t DecodeUtf8(const char* bytes, int32_t count, NameUnit* units, int32_t unitsSize);
+
+// Looks through an extra field for Info-ZIP's Unicode Path field (version 1)
+// whose CRC-32 equals nameCrc, the CRC-32 of the header's name bytes. True,
+// with its UTF-8 name, when one is there; the name points into extra.
+bool FindUnicodePath(const uint8_t* extra, int32_t length, uint32_t nameCrc, const char*& utf8,
+                     int32_t& utf8Length);
+
+// Why a name must not be written below the destination folder: it leaves
+// it (a leading separator, a ":" for a drive or stream, a component of dots
+// and blanks other than "."), names a device (CON, NUL, COM1, ...), or holds
+// a character that Windows does not allow in file names (< > " | ? * and
+// control characters), which the system's calls would otherwise read as
+// wildcards. "/" and "\" both separate components. Units are bytes of UTF-8
+// or of an ANSI code page, or UTF-16 units.
+enum NameFault : int32_t {
+    NameFine = 0,
+    NameLeavesFolder,           // outside the folder, or a device
+    NameForbiddenCharacter,
+};
+template <typename Unit> NameFault EntryNameFault(const Unit* name);
+
+#endif
