@@ -5,6 +5,7 @@
 #include "SFXentry.h"
 #include "SFXarch.h"
 #include "SFXhdr.h"
+#include "SFXname.h"
 #include "SFXpath.h"
 #include "../decode/SFXcrypt.h"
 #include "../decode/SFXinflt.h"
@@ -152,7 +153,7 @@ static void DecodeIntoOutput()
 EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name)
 {
     EntryAccepted = false;
-    if (!NameStaysInside(name)) {
+    if (EntryNameFault(name) != NameFine) {
         EntryAccepted = true;              // taken up, and failed: the run reports it
         RefuseUnsafeName(name);
         return Next;
