@@ -5,7 +5,6 @@
 #include "SFXentry.h"
 #include "SFXarch.h"
 #include "SFXhdr.h"
-#include "SFXname.h"
 #include "SFXpath.h"
 #include "../decode/SFXcrypt.h"
 #include "../decode/SFXinflt.h"
@@ -19,6 +18,7 @@
 
 enum : int32_t {
     PasswordTries = 3,
+    ShownPathSize = DestFolderSize + NameShownSize,   // the folder, "\" and the name as shown
 };
 
 bool EntryAccepted = false;
@@ -27,9 +27,9 @@ static bool UnsafeNameWarned = false;
 // The folder that the walk last found or made. Entries arrive folder by
 // folder, and asking the file system again for every file is what costs
 // most on a slow file system.
-static char FolderOfLastEntry[PathTextSize];
+static NameUnit FolderOfLastEntry[PathTextSize];
 
-static bool SameText(const char* a, const char* b)
+template <typename Unit> static bool SameText(const Unit* a, const Unit* b)
 {
     for (; *a == *b; a++, b++)
         if (*a == 0)
@@ -67,7 +67,7 @@ static bool AcceptPassword()
 
 static void ShowPathError(const char* lead, const char* path, const char* caption)
 {
-    char text[PathTextSize + 32];
+    char text[ShownPathSize + 32];
     CopyText(text, sizeof text, lead);
     AppendText(text, sizeof text, "\"");
     AppendText(text, sizeof text, path);
@@ -81,28 +81,35 @@ void BeginEntryWalk()
     FolderOfLastEntry[0] = 0;
 }
 
-void RefuseUnsafeName(const char* name)
+// One box per run is enough to explain why such items stay selected; a
+// hostile archive may hold thousands of them. It gives the first one's
+// reason.
+static void RefuseName(const char* shown, NameFault fault)
 {
-    // One box per run is enough to explain why such items stay selected;
-    // a hostile archive may hold thousands of them.
     if (UnsafeNameWarned)
         return;
     UnsafeNameWarned = true;
-    char text[PathTextSize + 128];
+    static const char* const reasons[] = {
+        "",
+        "\" would be written outside the destination folder or to a device. ",
+        "\" holds characters that Windows does not allow in file names. ",
+        "\" is not valid in the encoding that the archive gives for it. ",
+    };
+    char text[NameShownSize + 160];
     CopyText(text, sizeof text, "The name \"");
-    AppendText(text, sizeof text, name);
-    AppendText(text, sizeof text, "\" would be written outside the destination folder or to a device. "
-                                  "Files with such names are not extracted.");
+    AppendText(text, sizeof text, shown);
+    AppendText(text, sizeof text, reasons[fault]);
+    AppendText(text, sizeof text, "Files with such names are not extracted.");
     MessageBoxA(0, text, TEXT_WARNING_CAPTION, MB_OK | MB_ICONEXCLAMATION);
 }
 
 // A folder entry (name ending in a separator) is done when the folder exists.
-static EntryOutcome ExtractFolderEntry(HWND list, char* target)
+static EntryOutcome ExtractFolderEntry(HWND list, const NameUnit* target, char* shown)
 {
     ForceFolders(target);
-    if (!PathExists(target)) {
-        RemoveBackslash(target);
-        MessageBoxA(0, target, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
+    if (!WidePathExists(target)) {
+        RemoveBackslash(shown);
+        MessageBoxA(0, shown, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
         return EndWalk;
     }
     DeselectEntry(list);
@@ -110,14 +117,14 @@ static EntryOutcome ExtractFolderEntry(HWND list, char* target)
 }
 
 // Applies the overwrite policy to an existing target. True: write it.
-static bool MayOverwrite(HWND list, const char* target)
+static bool MayOverwrite(HWND list, const char* shown)
 {
     switch (OverwriteChoice) {
     case 1:
         DeselectEntry(list);
         return false;
     case 2:
-        FileNamePart(target, OverwriteFileName, sizeof OverwriteFileName);
+        FileNamePart(shown, OverwriteFileName, sizeof OverwriteFileName);
         AskToOverwrite();
         if (!OverwriteAnswer) {
             DeselectEntry(list);
@@ -127,6 +134,26 @@ static bool MayOverwrite(HWND list, const char* target)
     default:
         return true;
     }
+}
+
+// Creates the target's folder unless the last entry's was the same. False
+// after "Error in directory".
+static bool MakeTargetFolder(const NameUnit* target, const char* shown)
+{
+    NameUnit folder[PathTextSize];
+    CopyText(folder, PathTextSize, target);
+    folder[ParentLength(folder, StrLength(folder))] = 0;
+    if (SameText(folder, FolderOfLastEntry))
+        return true;
+    ForceFolders(folder);
+    if (!WidePathExists(folder)) {
+        char shownFolder[ShownPathSize];
+        ParentPath(shown, shownFolder, sizeof shownFolder);
+        MessageBoxA(0, shownFolder, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
+        return false;
+    }
+    CopyText(FolderOfLastEntry, PathTextSize, folder);
+    return true;
 }
 
 // Takes at most one waiting message, so the dialog stays responsive and a
@@ -150,12 +177,34 @@ static void DecodeIntoOutput()
         InflateEntry();
 }
 
-EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name)
+// The target as the system takes it (DestFolder, "\", the decoded name,
+// every "/" a "\") and as the dialogs show it. False when it is longer than
+// the system's paths.
+static bool BuildTarget(const EntryName& name, NameUnit* target, char* shown)
+{
+    AddBackslash(DestFolder, DestFolderSize);
+    RemoveBackslash(DestFolder);
+    CopyText(shown, ShownPathSize, DestFolder);
+    AppendText(shown, ShownPathSize, "\\");
+    AppendText(shown, ShownPathSize, name.Shown);
+    SlashesToBackslashes(shown);
+    int32_t folder = MultiByteToWideChar(CP_ACP, 0, DestFolder, -1, target, PathTextSize);
+    if (folder <= 0)
+        return false;
+    static const NameUnit backslash[] = {'\\', 0};
+    if (!AppendText(target, PathTextSize, backslash) || !AppendText(target, PathTextSize, name.Units))
+        return false;
+    SlashesToBackslashes(target);
+    return StrLength(target) < MAX_PATH;
+}
+
+EntryOutcome ExtractEntry(HWND dialog, HWND list, const EntryName& name)
 {
     EntryAccepted = false;
-    if (EntryNameFault(name) != NameFine) {
+    NameFault fault = name.Decoded ? EntryNameFault(name.Units) : NameNotDecodable;
+    if (fault != NameFine) {
         EntryAccepted = true;              // taken up, and failed: the run reports it
-        RefuseUnsafeName(name);
+        RefuseName(name.Shown, fault);
         return Next;
     }
 
@@ -167,55 +216,41 @@ EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name)
         EntryAccepted = true;
     }
 
-    AddBackslash(DestFolder, DestFolderSize);
-    RemoveBackslash(DestFolder);
-    char target[PathTextSize];
-    if (!CopyText(target, sizeof target, DestFolder) || !AppendText(target, sizeof target, "\\")
-        || !AppendText(target, sizeof target, name) || StrLength(target) >= MAX_PATH) {
+    NameUnit target[PathTextSize];
+    char shown[ShownPathSize];
+    if (!BuildTarget(name, target, shown)) {
         // Longer than the system's paths: the entry fails, the run goes on.
-        ShowPathError("Cannot Open File ", target, "Cannot Open File.");
+        ShowPathError("Cannot Open File ", shown, "Cannot Open File.");
         return Next;
     }
-
-    bool exists = PathExists(target);     // also turns "/" into "\"
     uint16_t length = StrLength(target);
     if (target[length - 1] == '\\')
-        return ExtractFolderEntry(list, target);
+        return ExtractFolderEntry(list, target, shown);
 
-    // Decide on the method before the target is touched: an existing file
-    // must not be emptied for an entry that cannot be decoded.
+    // An existing file that the policy keeps is done, whatever the entry
+    // holds. An entry that will be written is checked before its target is
+    // created or emptied.
+    bool exists = WidePathExists(target);
+    if (exists && !MayOverwrite(list, shown))
+        return Next;
     if (EntryHeader.Method != MethodStored && EntryHeader.Method != MethodDeflated) {
         MessageBoxA(0, "Unknown compression type", TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
         return Abort;
     }
     if (EntryLacksData())
         return Next;                       // fails; the target is not touched
+    if (!exists && !MakeTargetFolder(target, shown))
+        return EndWalk;
 
-    if (exists) {
-        if (!MayOverwrite(list, target))
-            return Next;
-    } else {
-        char folder[PathTextSize];
-        ParentPath(target, folder, sizeof folder);
-        if (!SameText(folder, FolderOfLastEntry)) {
-            ForceFolders(folder);
-            if (!PathExists(folder)) {
-                MessageBoxA(0, folder, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
-                return EndWalk;
-            }
-            CopyText(FolderOfLastEntry, sizeof FolderOfLastEntry, folder);
-        }
-    }
-
-    OutputHandle = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS,
+    OutputHandle = CreateFileW(target, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, 0);
     if (OutputHandle == INVALID_HANDLE_VALUE) {
-        ShowPathError("Cannot Open File ", target, "Cannot Open File.");
+        ShowPathError("Cannot Open File ", shown, "Cannot Open File.");
         return Next;
     }
 
-    char progress[PathTextSize + 16] = "Uncompressing ";
-    AppendText(progress, sizeof progress, target);
+    char progress[ShownPathSize + 16] = "Uncompressing ";
+    AppendText(progress, sizeof progress, shown);
     SendDlgItemMessageA(dialog, IDC_FOOTER, WM_SETTEXT, 0, (LPARAM)progress);
     DispatchOneMessage();
 
@@ -225,7 +260,7 @@ EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name)
 
     SetFileTimeFromDos(OutputHandle, EntryHeader.TimeDate);
     if (!CloseHandle(OutputHandle))
-        ShowPathError("Cannot Close File ", target, "Cannot close the file");
+        ShowPathError("Cannot Close File ", shown, "Cannot close the file");
     OutputHandle = 0;
     return Next;
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "SFXname.h"
+
 enum EntryOutcome {
     Next,       // go on with the next entry
     EndWalk,    // read no further entries; the run still reports
@@ -17,10 +19,7 @@ extern bool EntryAccepted;
 // Extracts the current entry (EntryHeader, the file positioned at its data
 // or encryption header). Success shows in the file list: the entry's item,
 // at ListSearchIndex, is deselected when the entry has been dealt with.
-EntryOutcome ExtractEntry(HWND dialog, HWND list, const char* name);
-
-// Refuses an entry whose name would leave DestFolder; warns once per run.
-void RefuseUnsafeName(const char* name);
+EntryOutcome ExtractEntry(HWND dialog, HWND list, const EntryName& name);
 
 // Forgets what the previous walk learnt: the warning given, the folder made.
 void BeginEntryWalk();

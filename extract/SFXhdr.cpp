@@ -3,6 +3,7 @@
 #include "SFXhdr.h"
 #include "SFXarch.h"
 #include "SFXpath.h"
+#include "../decode/SFXcrc.h"
 #include "../decode/SFXio.h"
 #include "../startup/SFXstate.h"
 
@@ -36,22 +37,60 @@ bool ReadLocalHeader()
     }
 }
 
-void ReadEntryName(int32_t headerStart, char* name, bool& tooLong)
+// A Unicode Path field beyond this much extra field is not looked for; the
+// fields of common writers come to a few dozen bytes.
+enum : int32_t {
+    ExtraReadMax = 1024,
+};
+
+// Replaces the stored bytes with the UTF-8 name of a matching Unicode Path
+// field in extra.
+static void TakeUnicodePath(EntryName& name, const uint8_t* extra, int32_t extraLength,
+                            const char* bytes, int32_t length)
+{
+    uint32_t crc = 0xFFFFFFFF;
+    CrcUpdateBuffer((const uint8_t*)bytes, length, crc);
+    const char* utf8;
+    int32_t utf8Length;
+    if (!FindUnicodePath(extra, extraLength, crc ^ 0xFFFFFFFF, utf8, utf8Length))
+        return;
+    name.IsUtf8 = true;
+    name.TooLong = utf8Length > NameBytesMax;
+    StringFromBuffer(utf8, (uint16_t)(name.TooLong ? NameBytesMax : utf8Length), name.Stored,
+                     NameBytesMax + 1);
+    name.StoredLength = StrLength(name.Stored);
+}
+
+void ReadEntryName(int32_t headerStart, EntryName& name)
 {
     uint16_t length = EntryHeader.NameLength;
-    tooLong = length > NameBufferSize;
-    uint16_t kept = tooLong ? (uint16_t)NameBufferSize : length;
-    char buffer[NameBufferSize];
-    int32_t delivered = ReadArchive(buffer, kept);
+    name.TooLong = length > NameBytesMax;
+    name.IsUtf8 = (EntryHeader.Flags & FlagUtf8Name) != 0;
+    char bytes[NameBytesMax];
+    int32_t delivered = ReadArchive(bytes, name.TooLong ? (int32_t)NameBytesMax : length);
     // A name cut short by the end of the file ends where the file ended.
-    StringFromBuffer(buffer, (uint16_t)(delivered > 0 ? delivered : 0), name, NameBufferSize + 1);
-    // The data follow the name and the extra field. A whole name without
-    // extra field has left the file there already, and a seek is one more
-    // call into the system for every entry.
-    if (tooLong || delivered != length || EntryHeader.ExtraLength != 0) {
-        uint32_t data = (uint32_t)headerStart + LocalHeaderSize + length + EntryHeader.ExtraLength;
+    if (delivered < 0)
+        delivered = 0;
+    StringFromBuffer(bytes, (uint16_t)delivered, name.Stored, NameBytesMax + 1);
+    name.StoredLength = StrLength(name.Stored);
+
+    // The data follow the name and the extra field. Reading the extra field
+    // leaves the file there as well; so does a whole name without one, and
+    // a seek is one more call into the system for every entry.
+    bool atData = !name.TooLong && delivered == length;
+    int32_t extraLength = EntryHeader.ExtraLength;
+    if (atData && extraLength > 0) {
+        uint8_t extra[ExtraReadMax];
+        int32_t kept = extraLength < ExtraReadMax ? extraLength : ExtraReadMax;
+        int32_t read = ReadArchive(extra, kept);
+        atData = read == extraLength;
+        TakeUnicodePath(name, extra, read > 0 ? read : 0, bytes, length);
+    }
+    if (!atData) {
+        uint32_t data = (uint32_t)headerStart + LocalHeaderSize + length + extraLength;
         SeekArchive((int32_t)data, ArchiveFromStart);
     }
+    DecodeEntryName(name);
 }
 
 bool NextHeaderPosition(int32_t headerStart, int32_t& next)

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "SFXname.h"
+
 enum : uint32_t {
     LocalHeaderSize = 30,
     DataDescriptorSize = 16,
@@ -33,11 +35,14 @@ bool ReadLocalHeader();
 // would mislead tools that scan for the archive.
 void PrepareExpectedSignature();
 
-// Reads the entry's name (the text before its first NUL) after a header
-// that starts at headerStart, and moves the file to the entry's data. name
-// holds NameBufferSize + 1 bytes. A name longer than NameBufferSize is cut,
-// and tooLong says so: the cut name is not the entry's.
-void ReadEntryName(int32_t headerStart, char* name, bool& tooLong);
+// Reads the entry's name after a header that starts at headerStart, with
+// its extra field, and moves the file to the entry's data. The name is the
+// text of the stored bytes before their first NUL; it is UTF-8 when flag
+// bit 11 says so, or when the extra field holds a Unicode Path field that
+// matches the stored bytes, whose UTF-8 name then replaces them. Then
+// decoded (DecodeEntryName). A name of more than NameBytesMax bytes is cut,
+// and TooLong says so: the cut name is not the entry's.
+void ReadEntryName(int32_t headerStart, EntryName& name);
 
 // Where the next header is expected: header start + 30 + name length +
 // extra length + compressed size. False when that lies beyond what a

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include "SFXlist.h"
+#include "SFXname.h"
 #include "../decode/SFXio.h"
 #include "../startup/SFXstate.h"
 
@@ -38,9 +39,9 @@ static bool ItemMatches(HWND list, int32_t item, const char* text)
 // meets next if not.
 static bool NextItemMatches(HWND list, int32_t item)
 {
-    char next[NameBufferSize + 1];
+    char next[NameShownSize];
     LRESULT length = SendMessageA(list, LB_GETTEXTLEN, (WPARAM)(item + 1), 0);
-    if (length < 0 || length > NameBufferSize)
+    if (length < 0 || length >= NameShownSize)
         return false;
     if (SendMessageA(list, LB_GETTEXT, (WPARAM)(item + 1), (LPARAM)next) != length)
         return false;
@@ -85,12 +86,16 @@ void EndItemLookup()
     ItemOfEntry = 0;
 }
 
-int32_t FindEntryItem(HWND list, const char* name)
+int32_t FindEntryItem(HWND list, const char* name, bool nameShownExactly)
 {
     int32_t entry = WalkedEntries++;
     int32_t hint = ItemOfEntry != 0 && entry < ListedEntries ? ItemOfEntry[entry] - 1 : -1;
     if (hint < 0 || !ItemMatches(list, hint, name))
         return FindText(list, ListSearchIndex, name);
+    // Names that the list shows with "?" for what the code page lacks can
+    // look alike without being alike: the entry's own item is the one.
+    if (!nameShownExactly)
+        return hint;
 
     // Where the list box's search starts: after the previous match, from
     // the top after the last item or after no match.

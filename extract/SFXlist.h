@@ -20,8 +20,10 @@ void BeginItemLookup(HWND list);
 void EndItemLookup();
 
 // Extraction: the item that LB_FINDSTRINGEXACT finds for the next entry's
-// name when it searches on after ListSearchIndex, as the list box itself
-// would find it, but without going through the list item by item.
-int32_t FindEntryItem(HWND list, const char* name);
+// name (as the list shows it) when it searches on after ListSearchIndex, as
+// the list box itself would find it, but without going through the list
+// item by item. A name shown with replaced characters finds the item that
+// the listing made for its entry.
+int32_t FindEntryItem(HWND list, const char* name, bool nameShownExactly);
 
 #endif

@@ -166,3 +166,107 @@ template <typename Unit> NameFault EntryNameFault(const Unit* name)
 
 template NameFault EntryNameFault<char>(const char* name);
 template NameFault EntryNameFault<NameUnit>(const NameUnit* name);
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+static bool IsAscii(const char* bytes, int32_t count)
+{
+    for (int32_t i = 0; i < count; i++)
+        if ((uint8_t)bytes[i] >= 0x80)
+            return false;
+    return true;
+}
+
+// Bytes in the system's ANSI code page (on a DBCS system a lead byte and
+// its trail byte make one character) into UTF-16; the same results as
+// DecodeUtf8.
+static int32_t DecodeAnsi(const char* bytes, int32_t count, NameUnit* units, int32_t unitsSize)
+{
+#ifdef _WIN32
+    if (count == 0) {
+        units[0] = 0;
+        return 0;
+    }
+    int32_t needed = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, count, 0, 0);
+    if (needed <= 0)
+        return NameInvalid;
+    if (needed > unitsSize - 1)
+        return NameTooLong;
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, count, units, needed);
+    units[needed] = 0;
+    return needed;
+#else
+    if (count > unitsSize - 1)
+        return NameTooLong;
+    for (int32_t i = 0; i < count; i++)
+        units[i] = (NameUnit)(uint8_t)bytes[i];
+    units[count] = 0;
+    return count;
+#endif
+}
+
+// Units in the ANSI code page, "?" for what it cannot show; false when a
+// character had to be replaced.
+static bool ShowUnits(const NameUnit* units, int32_t count, char* shown, int32_t shownSize)
+{
+#ifdef _WIN32
+    BOOL replaced = FALSE;
+    int32_t n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, count, shown, shownSize - 1, 0,
+                                    &replaced);
+    if (n <= 0 && count > 0) {
+        // A UTF-8 code page takes neither the flag nor the question, and
+        // shows everything.
+        replaced = FALSE;
+        n = WideCharToMultiByte(CP_ACP, 0, units, count, shown, shownSize - 1, 0, 0);
+        if (n < 0)
+            n = 0;
+    }
+    shown[n] = 0;
+    return !replaced;
+#else
+    bool exact = true;
+    int32_t n = 0;
+    for (; n < count && n < shownSize - 1; n++) {
+        exact = exact && units[n] < 0x100;
+        shown[n] = units[n] < 0x100 ? (char)units[n] : '?';
+    }
+    shown[n] = 0;
+    return exact;
+#endif
+}
+
+void DecodeEntryName(EntryName& name)
+{
+    name.Decoded = false;
+    name.ShownExactly = true;
+    name.Units[0] = 0;
+    int32_t n;
+    if (IsAscii(name.Stored, name.StoredLength)) {
+        // Most names: the same in every encoding, nothing to ask the system.
+        n = name.StoredLength <= NameUnitsMax ? name.StoredLength : NameTooLong;
+        for (int32_t i = 0; i < n; i++)
+            name.Units[i] = (NameUnit)name.Stored[i];
+        if (n >= 0)
+            name.Units[n] = 0;
+    } else if (name.IsUtf8) {
+        n = DecodeUtf8(name.Stored, name.StoredLength, name.Units, NameUnitsMax + 1);
+    } else {
+        n = DecodeAnsi(name.Stored, name.StoredLength, name.Units, NameUnitsMax + 1);
+    }
+    if (n == NameTooLong)
+        name.TooLong = true;
+    name.Decoded = n >= 0 && !name.TooLong;
+    if (name.Decoded && name.IsUtf8 && !IsAscii(name.Stored, name.StoredLength)) {
+        name.ShownExactly = ShowUnits(name.Units, n, name.Shown, (int32_t)sizeof name.Shown);
+    } else {
+        // Bytes of the code page are shown as they are (at most two bytes a
+        // unit); a name that will not be written is shown cut.
+        int32_t limit = name.Decoded ? (int32_t)sizeof name.Shown - 1 : NameUnitsMax;
+        int32_t kept = name.StoredLength < limit ? name.StoredLength : limit;
+        for (int32_t i = 0; i < kept; i++)
+            name.Shown[i] = name.Stored[i];
+        name.Shown[kept] = 0;
+    }
+}

@@ -15,15 +15,12 @@
 
 #include <stdint.h>
 
-#ifdef _WIN32
-typedef wchar_t NameUnit;      // UTF-16, as the system's wide calls take it
-#else
-typedef char16_t NameUnit;
-#endif
+#include "SFXpath.h"
 
 enum : int32_t {
     NameUnitsMax = 258,                // UTF-16 units of the longest name written
     NameBytesMax = 3 * NameUnitsMax,   // its UTF-8 form, at most
+    NameShownSize = 2 * NameUnitsMax + 1,   // in an ANSI code page, with its NUL
     UnicodePathFieldId = 0x7075,
 };
 
@@ -55,7 +52,29 @@ enum NameFault : int32_t {
     NameFine = 0,
     NameLeavesFolder,           // outside the folder, or a device
     NameForbiddenCharacter,
+    NameNotDecodable,           // not valid in its encoding (the extraction's verdict)
 };
 template <typename Unit> NameFault EntryNameFault(const Unit* name);
+
+// One entry's name in the forms the walk needs; the walk holds one per run.
+struct EntryName {
+    // The name's bytes up to the first NUL: the header's, or the UTF-8 of
+    // its Unicode Path field.
+    char Stored[NameBytesMax + 1];
+    int32_t StoredLength;
+    bool IsUtf8;
+    bool TooLong;               // more than NameBytesMax bytes or NameUnitsMax units
+    bool Decoded;               // Units hold the name
+    bool ShownExactly;          // Shown is the name itself, not an approximation
+    NameUnit Units[NameUnitsMax + 1];
+    // As the file list shows it: in the ANSI code page, with "?" for what
+    // that cannot show (a name too long to write is shown cut).
+    char Shown[NameShownSize];
+};
+
+// Fills Units and Shown from Stored and IsUtf8 (and TooLong when the units
+// do not fit). Bytes that are not UTF-8 are read in the system's ANSI code
+// page; on other systems, for tests, as Latin-1.
+void DecodeEntryName(EntryName& name);
 
 #endif

@@ -5,12 +5,12 @@
 #include <windows.h>
 #endif
 
-static bool IsSeparator(char c)
+template <typename Unit> static bool IsSeparator(Unit c)
 {
     return c == '\\' || c == '/' || c == ':';
 }
 
-uint16_t StrLength(const char* text)
+template <typename Unit> uint16_t StrLength(const Unit* text)
 {
     uint16_t n = 0;
     while (text[n] != 0 && n != 0xFFFF)
@@ -30,7 +30,7 @@ void StringFromBuffer(const char* buffer, uint16_t length, char* text, int32_t t
     text[n] = 0;
 }
 
-bool CopyText(char* buffer, int32_t size, const char* source)
+template <typename Unit> bool CopyText(Unit* buffer, int32_t size, const Unit* source)
 {
     int32_t n = StrLength(source);
     if (n >= size)
@@ -40,15 +40,15 @@ bool CopyText(char* buffer, int32_t size, const char* source)
     return true;
 }
 
-bool AppendText(char* buffer, int32_t size, const char* source)
+template <typename Unit> bool AppendText(Unit* buffer, int32_t size, const Unit* source)
 {
     int32_t used = StrLength(buffer);
     return used < size && CopyText(buffer + used, size - used, source);
 }
 
-void ParentPath(const char* path, char* parent, int32_t parentSize)
+// How many units of path its folder part takes (see ParentPath).
+template <typename Unit> int32_t ParentLength(const Unit* path, int32_t length)
 {
-    int32_t length = StrLength(path);
     int32_t n = 0;
     bool hasColon = false;
     for (int32_t i = 0; i < length; i++) {
@@ -63,7 +63,12 @@ void ParentPath(const char* path, char* parent, int32_t parentSize)
         if (!(n == 3 && path[1] == ':'))         // C:\x keeps the root's backslash.
             n--;                                 // Otherwise the separator goes.
     }
-    StringFromBuffer(path, (uint16_t)n, parent, parentSize);
+    return n;
+}
+
+void ParentPath(const char* path, char* parent, int32_t parentSize)
+{
+    StringFromBuffer(path, (uint16_t)ParentLength(path, StrLength(path)), parent, parentSize);
 }
 
 void FileNamePart(const char* path, char* name, int32_t nameSize)
@@ -76,7 +81,7 @@ void FileNamePart(const char* path, char* name, int32_t nameSize)
     StringFromBuffer(path + start, (uint16_t)limit, name, nameSize);
 }
 
-void SlashesToBackslashes(char* text)
+template <typename Unit> void SlashesToBackslashes(Unit* text)
 {
     for (; *text != 0; text++)
         if (*text == '/')
@@ -127,23 +132,62 @@ bool PathExists(char* path)
     return true;
 }
 
-void ForceFolders(const char* path)
+bool WidePathExists(const NameUnit* path)
 {
-    char folder[PathTextSize];
-    if (!CopyText(folder, sizeof folder, path))
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+static bool FolderExists(char* path)
+{
+    return PathExists(path);
+}
+
+static bool FolderExists(NameUnit* path)
+{
+    return WidePathExists(path);
+}
+
+static void CreateFolder(const char* path)
+{
+    CreateDirectoryA(path, 0);
+}
+
+static void CreateFolder(const NameUnit* path)
+{
+    CreateDirectoryW(path, 0);
+}
+
+// folder holds length units; each parent is made by cutting the text in
+// place, so a deep path costs no copy per level.
+template <typename Unit> static void ForceFoldersIn(Unit* folder, int32_t length)
+{
+    if (length < 3 || FolderExists(folder))
         return;
-    RemoveBackslash(folder);
-    int32_t length = StrLength(folder);
-    if (length < 3 || PathExists(folder))
-        return;
-    char parent[PathTextSize];
-    ParentPath(folder, parent, sizeof parent);
     // A parent that is no shorter (a ":" past the drive prefix) has nothing
     // above it to create; climbing on would never end.
-    if (StrLength(parent) < length)
-        ForceFolders(parent);
-    CreateDirectoryA(folder, 0);
+    int32_t parent = ParentLength(folder, length);
+    if (parent < length) {
+        Unit cut = folder[parent];
+        folder[parent] = 0;
+        ForceFoldersIn(folder, parent);
+        folder[parent] = cut;
+    }
+    CreateFolder(folder);
 }
+
+template <typename Unit> void ForceFolders(const Unit* path)
+{
+    Unit folder[PathTextSize];
+    if (!CopyText(folder, PathTextSize, path))
+        return;
+    int32_t length = StrLength(folder);
+    if (length > 0 && folder[length - 1] == '\\')
+        folder[--length] = 0;
+    ForceFoldersIn(folder, length);
+}
+
+template void ForceFolders<char>(const char* path);
+template void ForceFolders<NameUnit>(const NameUnit* path);
 
 void SetFileTimeFromDos(void* file, uint32_t timeDate)
 {
@@ -154,3 +198,13 @@ void SetFileTimeFromDos(void* file, uint32_t timeDate)
 }
 
 #endif
+
+template uint16_t StrLength<char>(const char* text);
+template uint16_t StrLength<NameUnit>(const NameUnit* text);
+template bool CopyText<char>(char* buffer, int32_t size, const char* source);
+template bool CopyText<NameUnit>(NameUnit* buffer, int32_t size, const NameUnit* source);
+template bool AppendText<char>(char* buffer, int32_t size, const char* source);
+template bool AppendText<NameUnit>(NameUnit* buffer, int32_t size, const NameUnit* source);
+template int32_t ParentLength<NameUnit>(const NameUnit* path, int32_t length);
+template void SlashesToBackslashes<char>(char* text);
+template void SlashesToBackslashes<NameUnit>(NameUnit* text);

@@ -19,9 +19,9 @@ static const char CorruptedText[] =
     "Probably the Archive was corrupted. If you downloaded this file from the Web, "
     "please try download it again.";
 
-bool IsEntrySelected(HWND list, const char* name)
+bool IsEntrySelected(HWND list, const EntryName& name)
 {
-    ListSearchIndex = FindEntryItem(list, name);
+    ListSearchIndex = FindEntryItem(list, name.Shown, name.ShownExactly);
     return SendMessageA(list, LB_GETSEL, (WPARAM)ListSearchIndex, 0) > 0;
 }
 
@@ -43,23 +43,22 @@ static void ReportExtraction(HWND dialog, HWND list)
 }
 
 // Walks the entries; false when the run must return without a report.
-static bool Walk(HWND dialog, HWND list, bool listing, char* name)
+static bool Walk(HWND dialog, HWND list, bool listing, EntryName& name)
 {
     while (ReadLocalHeader()) {
         int32_t headerStart = LastSeekPosition;
-        bool tooLong;
-        ReadEntryName(headerStart, name, tooLong);
-        if (name[0] == 0) {
+        ReadEntryName(headerStart, name);
+        if (name.Stored[0] == 0) {
             MessageBoxA(0, "Invalid filename.", TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
             return false;
         }
         if (listing) {
-            AddEntryItem(list, name);
+            AddEntryItem(list, name.Shown);
         } else if (WalkStopRequested) {
             return false;                // the user closed the dialog
         } else if (IsEntrySelected(list, name)) {
             EntryOutcome outcome;
-            if (tooLong) {
+            if (name.TooLong) {
                 // Cut, the name is not the entry's; it fails and stays selected.
                 EntryAccepted = true;
                 outcome = Next;
@@ -91,7 +90,7 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     }
 
     HWND list = GetDlgItem(dialog, listId);
-    char* name = (char*)AllocateBlock(NameBufferSize + 1);   // one per run
+    EntryName* name = (EntryName*)AllocateBlock(sizeof(EntryName));   // one per run
     if (name == 0)
         return;
     ListSearchIndex = -1;
@@ -101,7 +100,7 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     else
         BeginItemLookup(list);
 
-    if (Walk(dialog, list, listing, name)) {
+    if (Walk(dialog, list, listing, *name)) {
         if (listing)
             ReportListing(list);
         else if (EntryAccepted)

@@ -23,7 +23,6 @@ enum : int32_t {
     SettingsBufferSize = 261,      // title, default folder, run command, browse folder
     DestFolderSize = 256,          // at most 255 characters
     PasswordTextSize = 80,         // at most 79 characters
-    NameBufferSize = 258,          // entry name buffer of one walk
 };
 
 // Overwrite policy, as the identifiers of the main dialog's radio buttons.
@@ -53,6 +52,7 @@ static_assert(sizeof(LocalHeader) == 30, "local header is 30 bytes");
 enum : uint16_t {
     FlagEncrypted = 0x0001,
     FlagDataDescriptor = 0x0008,
+    FlagUtf8Name = 0x0800,       // name (and comment) in UTF-8
 };
 
 // Settings (read from the settings block; initial values mean "no block").

@@ -13,8 +13,11 @@
 #include "../extract/SFXrun.h"
 #include "../startup/SFXlaunch.h"
 #include "../startup/SFXstate.h"
+#include "../startup/SFXtext.h"
 
 static const char RunCaptionLead[] = "After Extraction, E&xecute ";
+static const char NoFolderText[] =
+    "The current folder's path is too long to extract into. Please choose a destination folder.";
 
 // The initial destination: the default folder when it fits the 255
 // characters of DestFolder, otherwise the current folder. A longer default
@@ -111,6 +114,11 @@ static void OnUnzip(HWND dialog)
     RemoveBackslash(DestFolder);
     if (DestFolder[0] == 0) {
         UseCurrentFolder();
+        // An empty folder would put the files at the root of the drive.
+        if (DestFolder[0] == 0) {
+            MessageBoxA(0, NoFolderText, TEXT_WARNING_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+            return;
+        }
         SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, DestFolder);
     }
 

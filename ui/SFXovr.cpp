@@ -10,9 +10,10 @@
 static void OnInitDialog(HWND dialog)
 {
     CenterWindow(dialog);   // the template has no DS_CENTER
-    char question[300];
+    static const char Question[] = "Already Exists in destination Folder. Overwrite?";
+    char question[sizeof OverwriteFileName + sizeof Question];
     CopyText(question, sizeof question, OverwriteFileName);
-    AppendText(question, sizeof question, "Already Exists in destination Folder. Overwrite?");
+    AppendText(question, sizeof question, Question);
     SendDlgItemMessageA(dialog, IDC_OVR_QUESTION, WM_SETTEXT, 0, (LPARAM)question);
 }
 

@@ -228,7 +228,7 @@ INT_PTR CALLBACK SelectFolderProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         return FALSE;                        // the focus is on the list already
     case WM_DRAWITEM:
         DrawFolderItem((UINT)wParam, (const DRAWITEMSTRUCT*)lParam);
-        return TRUE;
+        return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_OK:

@@ -616,7 +616,10 @@ std::string Run(const std::vector<std::string>& words)
         UINT key = ParseKey(a[1]);
         LPARAM scan = (LPARAM)MapVirtualKeyA(key, MAPVK_VK_TO_VSC) << 16;
         Post(control, WM_KEYDOWN, key, scan | 1);
-        Post(control, WM_KEYUP, key, scan | 1 | (LPARAM)0xC0000000);
+        // A key such as Escape may close its window before the release is
+        // posted; the press has then done what it was sent for.
+        if (!PostMessageA(control, WM_KEYUP, key, scan | 1 | (LPARAM)0xC0000000) && IsWindow(control))
+            throw Failure("cannot post to the window");
         return "null";
     }
     if (name == "close") {

@@ -21,6 +21,12 @@ def with_signature(entry, signature):
     return struct.pack("<I", signature) + entry[4:]
 
 
+def unicode_path(stored, name):
+    """Info-ZIP's Unicode Path extra field for a name stored as these bytes."""
+    data = b"\x01" + struct.pack("<I", zlib.crc32(stored)) + name.encode()
+    return struct.pack("<HH", 0x7075, len(data)) + data
+
+
 def with_crc(entry, crc):
     return entry[:14] + struct.pack("<I", crc) + entry[18:]
 
@@ -53,6 +59,34 @@ class HandMadeArchives(UnzipTestCase):
         self.expect_success(program)
         self.assertEqual(self.tree(out), {"a.txt": b"first", "b.txt": b"second" * 1000,
                                           "c.txt": b"third", "d.txt": b"fourth", "e.txt": b"fifth"})
+
+    def test_names_as_the_archive_means_them(self):
+        # UTF-8 by flag bit 11, UTF-8 from a matching Unicode Path field, the
+        # ANSI code page otherwise (also behind a field that no longer
+        # matches), and a name whose UTF-8 is not valid.
+        utf8 = 0x800
+        cp437 = b"\x9abersicht.txt"                        # "Übersicht.txt" in CP437
+        tail = (local_entry("\u00dcbersicht-\u00e9.txt".encode(), b"flagged", flags=utf8)
+                + local_entry("\u65e5\u672c/\u8a9e.txt".encode(), b"east", flags=utf8)
+                + local_entry(cp437, b"field", extra=unicode_path(cp437, "\u00dcbersicht.txt"))
+                + local_entry(b"caf\xe9.txt", b"ansi", extra=unicode_path(b"other", "wrong.txt"))
+                + local_entry(b"bad\xc0\xaf.txt", b"invalid", flags=utf8))
+        program, dialog = self.open_sfx(self.write_sfx(tail))
+        # The list shows the ANSI code page, "?" for what it cannot show.
+        self.assertEqual(sorted(name for name, _ in dialog.items(FILE_LIST)),
+                         sorted(["\u00dcbersicht-\u00e9.txt", "??/?.txt", "\u00dcbersicht.txt", "caf\u00e9.txt",
+                                 "bad\u00c0\u00af.txt"]))
+        out = self.path("out")
+        self.unzip_into(dialog, out)
+        box = self.box(program, WARNING_CAPTION)
+        self.assertEqual(box.text(sfxtest.MESSAGE_TEXT),
+                         'The name "bad\u00c0\u00af.txt" is not valid in the encoding that the archive gives for it. '
+                         "Files with such names are not extracted.")
+        self.close_box(box)
+        self.expect_failure(program, dialog)
+        self.assertEqual(self.tree(out), {"\u00dcbersicht-\u00e9.txt": b"flagged", "\u65e5\u672c/\u8a9e.txt": b"east",
+                                          "\u00dcbersicht.txt": b"field", "caf\u00e9.txt": b"ansi"})
+        self.assertEqual([name for name, on in dialog.items(FILE_LIST) if on], ["bad\u00c0\u00af.txt"])
 
     def test_crc_mismatch_keeps_the_file_and_reports_failure(self):
         good = local_entry("good.txt", b"good data")

@@ -36,6 +36,7 @@ add_executable(sfx-walk-fuzz
     ${SFX_FUZZ_DECODERS}
     ${SFX_ROOT}/extract/SFXhdr.cpp
     ${SFX_ROOT}/extract/SFXpath.cpp
+    ${SFX_ROOT}/extract/SFXname.cpp
     ${SFX_ROOT}/startup/SFXstate.cpp)
 target_include_directories(sfx-walk-fuzz PRIVATE ${SFX_ROOT} ${CMAKE_CURRENT_SOURCE_DIR}/decode)
 target_compile_options(sfx-walk-fuzz PRIVATE ${SFX_FUZZ_FLAGS} -O1 -g)

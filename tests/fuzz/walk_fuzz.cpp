@@ -66,16 +66,17 @@ static int64_t FilePosition()
 // How Windows resolves a relative name below a folder, told apart from the
 // program's own rule: "." stays, a component of dots and blanks may count as
 // "..", a leading separator or a ":" leaves the folder's tree.
-static bool ResolvesInside(const char* name)
+static bool ResolvesInside(const NameUnit* name)
 {
     if (name[0] == '\\' || name[0] == '/')
         return false;
-    if (strchr(name, ':') != 0)
-        return false;
+    for (const NameUnit* p = name; *p != 0; p++)
+        if (*p == ':')
+            return false;
     int depth = 0;
-    const char* p = name;
+    const NameUnit* p = name;
     while (*p != 0) {
-        const char* end = p;
+        const NameUnit* end = p;
         while (*end != 0 && *end != '\\' && *end != '/')
             end++;
         size_t length = (size_t)(end - p);
@@ -96,23 +97,23 @@ static bool ResolvesInside(const char* name)
     return true;
 }
 
-// The folder creation climbs through ParentPath until a path does not get
-// shorter; every step must give a prefix of the path, shorter each time.
-static void CheckParentsOf(const char* name)
+// The folder creation climbs through ParentLength until a path does not get
+// shorter; every step must be shorter than the last.
+static void CheckParentsOf(const NameUnit* name)
 {
-    char path[PathTextSize];
-    char parent[PathTextSize];
-    if (!CopyText(path, sizeof path, "C:\\dest\\") || !AppendText(path, sizeof path, name))
+    NameUnit path[PathTextSize];
+    if (!CopyText(path, PathTextSize, u"C:\\dest\\") || !AppendText(path, PathTextSize, name))
         return;
     SlashesToBackslashes(path);
+    int32_t length = StrLength(path);
     for (int steps = 0;; steps++) {
         Check(steps <= PathTextSize, "the parent search does not end");
-        ParentPath(path, parent, sizeof parent);
-        uint16_t length = StrLength(parent);
-        Check(memcmp(parent, path, length) == 0, "a parent that is no prefix");
-        if (length >= StrLength(path) || length < 3)
+        int32_t parent = ParentLength(path, length);
+        Check(parent >= 0 && parent <= length, "a parent outside the path");
+        if (parent >= length || parent < 3)
             return;
-        CopyText(path, sizeof path, parent);
+        length = parent;
+        path[length] = 0;
     }
 }
 
@@ -233,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The walk of ProcessArchive, with the entry steps of ExtractEntry.
     PrepareExpectedSignature();
     SeekArchive((int32_t)ArchiveBase, ArchiveFromStart);
-    char* name = (char*)AllocateBlock(NameBufferSize + 1);
+    EntryName* name = (EntryName*)AllocateBlock(sizeof(EntryName));
     int32_t previousStart = -1;
     int32_t entries = 0;
     while (ReadLocalHeader()) {
@@ -243,20 +244,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         previousStart = headerStart;
         entries++;
 
-        bool tooLong;
-        ReadEntryName(headerStart, name, tooLong);
-        Check(StrLength(name) <= NameBufferSize, "a name longer than its buffer");
-        Check(tooLong == (EntryHeader.NameLength > NameBufferSize), "a long name not told apart");
+        ReadEntryName(headerStart, *name);
+        Check(name->StoredLength == StrLength(name->Stored) && name->StoredLength <= NameBytesMax,
+              "a name longer than its buffer");
+        Check(!(EntryHeader.NameLength > NameBytesMax) || name->TooLong, "a long name not told apart");
+        Check(!name->Decoded || StrLength(name->Units) <= NameUnitsMax, "a decoded name too long to write");
+        Check(StrLength(name->Shown) < NameShownSize, "a shown name longer than its buffer");
         int64_t dataStart = (int64_t)headerStart + LocalHeaderSize + EntryHeader.NameLength + EntryHeader.ExtraLength;
         int64_t fileEnd = (int64_t)FileBase + (int64_t)io.archive.size();
         if (dataStart <= 0x7FFFFFFF)
             Check(FilePosition() == (dataStart < fileEnd ? dataStart : fileEnd),
                   "the name reader left the file elsewhere than at the data");
-        if (name[0] == 0)
+        if (name->Stored[0] == 0)
             break;                                    // "Invalid filename."
-        if (!tooLong && EntryNameFault(name) == NameFine) {
-            Check(ResolvesInside(name), "an accepted name leaves the folder");
-            CheckParentsOf(name);
+        if (!name->TooLong && name->Decoded && EntryNameFault(name->Units) == NameFine) {
+            Check(ResolvesInside(name->Units), "an accepted name leaves the folder");
+            CheckParentsOf(name->Units);
             if (!ExtractLikeTheProgram(setting))
                 break;
         }

@@ -74,7 +74,7 @@ void List(HWND list, const std::vector<std::string>& names)
         {
             ImportSlot<decltype(__imp_SendMessageA)> slot(&__imp_SendMessageA, CountingSendMessageA);
             RealSendMessageA = slot.Original();
-            found = FindEntryItem(list, walk[i].c_str());
+            found = FindEntryItem(list, walk[i].c_str(), true);
         }
         if (found != expected) {
             EndItemLookup();
@@ -151,6 +151,29 @@ TEST(ListLookup, WrongHintsFallBackToTheFullSearch)
     other.insert(other.begin() + 10, "not listed");   // and now and then nowhere
     other.push_back("no such entry");
     EXPECT_TRUE(LookupsAgree(list.Handle(), other));
+}
+
+// Names that the code page cannot show come out alike ("?.txt" for two
+// different names); the search by text would give the second entry the
+// first one's item. Each entry finds the item listed for it.
+TEST(ListLookup, NamesShownWithReplacementsFindTheirOwnItems)
+{
+    FileList list;
+    const std::vector<std::string> walk = {"?.txt", "a.txt", "?.txt", "??", "b.txt", "??"};
+    List(list.Handle(), walk);
+    BeginItemLookup(list.Handle());
+    ListSearchIndex = -1;
+    std::vector<bool> taken(walk.size(), false);
+    for (size_t i = 0; i < walk.size(); i++) {
+        bool exact = walk[i].find('?') == std::string::npos;
+        int32_t found = FindEntryItem(list.Handle(), walk[i].c_str(), exact);
+        ASSERT_GE(found, 0) << "entry " << i;
+        EXPECT_EQ(SendMessageA(list.Handle(), LB_GETITEMDATA, (WPARAM)found, 0), (LRESULT)i) << "entry " << i;
+        EXPECT_FALSE(taken[(size_t)found]) << "entry " << i;
+        taken[(size_t)found] = true;
+        ListSearchIndex = found;
+    }
+    EndItemLookup();
 }
 
 TEST(ListLookup, AnEmptyOrUnlistedListSearchesTheSlowWay)

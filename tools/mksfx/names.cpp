@@ -30,7 +30,7 @@ std::string NameProblem(const std::string& name)
             }
         }
         break;
-    case NameFine:
+    default:
         break;
     }
     if (name == "." || (name.size() > 1 && name.compare(name.size() - 2, 2, "/.") == 0))
