@@ -1,6 +1,7 @@
 """The i686 release itself, once: run by the 32-bit Wine loader under
 qemu-i386 emulation, it shows its main dialog, extracts an archive of
-stored, deflated and encrypted entries byte for byte, and ends with code 0.
+stored, deflated and encrypted entries byte for byte, one of them under a
+UTF-8 name, and ends with code 0.
 
 The emulated process cannot start Windows processes itself, so the test's
 driver (an x86-64 process) is started first and holds the desktop, and the
@@ -12,6 +13,7 @@ import random
 import shutil
 import subprocess
 import time
+import zipfile
 
 import sfxtest
 from sfxtest import FILE_LIST, FOLDER_EDIT, MESSAGE_TEXT, OVERWRITE_CONFIRM, UNZIP, SfxTestCase
@@ -27,6 +29,9 @@ FILES = {
     "random.bin": random.Random(686).randbytes(100000),
     "secret.txt": b"for the password holder only\r\n" * 50,
 }
+# Added by Python's zipfile, which marks a UTF-8 name with flag bit 11.
+UTF8_NAME = "\u00dcbersicht-\u00e9-\u65e5\u672c.txt"
+UTF8_DATA = b"a name beyond the ANSI code page\r\n" * 30
 
 
 def fill_syswow64(prefix):
@@ -46,6 +51,8 @@ class ReleaseSmoke(SfxTestCase):
         for options, names in ((["-0"], ["stored.txt"]), (["-9"], ["deflated.txt", "random.bin"]),
                                (["-9", "-P", PASSWORD], ["secret.txt"])):
             subprocess.run(["zip", "-q", *options, archive, *names], cwd=source, check=True)
+        with zipfile.ZipFile(archive, "a", zipfile.ZIP_DEFLATED) as z:
+            z.writestr(UTF8_NAME, UTF8_DATA)
         return archive
 
     def test_main_dialog_and_extraction(self):
@@ -67,7 +74,8 @@ class ReleaseSmoke(SfxTestCase):
         self.assertCentred(dialog)
         self.assertEqual(dialog.text(FOLDER_EDIT), sfxtest.windows_path(self.work))
         self.assertEqual(dialog.checked(OVERWRITE_CONFIRM), 1)
-        self.assertEqual(dialog.items(FILE_LIST), [(name, True) for name in sorted(FILES)])
+        shown = UTF8_NAME.replace("\u65e5\u672c", "??")      # what the ANSI code page cannot show
+        self.assertEqual(sorted(dialog.items(FILE_LIST)), [(name, True) for name in sorted([*FILES, shown])])
 
         out = self.path("out")
         os.makedirs(out)
@@ -80,7 +88,7 @@ class ReleaseSmoke(SfxTestCase):
         self.assertEqual(box.text(MESSAGE_TEXT), "All Files Have Been Extracted Successfully.")
         box.click(1)
         self.assertEqual(emulated.wait(START_TIMEOUT), 0)
-        for name, data in FILES.items():
+        for name, data in {**FILES, UTF8_NAME: UTF8_DATA}.items():
             with open(os.path.join(out, name), "rb") as f:
                 self.assertEqual(f.read(), data, name)
 

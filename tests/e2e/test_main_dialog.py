@@ -5,7 +5,7 @@ import os
 
 import sfxtest
 from sfxtest import CLOSE, FILE_LIST, FOLDER_EDIT, PLAIN_LIST, UNZIP, local_entry
-from unzipflow import SUCCESS_CAPTION, UnzipTestCase
+from unzipflow import SUCCESS_CAPTION, WARNING_CAPTION, UnzipTestCase
 
 MANY = {f"file{i:03}.txt": (b"line %d\n" % i) * (50 + i) for i in range(150)}
 
@@ -41,6 +41,25 @@ class MainDialog(UnzipTestCase):
         dialog.click(UNZIP)
         self.expect_success(program)
         self.assertEqual(self.tree(here), {"x.txt": b"x"})
+
+    def test_empty_folder_box_never_means_the_drive_root(self):
+        # A current folder of 256 characters or more does not fit the folder
+        # box: Unzip says so and writes nothing, not even at the root.
+        deep = self.path("deep")
+        while len(sfxtest.windows_path(deep)) < 256:
+            deep = os.path.join(deep, "d" * min(60, 257 - len(sfxtest.windows_path(deep))))
+        os.makedirs(deep)
+        program, dialog = self.open_sfx(self.sfx({"rooted-by-mistake.txt": b"x"}), cwd=deep)
+        self.assertEqual(dialog.text(FOLDER_EDIT), "")
+        dialog.click(UNZIP)
+        box = self.box(program, WARNING_CAPTION)
+        self.assertIn("The current folder's path is too long", box.text(sfxtest.MESSAGE_TEXT))
+        self.close_box(box)
+        self.assertTrue(program.running())
+        self.assertEqual(self.tree(self.path("deep")), {})
+        self.assertFalse(os.path.exists("/rooted-by-mistake.txt"))
+        drive_c = os.path.join(sfxtest.config().prefix, "drive_c", "rooted-by-mistake.txt")
+        self.assertFalse(os.path.exists(drive_c))
 
     def test_unzip_during_a_walk_starts_no_second_walk(self):
         program, dialog = self.open_sfx(self.sfx(MANY))

@@ -2,11 +2,12 @@
 "Don't &Ask Me Again", and policy changes in the middle of a walk."""
 
 import os
+import struct
 
 import sfxtest
 from sfxtest import (FILE_LIST, OVERWRITE_ALWAYS, OVERWRITE_CONFIRM, OVERWRITE_LABEL, OVERWRITE_NEVER,
                      local_entry)
-from unzipflow import NO, OVERWRITE_CAPTION, YES, UnzipTestCase
+from unzipflow import NO, OVERWRITE_CAPTION, WARNING_CAPTION, YES, UnzipTestCase
 
 NAMES = ["one.txt", "two.txt", "three.txt"]
 
@@ -43,6 +44,47 @@ class Overwrite(UnzipTestCase):
                 # Kept files count as dealt with.
                 self.expect_success(program)
                 self.assertEqual(self.tree(self.out), expected)
+
+    def test_a_kept_file_is_done_whatever_its_entry_holds(self):
+        # Under "Never Overwrite" an existing file is kept before the entry's
+        # method or data are looked at. A name with a wildcard is refused,
+        # not matched against the folder's files.
+        odd = local_entry("one.txt", b"data", method=0)
+        odd = odd[:8] + struct.pack("<H", 12) + odd[10:]                # bzip2
+        streamed = local_entry("two.txt", b"", flags=8)
+        streamed = streamed[:18] + struct.pack("<II", 0, 0) + streamed[26:30 + len("two.txt")]
+        for extra, success in ((b"", True), (local_entry("*.txt", b"wild"), False)):
+            with self.subTest(wildcard=bool(extra)):
+                self.archive = odd + streamed + extra
+                program, dialog = self.start_with("--overwrite", "never")
+                self.unzip_into(dialog, self.out)
+                if success:
+                    self.expect_success(program)
+                else:
+                    box = self.box(program, WARNING_CAPTION)
+                    self.assertIn('"*.txt" holds characters that Windows does not allow',
+                                  box.text(sfxtest.MESSAGE_TEXT))
+                    self.close_box(box)
+                    self.expect_failure(program, dialog)
+                    self.assertEqual([n for n, on in dialog.items(FILE_LIST) if on], ["*.txt"])
+                self.assertEqual(self.tree(self.out), self.old)
+
+    def test_the_question_is_whole_for_the_longest_names(self):
+        # Only a drive's root leaves room for a 255-character name.
+        drive = os.path.join(sfxtest.config().prefix, "dosdevices", "q:")
+        os.symlink(self.out, drive)
+        self.addCleanup(os.remove, drive)
+        for length in (251, 252, 255):
+            with self.subTest(length=length):
+                name = "n" * (length - 4) + ".txt"
+                self.archive = local_entry(name, b"new")
+                self.write_tree(self.out, {name: b"old"})
+                program, dialog = self.start_with()
+                dialog.set_text(sfxtest.FOLDER_EDIT, "Q:\\")
+                dialog.click(sfxtest.UNZIP)
+                self.answer_overwrite(program, name, YES)
+                self.expect_success(program)
+                self.assertEqual(self.tree(self.out)[name], b"new")
 
     def test_policies_from_the_settings_block(self):
         for mode, expected in (("never", self.old), ("always", self.new(*NAMES))):

@@ -14,31 +14,49 @@
 #include "import_slot.h"
 #include "win_files.h"
 
-// The import slot through which the program's code calls CreateDirectoryA.
+// The import slots through which the program's code creates folders: the
+// dialogs with ANSI paths, the extraction with UTF-16 ones.
 extern "C" BOOL(WINAPI* __imp_CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
+extern "C" BOOL(WINAPI* __imp_CreateDirectoryW)(LPCWSTR, LPSECURITY_ATTRIBUTES);
 
 namespace {
 
 std::vector<std::string>* RecordedCalls;
 decltype(__imp_CreateDirectoryA) RealCreateDirectoryA;
+decltype(__imp_CreateDirectoryW) RealCreateDirectoryW;
+
+void Record(std::string call)
+{
+    std::replace(call.begin(), call.end(), '/', '\\');
+    RecordedCalls->push_back(call);
+}
 
 BOOL WINAPI RecordingCreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security)
 {
-    std::string call = path;
-    std::replace(call.begin(), call.end(), '/', '\\');
-    RecordedCalls->push_back(call);
+    Record(path);
     return RealCreateDirectoryA(path, security);
 }
 
-// ForceFolders on path, returning every folder it asked the system to create,
-// in order (with "/" shown as "\").
-std::vector<std::string> ForceFoldersCalls(const std::string& path)
+BOOL WINAPI RecordingCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    Record(std::string(path, path + wcslen(path)));      // the tests' paths are ASCII
+    return RealCreateDirectoryW(path, security);
+}
+
+// ForceFolders on path, as ANSI text or as UTF-16, returning every folder it
+// asked the system to create, in order (with "/" shown as "\").
+std::vector<std::string> ForceFoldersCalls(const std::string& path, bool wide)
 {
     std::vector<std::string> calls;
     RecordedCalls = &calls;
-    ImportSlot<decltype(__imp_CreateDirectoryA)> slot(&__imp_CreateDirectoryA, RecordingCreateDirectoryA);
-    RealCreateDirectoryA = slot.Original();
-    ForceFolders(path.c_str());
+    ImportSlot<decltype(__imp_CreateDirectoryA)> slotA(&__imp_CreateDirectoryA, RecordingCreateDirectoryA);
+    ImportSlot<decltype(__imp_CreateDirectoryW)> slotW(&__imp_CreateDirectoryW, RecordingCreateDirectoryW);
+    RealCreateDirectoryA = slotA.Original();
+    RealCreateDirectoryW = slotW.Original();
+    if (wide)
+        ForceFolders(std::wstring(path.begin(), path.end()).c_str());
+    else
+        ForceFolders(path.c_str());
     RecordedCalls = 0;
     return calls;
 }
@@ -69,19 +87,23 @@ bool Exists(std::string path)
 
 typedef std::vector<std::string> Calls;
 
-class ForceFoldersTest : public ::testing::Test {
+// Every case for the ANSI paths of the dialogs and the UTF-16 paths of the
+// extraction.
+class ForceFoldersTest : public ::testing::TestWithParam<bool> {
 protected:
+    Calls ForceFoldersCalls(const std::string& path) { return ::ForceFoldersCalls(path, GetParam()); }
+
     ScratchFolder root_;
 };
 
-TEST_F(ForceFoldersTest, CreatesTheMissingFoldersTopDown)
+TEST_P(ForceFoldersTest, CreatesTheMissingFoldersTopDown)
 {
     Calls calls = ForceFoldersCalls(root_ / "x\\y\\z\\");
     EXPECT_EQ(calls, (Calls{root_ / "x", root_ / "x\\y", root_ / "x\\y\\z"}));
     EXPECT_TRUE(IsFolder(root_ / "x\\y\\z"));
 }
 
-TEST_F(ForceFoldersTest, ClimbsOnlyToTheFirstFolderThatExists)
+TEST_P(ForceFoldersTest, ClimbsOnlyToTheFirstFolderThatExists)
 {
     ASSERT_TRUE(CreateDirectoryA((root_ / "x").c_str(), 0));
     Calls calls = ForceFoldersCalls(root_ / "x\\y\\z");
@@ -89,14 +111,14 @@ TEST_F(ForceFoldersTest, ClimbsOnlyToTheFirstFolderThatExists)
     EXPECT_TRUE(IsFolder(root_ / "x\\y\\z"));
 }
 
-TEST_F(ForceFoldersTest, ExistingFolderIsLeftAlone)
+TEST_P(ForceFoldersTest, ExistingFolderIsLeftAlone)
 {
     ASSERT_TRUE(CreateDirectoryA((root_ / "x").c_str(), 0));
     EXPECT_EQ(ForceFoldersCalls(root_ / "x"), Calls{});
     EXPECT_EQ(ForceFoldersCalls(root_ / "x\\"), Calls{});
 }
 
-TEST_F(ForceFoldersTest, EntryNamesWithForwardSlashes)
+TEST_P(ForceFoldersTest, EntryNamesWithForwardSlashes)
 {
     // An entry's folder as the extraction builds it: destination, then the
     // name as stored in the archive.
@@ -105,14 +127,14 @@ TEST_F(ForceFoldersTest, EntryNamesWithForwardSlashes)
     EXPECT_TRUE(IsFolder(root_ / "docs\\api\\v1"));
 }
 
-TEST_F(ForceFoldersTest, PathNamingAnExistingFileDoesNothing)
+TEST_P(ForceFoldersTest, PathNamingAnExistingFileDoesNothing)
 {
     WriteFileBytes(root_ / "file.txt", "data");
     EXPECT_EQ(ForceFoldersCalls(root_ / "file.txt"), Calls{});
     EXPECT_TRUE(IsFile(root_ / "file.txt"));
 }
 
-TEST_F(ForceFoldersTest, FolderBelowAFileFailsWithoutHarm)
+TEST_P(ForceFoldersTest, FolderBelowAFileFailsWithoutHarm)
 {
     WriteFileBytes(root_ / "file.txt", "data");
     Calls calls = ForceFoldersCalls(root_ / "file.txt\\a\\b");
@@ -121,7 +143,7 @@ TEST_F(ForceFoldersTest, FolderBelowAFileFailsWithoutHarm)
     EXPECT_EQ(Entries(root_.Path()), Calls{"file.txt"});
 }
 
-TEST_F(ForceFoldersTest, PathsShorterThanThreeCharactersAreNotCreated)
+TEST_P(ForceFoldersTest, PathsShorterThanThreeCharactersAreNotCreated)
 {
     for (const char* path : {"", "C", "C:", "C:\\", "\\\\"}) {
         SCOPED_TRACE(std::string("path \"") + path + "\"");
@@ -131,7 +153,7 @@ TEST_F(ForceFoldersTest, PathsShorterThanThreeCharactersAreNotCreated)
 
 // ParentPath does not shorten a path whose last separator is a ":" past the
 // drive prefix; the climb must still end.
-TEST_F(ForceFoldersTest, ColonPastTheDrivePrefixEndsTheClimb)
+TEST_P(ForceFoldersTest, ColonPastTheDrivePrefixEndsTheClimb)
 {
     for (const std::string name : {"out\\a:", "a:b\\c", "out\\a:\\"}) {
         SCOPED_TRACE("name \"" + name + "\"");
@@ -142,6 +164,8 @@ TEST_F(ForceFoldersTest, ColonPastTheDrivePrefixEndsTheClimb)
         EXPECT_FALSE(IsFolder(root_ / "out"));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(AnsiAndWide, ForceFoldersTest, ::testing::Bool());
 
 class PathExistsTest : public ::testing::Test {
 protected:
@@ -170,6 +194,19 @@ TEST_F(PathExistsTest, FilesExistOnlyWithoutTrailingBackslash)
     EXPECT_TRUE(Exists(root_ / "full\\file.txt"));
     EXPECT_FALSE(Exists(root_ / "full\\file.txt\\"));
     EXPECT_FALSE(Exists(root_ / "full\\other.txt"));
+}
+
+// The extraction's test takes no wildcards: "*.txt" is a name, and none
+// such is there, whatever else the folder holds.
+TEST_F(PathExistsTest, WideTestTakesNamesLiterally)
+{
+    auto wide = [](const std::string& path) { return std::wstring(path.begin(), path.end()); };
+    EXPECT_TRUE(WidePathExists(wide(root_ / "full\\file.txt").c_str()));
+    EXPECT_TRUE(WidePathExists(wide(root_ / "full").c_str()));
+    EXPECT_TRUE(WidePathExists(wide(root_.Path() + "/full/file.txt").c_str()));
+    for (const char* pattern : {"full\\*.txt", "full\\file.tx?", "ful?", "*"})
+        EXPECT_FALSE(WidePathExists(wide(root_ / pattern).c_str())) << pattern;
+    EXPECT_FALSE(WidePathExists(wide(root_ / "missing").c_str()));
 }
 
 TEST_F(PathExistsTest, ConvertsSlashesInTheCallersBuffer)
