@@ -388,11 +388,11 @@ bool PathInside(const std::string& path, const std::string& folder)
 
 std::string ProgramFolder(const char*)
 {
-    wchar_t path[32768];
-    DWORD n = GetModuleFileNameW(nullptr, path, 32768);
-    if (n == 0 || n >= 32768)
+    std::wstring path(32768, L'\0');
+    DWORD n = GetModuleFileNameW(nullptr, &path[0], (DWORD)path.size());
+    if (n == 0 || n >= path.size())
         return "";
-    std::string text = Utf8(std::wstring(path, n));
+    std::string text = Utf8(path.substr(0, n));
     size_t slash = text.find_last_of("\\/");
     return slash == std::string::npos ? "" : text.substr(0, slash);
 }
@@ -485,7 +485,7 @@ std::string FinalPath(const std::string& path)
 
 bool PathInside(const std::string& path, const std::string& folder)
 {
-    if (path.compare(0, folder.size(), folder) != 0)
+    if (folder.empty() || path.compare(0, folder.size(), folder) != 0)
         return false;
     return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
 }
