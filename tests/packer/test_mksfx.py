@@ -115,9 +115,9 @@ class FromFolder(PackerTest):
         entries = walk(self.out)[0]
         self.assertExtractsTo(entries, {**WIDE_FILES, "real/data.txt": b"4", "alias.txt": b"1",
                                         "real-link/data.txt": b"4"}, ())
-        self.assertEqual({e["name"] for e in entries if e["flags"] & 0x800}, {"Übersicht.txt", "Łódź/",
-                                                                            "Łódź/naïve.txt", "emoji-\U0001F600.txt"})
-        self.assertEqual(mksfx("--name-encoding", "cp437", "-o", self.out, self.src).returncode, 2)
+        self.assertEqual({e["name"] for e in entries if e["flags"] & 0x800},
+                         {"Übersicht.txt", "Łódź/", "Łódź/naïve.txt", "emoji-\U0001F600.txt"})
+        self.assertEqual(mksfx("--stub", STUB, "--name-encoding", "cp437", "-o", self.out, self.src).returncode, 2)
 
     def test_refusals(self):
         outside = os.path.join(self.dir, "outside.txt")
@@ -271,12 +271,15 @@ class FromZip(PackerTest):
         names = {b"../up.txt": "outside", b"/root.txt": "outside", b"c:/x.txt": "outside", b"a/NUL": "device",
                  b"a/ ./b": "outside", b"x" * 259: "259 UTF-16 units", b"": "empty name", b"a\0b": "NUL",
                  b"a/.": "names the folder", "é".encode() * 259: "259 UTF-16 units",
-                 "\U0001F600".encode() * 130: "260 UTF-16 units", "\U0001F600".encode()[:3] + b".txt": "not valid UTF-8"}
+                 "\U0001F600".encode() * 130: "260 UTF-16 units",
+                 b"\xf0\x9f\x98.txt": '"\\xF0\\x9F\\x98.txt" has a name that is not valid UTF-8'}
         for name, why in names.items():     # with bit 11 beyond ASCII
             with self.subTest(name[:20]):
-                write_stored_zip(self.zip, {b"fine.txt": b"1", name: {"data": b"2", "flags": 0x800 * (not name.isascii())}})
+                flags = 0 if name.isascii() else 0x800
+                write_stored_zip(self.zip, {b"fine.txt": b"1", name: {"data": b"2", "flags": flags}})
                 label = name.decode(errors="replace").replace("\0", "\\x00")
-                self.assertRefused(self.zip, why, *(['"%s"' % label] if "\ufffd" not in label else []))
+                shown = ['"%s"' % label] if "\ufffd" not in label else []     # not UTF-8: in why, as \xHH
+                self.assertRefused(self.zip, why, *shown)
         archives = {   # entries, host: what the refusal says
             "same-file": ({b"Doc.txt": b"1", b"doc.TXT": b"2"}, 0, ['"Doc.txt"', '"doc.TXT"', "same file"]),
             "same-file-decoded": ({b"\x9aber.txt": b"1", "über.TXT".encode(): {"data": b"2", "flags": 0x800}}, 0,
