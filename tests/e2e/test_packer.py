@@ -1,7 +1,8 @@
 """Self-extracting files that mksfx makes: from a folder and from the
 archives of every peer (streamed ones included) they extract byte for byte
 with their times; encrypted ones take their password; a signed one still
-works; and mksfx.exe under Wine writes what the host's mksfx writes."""
+works; and mksfx.exe under Wine writes what the host's mksfx writes, names
+beyond ASCII included."""
 
 import os
 import subprocess
@@ -85,8 +86,10 @@ class WindowsPacker(UnzipTestCase):
                               env=config().environment(), capture_output=True, text=True, errors="replace")
 
     def test_writes_what_the_host_packer_writes(self):
+        # Names beyond ASCII and the ANSI code page: the folder walk through
+        # the wide-character calls gives the same UTF-8 names.
         source = self.path("source")
-        make_tree(source, SAMPLE_FILES, SAMPLE_FOLDERS)
+        make_tree(source, {**SAMPLE_FILES, "Übersicht Łódź \U0001F600.txt": b"wide"}, SAMPLE_FOLDERS)
         archive = zip_with("bsdtar-pipe", source, self.path("in.zip"))
         settings = ["--title", TITLE, "--temp-folder", "--run", "><readme.txt", "--overwrite", "never"]
         for label, given in (("folder", source), ("zip", archive)):

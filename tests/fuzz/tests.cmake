@@ -35,6 +35,7 @@ add_executable(sfx-walk-fuzz
     ${CMAKE_CURRENT_SOURCE_DIR}/decode/memory_io.cpp
     ${SFX_FUZZ_DECODERS}
     ${SFX_ROOT}/extract/SFXhdr.cpp
+    ${SFX_ROOT}/extract/SFXname.cpp
     ${SFX_ROOT}/extract/SFXpath.cpp
     ${SFX_ROOT}/extract/SFXname.cpp
     ${SFX_ROOT}/startup/SFXstate.cpp)

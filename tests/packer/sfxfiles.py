@@ -18,7 +18,8 @@ def archive_base(data):
 
 def walk(path):
     """The entries that the extractor's walk finds, and the signature it
-    stops at: header + name + extra + compressed size, over descriptors."""
+    stops at: header + name + extra + compressed size, over descriptors.
+    Names are read as UTF-8 with flag bit 11, else byte for byte."""
     with open(path, "rb") as f:
         data = f.read()
     pos, entries = archive_base(data), []
@@ -32,9 +33,10 @@ def walk(path):
         flags, method, timedate, crc, csize, _, n, e = struct.unpack_from("<HHIIIIHH", data, pos + 6)
         start = pos + 30 + n + e
         pos = start + csize
-        entries.append(dict(name=data[start - e - n:start - e].decode("latin-1"), extra=data[start - e:start],
-                            flags=flags, method=method, timedate=timedate, crc=crc, data=data[start:pos],
-                            descriptor=data[pos:pos + 4] == struct.pack("<I", DESCRIPTOR)))
+        raw = data[start - e - n:start - e]
+        entries.append(dict(name=raw.decode("utf-8", "replace") if flags & 0x800 else raw.decode("latin-1"), raw=raw,
+                            extra=data[start - e:start], flags=flags, method=method, timedate=timedate, crc=crc,
+                            data=data[start:pos], descriptor=data[pos:pos + 4] == struct.pack("<I", DESCRIPTOR)))
 
 
 def _crypt_keys(password):
@@ -120,26 +122,35 @@ SAMPLE_FILES = {
 SAMPLE_FOLDERS = ("empty",)
 
 
-def write_stored_zip(path, entries):
+def write_stored_zip(path, entries, made_by=10):
     """A ZIP of stored entries, written by hand so that names and sizes can
     be anything: {name: bytes, or a size in bytes for zeros left as a hole
-    of a sparse file}."""
+    of a sparse file, or dict(data=bytes, flags=, extra=, external=)}, with
+    this "version made by" (host in the high byte)."""
     central, pos = b"", 0
     with open(path, "wb") as f:
         for name, data in entries.items():
+            fields = data if isinstance(data, dict) else {"data": data}
+            data, flags, extra = fields["data"], fields.get("flags", 0), fields.get("extra", b"")
             size = data if isinstance(data, int) else len(data)
             crc = 0 if isinstance(data, int) else zlib.crc32(data)
-            f.write(struct.pack("<IHHHIIIIHH", LOCAL, 10, 0, 0, 0, crc, size, size, len(name), 0) + name)
+            f.write(struct.pack("<IHHHIIIIHH", LOCAL, 10, flags, 0, 0, crc, size, size, len(name), len(extra))
+                    + name + extra)
             if isinstance(data, int):
                 f.seek(size, os.SEEK_CUR)
             else:
                 f.write(data)
-            central += struct.pack("<IHHHHIIIIHHHHHII", CENTRAL, 10, 10, 0, 0, 0, crc, size, size, len(name),
-                                   0, 0, 0, 0, 0, pos) + name
+            central += struct.pack("<IHHHHIIIIHHHHHII", CENTRAL, made_by, 10, flags, 0, 0, crc, size, size, len(name),
+                                   len(extra), 0, 0, 0, fields.get("external", 0), pos) + name + extra
             pos = f.tell()
         f.write(central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central),
                                       pos, 0))
     return path
+
+
+def unicode_path(name_bytes, utf8):
+    """Info-ZIP's Unicode Path extra field for a header name."""
+    return struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, zlib.crc32(name_bytes)) + utf8
 
 
 class Unseekable:

@@ -13,7 +13,7 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from sfxfiles import (BLOCK_SIZE, CENTRAL, PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, STUB_SIZE, date_time, dos_time,
-                      extract, make_tree, walk, write_stored_zip, zip_with)
+                      extract, make_tree, unicode_path, walk, write_stored_zip, zip_with)
 
 MKSFX = os.environ.get("MKSFX", "dist/mksfx")
 STUB = os.environ.get("SFX_STUB", "dist/sfx-x86.exe")
@@ -26,6 +26,15 @@ def read(path):
 
 def mksfx(*args, **kw):
     return subprocess.run([MKSFX, *args], capture_output=True, text=True, errors="replace", **kw)
+
+
+def make_links(root, links):
+    for name, target in links.items():
+        os.symlink(target, os.path.join(root, name))
+
+
+# Names beyond ASCII: Latin-1, Latin Extended-A, and one outside the BMP.
+WIDE_FILES = {"Übersicht.txt": b"1", "Łódź/naïve.txt": b"2", "emoji-\U0001F600.txt": b"3"}
 
 
 class PackerTest(unittest.TestCase):
@@ -98,20 +107,42 @@ class FromFolder(PackerTest):
         self.assertEqual(times["odd.txt"], dos_time(1623760498))
         self.assertEqual(times["old/old.txt"], 0x00210000)
 
+    def test_names_are_utf8_and_links_inside_stand_for_their_targets(self):
+        make_tree(self.src, {**WIDE_FILES, "real/data.txt": b"4"})
+        make_links(self.src, {"alias.txt": "Übersicht.txt", "real-link": "real"})
+        result = mksfx("--stub", STUB, "-o", self.out, self.src)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        entries = walk(self.out)[0]
+        self.assertExtractsTo(entries, {**WIDE_FILES, "real/data.txt": b"4", "alias.txt": b"1",
+                                        "real-link/data.txt": b"4"}, ())
+        self.assertEqual({e["name"] for e in entries if e["flags"] & 0x800},
+                         {"Übersicht.txt", "Łódź/", "Łódź/naïve.txt", "emoji-\U0001F600.txt"})
+        self.assertEqual(mksfx("--stub", STUB, "--name-encoding", "cp437", "-o", self.out, self.src).returncode, 2)
+
     def test_refusals(self):
+        outside = os.path.join(self.dir, "outside.txt")
         cases = {
             "device": ({"docs/con.txt": b""}, ["docs/con.txt", "device"]),
             "windows-character": ({"what?.txt": b""}, ["what?.txt", "'?'"]),
             "backslash": ({"a\\b": b""}, ["a\\b", "separator"]),
             "colon": ({"a:b": b""}, ["a:b", "outside"]),
             "dots": ({"x/...": b""}, ["x/...", "outside"]),
-            "too-long": ({"d" * 200 + "/" + "f" * 60: b""}, ["f" * 60, "261 bytes"]),
+            "too-long": ({"d" * 200 + "/" + "f" * 60: b""}, ["f" * 60, "261 UTF-16 units"]),
             "same-file": ({"Read.me": b"", "read.ME": b""}, ["Read.me", "read.ME", "same file"]),
+            "same-file-latin-1": ({"Ärger.txt": b"", "äRGER.txt": b""}, ["Ärger.txt", "äRGER.txt", "same file"]),
+            "same-file-latin-ext": ({"Łódź/a": b"", "łÓDŹ/b": b""}, ["Łódź/", "łÓDŹ/", "same file"]),
+            "not-utf8": ({os.fsdecode(b"caf\xe9.txt"): b""}, ['"caf\\xE9.txt"', "not valid UTF-8"]),
+            "link-outside": ({"a.txt": b"", "out": outside}, ["/out is a symbolic link to " + outside, "outside"]),
+            "link-dangling": ({"gone": "nowhere"}, ["/gone is a symbolic link", "leads nowhere"]),
+            "link-loop": ({"x": "y", "y": "x"}, ["/x is a symbolic link", "leads nowhere"]),
+            "link-up": ({"sub/a.txt": b"", "sub/up": ".."}, ["sub/up leads back"]),
         }
+        make_tree(self.dir, {"outside.txt": b""})
         for label, (files, fragments) in cases.items():
             with self.subTest(label):
                 src = os.path.join(self.dir, label)
-                make_tree(src, files)
+                make_tree(src, {name: data for name, data in files.items() if isinstance(data, bytes)})
+                make_links(src, {name: target for name, target in files.items() if isinstance(target, str)})
                 self.assertRefused(src, *fragments)
         os.mkdir(os.path.join(self.dir, "nothing"))
         self.assertRefused(os.path.join(self.dir, "nothing"), "empty")
@@ -156,6 +187,49 @@ class FromZip(PackerTest):
                 with zipfile.ZipFile(self.out) as z:
                     self.assertEqual({i.filename: i.date_time for i in z.infolist()}, times)
 
+    def test_names_as_the_archive_means_them(self):
+        make_tree(os.path.join(self.dir, "wide"), WIDE_FILES)
+        for tool in PEERS:       # raw UTF-8 from zip (Unix host), flag bit 11 from the others
+            with self.subTest(tool):
+                os.path.exists(self.zip) and os.remove(self.zip)
+                zip_with(tool, os.path.join(self.dir, "wide"), self.zip)
+                entries = self.pack(self.zip)[0]
+                self.assertExtractsTo(entries, WIDE_FILES, ())
+                self.assertTrue(all(e["flags"] & 0x800 for e in entries if not e["name"].isascii()))
+        dos, ntfs, unix = 0x0014, 0x0B14, 0x0314
+        upper_half = bytes(range(0x80, 0x100))
+        field = unicode_path(b"?bersicht.txt", "Übersicht.txt".encode())
+        cases = [   # name bytes, entry fields, host, options: the name written, as UTF-8 unless None
+            (b"\x9abersicht.txt", {}, dos, (), "Übersicht.txt"),
+            (upper_half, {}, ntfs, (), upper_half.decode("cp437")),
+            ("naïve.txt".encode(), {}, unix, (), "naïve.txt"),
+            (b"?bersicht.txt", {"extra": field}, unix, (), "Übersicht.txt"),
+            (b"stale.txt", {"extra": unicode_path(b"other.txt", b"x")}, unix, (), "stale.txt"),
+            ("Grüße.txt".encode(), {"flags": 0x800}, dos, ("--name-encoding", "ansi"), "Grüße.txt"),
+            (("é" * 256 + "\U0001F600").encode(), {"flags": 0x800}, dos, (), "é" * 256 + "\U0001F600"),
+            (b"\x9a.txt", {}, unix, ("--name-encoding", "cp437"), "Ü.txt"),
+            ("ü.txt".encode(), {}, dos, ("--name-encoding", "utf8"), "ü.txt"),
+            (b"caf\xe9.txt", {}, unix, (), None),
+            (b"\x9abersicht.txt", {}, dos, ("--name-encoding", "ansi"), None),
+        ]
+        for name, fields, host, options, written in cases:
+            with self.subTest(name[:20], options=options):
+                write_stored_zip(self.zip, {name: {"data": b"1", **fields}}, made_by=host)
+                result = mksfx("--stub", STUB, *options, "-o", self.out, self.zip)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                entry = walk(self.out)[0][0]
+                expected = (name, 0) if written is None else (written.encode(), 0 if written.isascii() else 0x800)
+                self.assertEqual((entry["raw"], entry["flags"] & 0x800), expected)
+                self.assertNotIn(b"up", entry["extra"])
+                self.assertEqual("warning" in result.stderr, written is None and not options, result.stderr)
+
+    def test_folders_by_their_attributes_become_folder_entries(self):
+        for host, attributes in ((0, 0x10), (3, 0o40755 << 16)):     # old MS-DOS writers; a Unix mode
+            with self.subTest(host=host):
+                write_stored_zip(self.zip, {b"DEF": {"data": b"", "external": attributes}, b"DEF/FOO.TXT": b"foo"},
+                                 made_by=host << 8 | 20)
+                self.assertExtractsTo(self.pack(self.zip)[0], {"DEF/FOO.TXT": b"foo"}, ())
+
     def test_zip64_fields_of_small_entries_are_dropped(self):
         with zipfile.ZipFile(self.zip, "w", zipfile.ZIP_DEFLATED) as z, \
                 z.open("big.txt", "w", force_zip64=True) as f:     # sizes 0xFFFFFFFF in its local header
@@ -195,14 +269,29 @@ class FromZip(PackerTest):
                 subprocess.run(command.format(self.zip), shell=True, cwd=self.src, check=True)
                 self.assertRefused(self.zip, *fragments)
         names = {b"../up.txt": "outside", b"/root.txt": "outside", b"c:/x.txt": "outside", b"a/NUL": "device",
-                 b"a/ ./b": "outside", b"x" * 259: "259 bytes", b"": "empty name", b"a\0b": "NUL",
-                 b"a/.": "names the folder"}
-        for name, why in names.items():
+                 b"a/ ./b": "outside", b"x" * 259: "259 UTF-16 units", b"": "empty name", b"a\0b": "NUL",
+                 b"a/.": "names the folder", "é".encode() * 259: "259 UTF-16 units",
+                 "\U0001F600".encode() * 130: "260 UTF-16 units",
+                 b"\xf0\x9f\x98.txt": '"\\xF0\\x9F\\x98.txt" has a name that is not valid UTF-8'}
+        for name, why in names.items():     # with bit 11 beyond ASCII
             with self.subTest(name[:20]):
-                write_stored_zip(self.zip, {b"fine.txt": b"1", name: b"2"})
-                self.assertRefused(self.zip, '"%s"' % name.decode().replace("\0", "\\x00"), why)
-        write_stored_zip(self.zip, {b"Doc.txt": b"1", b"doc.TXT": b"2"})
-        self.assertRefused(self.zip, '"Doc.txt"', '"doc.TXT"', "same file")
+                flags = 0 if name.isascii() else 0x800
+                write_stored_zip(self.zip, {b"fine.txt": b"1", name: {"data": b"2", "flags": flags}})
+                label = name.decode(errors="replace").replace("\0", "\\x00")
+                shown = ['"%s"' % label] if "\ufffd" not in label else []     # not UTF-8: in why, as \xHH
+                self.assertRefused(self.zip, why, *shown)
+        archives = {   # entries, host: what the refusal says
+            "same-file": ({b"Doc.txt": b"1", b"doc.TXT": b"2"}, 0, ['"Doc.txt"', '"doc.TXT"', "same file"]),
+            "same-file-decoded": ({b"\x9aber.txt": b"1", "über.TXT".encode(): {"data": b"2", "flags": 0x800}}, 0,
+                                  ['"Über.txt"', '"über.TXT"', "same file"]),
+            "link": ({b"link": {"data": b"target", "external": 0o120777 << 16}}, 3, ['"link"', "symbolic link"]),
+            "folder-with-data": ({b"dir": {"data": b"x", "external": 0o40755 << 16}}, 3,
+                                 ['"dir"', "folder by its attributes"]),
+        }
+        for label, (entries, host, fragments) in archives.items():
+            with self.subTest(label):
+                write_stored_zip(self.zip, entries, made_by=host << 8 | 20)
+                self.assertRefused(self.zip, *fragments)
         with open(self.zip, "w") as f:
             f.write("just text\n")
         self.assertRefused(self.zip, "not a ZIP archive")
@@ -263,6 +352,20 @@ class SettingsAndInfo(PackerTest):
                      "user selects files", '"setup.exe"', "1 entry;", "gets through"):
             self.assertIn(text, info.stdout)
         self.assertIn("settings: none", mksfx("--info", STUB).stdout)
+
+    def test_info_shows_how_each_name_is_read(self):
+        archive = os.path.join(self.dir, "names.zip")
+        write_stored_zip(archive, {"Grüße.txt".encode(): {"data": b"1", "flags": 0x800}, b"caf\x82.txt": b"2",
+                                   b"?bersicht.txt": {"data": b"3", "extra": unicode_path(b"?bersicht.txt",
+                                                                                         "Übersicht.txt".encode())},
+                                   b"plain.txt": b"4", b"bad\xff.txt": {"data": b"5", "flags": 0x800}})
+        self.pack("--raw-zip", archive)
+        info = mksfx("--info", self.out)
+        self.assertEqual(info.returncode, 1)
+        for text in ('"Grüße.txt"  utf8 (flag)', '"caf\\x82.txt"  ansi bytes', '"plain.txt"  ascii',
+                     '"Übersicht.txt"  utf8 (unicode path field)', '"bad\\xFF.txt" at offset',
+                     "refuses it: it has a name that is not valid UTF-8"):
+            self.assertIn(text, info.stdout)
 
     def test_info_tells_when_the_extractor_would_not_get_through(self):
         zip_with("bsdtar-pipe", self.src, os.path.join(self.dir, "stream.zip"))

@@ -41,7 +41,8 @@ private:
 
 }  // namespace
 
-FolderSource::FolderSource(const std::string& folder, const std::string& output) : output_(IdentityOf(output))
+FolderSource::FolderSource(const std::string& folder, const std::string& output)
+    : output_(IdentityOf(output)), root_(FinalPath(folder))
 {
     std::vector<std::string> ancestors = {IdentityOf(folder)};
     Scan(folder, "", ancestors);
@@ -56,6 +57,15 @@ void FolderSource::Scan(const std::string& path, const std::string& prefix, std:
             continue;
         Item item{prefix + found.name, path + "/" + found.name, found.kind == Kind::Folder, found.size,
                   found.timeDate};
+        if (found.link) {
+            // A link would land as a file holding its target's path; what
+            // it leads to is packed instead, if that is part of the folder.
+            std::string target = FinalPath(item.path);
+            if (found.kind == Kind::Missing || target.empty())
+                throw Failure(item.path + " is a symbolic link that leads nowhere (to nothing, or around a loop)");
+            if (!PathInside(target, root_))
+                throw Failure(item.path + " is a symbolic link to " + target + ", outside the folder being packed");
+        }
         if (found.kind != Kind::File && found.kind != Kind::Folder)
             throw Failure(item.path + " is neither a file nor a folder");
         if (item.folder)
@@ -63,11 +73,11 @@ void FolderSource::Scan(const std::string& path, const std::string& prefix, std:
         // Not a separator where the file comes from, but one to the extractor.
         if (found.name.find('\\') != std::string::npos)
             throw Failure(item.path + " has '\\' in its name, which Windows reads as a folder separator");
-        std::string problem = NameProblem(item.name);
+        EntryName name{item.name};
+        std::string problem = NameProblem(name);
         if (!problem.empty())
-            throw Failure(item.path + ": entry " + Quoted(item.name) + " " + problem);
-        names_.Add(item.name);
-        WarnIfNotAscii(item.name);
+            throw Failure(item.path + ": entry " + Quoted(name) + " " + problem);
+        names_.Add(name);
         if (item.size > 0xFFFFFFFF)
             throw Failure(item.path + " is 4 GiB or larger, which needs ZIP64");
         items_.push_back(item);
@@ -89,7 +99,8 @@ void FolderSource::Write(ArchiveWriter& writer)
             Entry e;
             e.name = item.name;
             e.timeDate = item.timeDate;
-            e.externalAttributes = 0x10;     // MS-DOS folder attribute
+            e.flags = NameFlags(EntryName{e.name});
+            e.externalAttributes = DosFolderAttribute;
             writer.BeginEntry(e);
             writer.EndEntry(e);
         } else {
@@ -106,7 +117,7 @@ void FolderSource::WriteFile(const Item& item, ArchiveWriter& writer)
     e.name = item.name;
     e.timeDate = item.timeDate;
     e.method = MethodDeflated;
-    e.flags = FlagMaximumCompression;
+    e.flags = FlagMaximumCompression | NameFlags(EntryName{e.name});
     writer.BeginEntry(e);
 
     Deflater deflater;
@@ -138,7 +149,7 @@ void FolderSource::WriteFile(const Item& item, ArchiveWriter& writer)
         if (stored != size || storedCrc != crc)
             throw Failure(item.path + " changed while it was packed");
         e.method = MethodStored;
-        e.flags = 0;
+        e.flags &= ~FlagMaximumCompression;
         e.versionNeeded = 10;
     }
     e.crc = (uint32_t)crc;

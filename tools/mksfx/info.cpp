@@ -43,7 +43,7 @@ struct Walk {
 Walk WalkLocalHeaders(InputFile& file, uint64_t position, FILE* out)
 {
     Walk w;
-    std::fprintf(out, "    offset  method       packed        size  modified             crc-32    name\n");
+    std::fprintf(out, "    offset  method       packed        size  modified             crc-32    name, read as\n");
     for (;;) {
         uint8_t h[LocalHeaderSize] = {0};
         uint64_t available = file.Size() > position ? file.Size() - position : 0;
@@ -68,21 +68,26 @@ Walk WalkLocalHeaders(InputFile& file, uint64_t position, FILE* out)
         }
         uint16_t flags = Get16(h + 6), method = Get16(h + 8), nameSize = Get16(h + 26), extraSize = Get16(h + 28);
         uint32_t compressed = Get32(h + 18);
-        std::string name(std::min<uint64_t>(nameSize, available - LocalHeaderSize), '\0');
-        file.ReadAt(position + LocalHeaderSize, &name[0], name.size());
-        std::string shown = name.substr(0, std::min(name.find('\0'), MaxNameLength));
-        std::fprintf(out, "%10llu  %-9s %9u %11u  %s  %08x  %s%s%s\n", (unsigned long long)position,
+        uint64_t after = available - LocalHeaderSize;
+        std::string bytes(std::min<uint64_t>(nameSize, after), '\0');
+        std::string extra(std::min<uint64_t>(extraSize, after - bytes.size()), '\0');
+        file.ReadAt(position + LocalHeaderSize, &bytes[0], bytes.size());
+        file.ReadAt(position + LocalHeaderSize + bytes.size(), &extra[0], extra.size());
+        // Read as the extractor reads it; the name ends at a NUL byte.
+        EntryName name = ReadZipName(bytes, flags, 0, extra, NameEncoding::Ansi);
+        name.text.resize(std::min(name.text.find('\0'), name.text.size()));
+        std::fprintf(out, "%10llu  %-9s %9u %11u  %s  %08x  %s  %s%s%s\n", (unsigned long long)position,
                      MethodText(method).c_str(), compressed, Get32(h + 22), DateText(Get32(h + 10)).c_str(),
-                     Get32(h + 14), Quoted(shown).c_str(), (flags & FlagEncrypted) ? " [encrypted]" : "",
+                     Get32(h + 14), Quoted(name).c_str(), name.how, (flags & FlagEncrypted) ? " [encrypted]" : "",
                      (flags & FlagDescriptor) ? " [descriptor]" : "");
-        std::string at = "entry " + Quoted(shown) + " at offset " + std::to_string(position) + ": ";
-        if (shown.empty()) {
+        std::string at = "entry " + Quoted(name) + " at offset " + std::to_string(position) + ": ";
+        if (name.text.empty()) {
             w.problems.push_back(at + "an empty name stops the extractor (\"Invalid filename.\")");
             w.endedBy = "an entry without a name";
             return w;
         }
         w.entries++;
-        std::string problem = nameSize > MaxNameLength ? "has a name longer than 258 bytes" : NameProblem(shown);
+        std::string problem = NameProblem(name);
         if (!problem.empty())
             w.problems.push_back(at + "the extractor refuses it: it " + problem);
         if (method != MethodStored && method != MethodDeflated)

@@ -44,6 +44,12 @@ const char Help[] =
     "  --overwrite MODE   for existing files: confirm (ask each time; the\n"
     "                     default), never, or always\n"
     "  --hide-overwrite   the user cannot change the overwrite mode\n"
+    "  --name-encoding E  how a ZIP INPUT's names are read where an entry does not\n"
+    "                     say (by flag bit 11 or a Unicode Path field): cp437,\n"
+    "                     utf8, or ansi (the bytes as they are, read in the ANSI\n"
+    "                     code page of the Windows that extracts them). Default:\n"
+    "                     cp437 from MS-DOS and Windows hosts, else utf8 when the\n"
+    "                     bytes are valid UTF-8, else ansi\n"
     "  --info FILE        show the settings and entries of a self-extracting file\n"
     "                     and whether the extractor gets through all of them\n"
     "  -h, --help         this text\n"
@@ -53,13 +59,16 @@ const char Help[] =
     "one, the extractor proposes the current folder and lets the user choose.\n"
     "\n"
     "A folder INPUT: its files and sub-folders (not the folder itself) with their\n"
-    "modification times, deflated, or stored when that is smaller.\n"
+    "modification times, deflated, or stored when that is smaller. A symbolic link\n"
+    "is packed as what it leads to, which must lie inside INPUT.\n"
     "A ZIP INPUT: its entries, compressed data copied as it is and checked against\n"
     "its CRC-32, with fresh headers. Stored and deflated entries only, plain or\n"
-    "with traditional ZIP encryption; no ZIP64, no AES.\n"
+    "with traditional ZIP encryption; no ZIP64, no AES, no symbolic links.\n"
+    "Names beyond ASCII are written as UTF-8 (flag bit 11), unless read as ansi.\n"
     "Refused, with no output written: names the extractor cannot write (over 258\n"
-    "bytes, outside the destination, device names like CON, characters Windows\n"
-    "forbids), two names for one file, and a self-extracting file over 2 GiB.\n"
+    "UTF-16 units, outside the destination, device names like CON, characters\n"
+    "Windows forbids), two names for one file, and a self-extracting file over\n"
+    "2 GiB.\n"
     "\n"
     "For tests of the extractor itself:\n"
     "  --flags BYTE       the settings block's flags byte as given (0x.. or decimal)\n"
@@ -85,6 +94,8 @@ const char Help[] =
 struct Options {
     std::string stub, output, input, info;
     Settings settings;
+    NameEncoding encoding = NameEncoding::Guess;
+    bool encodingGiven = false;
     bool noSettings = false;
     bool raw = false;
 };
@@ -113,11 +124,11 @@ Options Parse(int argc, char** argv)
         if (!options || a.empty() || a[0] != '-') {
             if (!o.input.empty())
                 Usage("one INPUT only, not both " + o.input + " and " + a);
-            o.input = a;
+            o.input = PathArgument(a.c_str());
         } else if (a == "--") options = false;
-        else if (a == "-o") o.output = value();
-        else if (a == "--stub") o.stub = value();
-        else if (a == "--info") o.info = value();
+        else if (a == "-o") o.output = PathArgument(value().c_str());
+        else if (a == "--stub") o.stub = PathArgument(value().c_str());
+        else if (a == "--info") o.info = PathArgument(value().c_str());
         else if (a == "--title") setting().title = value();
         else if (a == "--folder") { setting().folder = value(); folderGiven = true; }
         else if (a == "--temp-folder") { setting().folder = TemporaryFolderToken; tempFolder = true; }
@@ -131,6 +142,13 @@ Options Parse(int argc, char** argv)
             if (bits == 0 && mode != "confirm")
                 Usage("--overwrite takes confirm, never or always, not " + mode);
             setting().flags = (setting().flags & ~FlagOverwriteMask) | bits;
+        } else if (a == "--name-encoding") {
+            std::string name = value();
+            if (name == "cp437") o.encoding = NameEncoding::Cp437;
+            else if (name == "utf8") o.encoding = NameEncoding::Utf8;
+            else if (name == "ansi") o.encoding = NameEncoding::Ansi;
+            else Usage("--name-encoding takes cp437, utf8 or ansi, not " + name);
+            o.encodingGiven = true;
         } else if (a == "--flags") {
             std::string text = value();
             char* end = nullptr;
@@ -146,7 +164,7 @@ Options Parse(int argc, char** argv)
         } else Usage("unknown option " + a);
     }
     if (!o.info.empty()) {
-        if (!o.output.empty() || !o.input.empty() || o.settings.present)
+        if (!o.output.empty() || !o.input.empty() || o.settings.present || o.encodingGiven)
             Usage("--info takes a file and nothing else");
         return o;
     }
@@ -156,6 +174,8 @@ Options Parse(int argc, char** argv)
         Usage("--folder and --temp-folder exclude each other");
     if (o.noSettings && o.settings.present)
         Usage("--no-settings cannot be combined with settings");
+    if (o.raw && o.encodingGiven)
+        Usage("--raw-zip copies the archive as it is; --name-encoding cannot apply");
     return o;
 }
 
@@ -196,9 +216,12 @@ std::unique_ptr<Source> OpenSource(const Options& o)
             throw Failure("--raw-zip needs a file, and " + o.input + " is none");
         return std::make_unique<RawSource>(o.input);
     }
-    if (kind == Kind::Folder)
+    if (kind == Kind::Folder) {
+        if (o.encodingGiven)
+            Usage("--name-encoding is for a ZIP INPUT; names from a folder are written as UTF-8");
         return std::make_unique<FolderSource>(o.input, o.output);
-    return std::make_unique<ZipSource>(o.input);
+    }
+    return std::make_unique<ZipSource>(o.input, o.encoding);
 }
 
 int Pack(const Options& o, const char* argv0)

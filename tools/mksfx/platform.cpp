@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -23,6 +24,24 @@
 namespace sfx {
 
 namespace {
+
+#ifdef _WIN32
+std::wstring Wide(const std::string& utf8)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
+    std::wstring wide((size_t)n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], n);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), nullptr, 0, nullptr, nullptr);
+    std::string utf8((size_t)n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), &utf8[0], n, nullptr, nullptr);
+    return utf8;
+}
+#endif
 
 std::string SystemError()
 {
@@ -72,7 +91,11 @@ void GuardTemporary(const std::string& path)
 
 InputFile::InputFile(const std::string& path) : path_(path)
 {
+#ifdef _WIN32
+    file_ = _wfopen(Wide(path).c_str(), L"rb");
+#else
     file_ = std::fopen(path.c_str(), "rb");
+#endif
     if (file_ == nullptr)
         throw Failure("cannot open " + path + ": " + SystemError());
 #ifdef _WIN32
@@ -124,7 +147,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target)
     for (int attempt = 0; file_ == nullptr; attempt++) {
 #ifdef _WIN32
         temporary_ = target + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt) + ".part";
-        int fd = _open(temporary_.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        int fd = _wopen(Wide(temporary_).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
         FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
 #else
         temporary_ = target + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".part";
@@ -162,7 +185,11 @@ void OutputFile::Discard()
         file_ = nullptr;
     }
     if (!temporary_.empty()) {
+#ifdef _WIN32
+        _wremove(Wide(temporary_).c_str());
+#else
         std::remove(temporary_.c_str());
+#endif
         temporary_.clear();
     }
     PendingTemporary[0] = 0;
@@ -204,7 +231,7 @@ void OutputFile::Commit()
     if (std::fclose(file) != 0)
         WriteFailed();
 #ifdef _WIN32
-    bool renamed = MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    bool renamed = MoveFileExW(Wide(temporary_).c_str(), Wide(target_).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     std::string reason = "error " + std::to_string(GetLastError());
 #else
     bool renamed = std::rename(temporary_.c_str(), target_.c_str()) == 0;
@@ -245,34 +272,71 @@ uint32_t DosTimeOf(FILETIME written)
     return DosTimeDate(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
+// A handle to what a path leads to, links followed, file or folder, that
+// serves only to ask about it.
+HANDLE OpenToInspect(const std::string& path)
+{
+    return CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// What a path leads to; false when it cannot be opened.
+bool Inspect(const std::string& path, FolderItem& item)
+{
+    HANDLE file = OpenToInspect(path);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!known)
+        return false;
+    item.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
+    item.size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    item.timeDate = DosTimeOf(info.ftLastWriteTime);
+    item.identity = std::to_string(info.dwVolumeSerialNumber) + ":"
+                    + std::to_string((uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow);
+    return true;
+}
+
 }  // namespace
+
+std::string PathArgument(const char* argument)
+{
+    // The C runtime hands over arguments in the ANSI code page.
+    int length = (int)std::strlen(argument);
+    int n = MultiByteToWideChar(CP_ACP, 0, argument, length, nullptr, 0);
+    std::wstring wide((size_t)n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, argument, length, &wide[0], n);
+    return Utf8(wide);
+}
 
 Kind KindOf(const std::string& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return Kind::Missing;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
 }
 
-std::string IdentityOf(const std::string&)
+std::string IdentityOf(const std::string& path)
 {
-    // Folder loops through junctions end at the name length limit instead.
-    return "";
+    FolderItem item;
+    return Inspect(path, item) ? item.identity : "";
 }
 
 std::vector<FolderItem> ListFolder(const std::string& path)
 {
     std::vector<FolderItem> items;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(path + "\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND)
             return items;
         throw Failure("cannot read the folder " + path + ": error " + std::to_string(GetLastError()));
     }
     do {
-        std::string name = found.cFileName;
+        std::string name = Utf8(found.cFileName);
         if (name == "." || name == "..")
             continue;
         FolderItem item;
@@ -280,20 +344,55 @@ std::vector<FolderItem> ListFolder(const std::string& path)
         item.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
         item.size = (uint64_t)found.nFileSizeHigh << 32 | found.nFileSizeLow;
         item.timeDate = DosTimeOf(found.ftLastWriteTime);
+        // The reparse tag says whether the entry is a link or a file that
+        // merely lives elsewhere (in the cloud, deduplicated).
+        item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                    && (found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+        FolderItem target;
+        if (Inspect(path + "\\" + name, target)) {
+            item.identity = target.identity;
+            if (item.link)
+                item = {name, target.kind, target.size, target.timeDate, target.identity, true};
+        } else if (item.link) {
+            item.kind = Kind::Missing;
+        }
         items.push_back(item);
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
     std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
     return items;
 }
 
+std::string FinalPath(const std::string& path)
+{
+    HANDLE file = OpenToInspect(path);
+    if (file == INVALID_HANDLE_VALUE)
+        return "";
+    std::wstring final(32768, L'\0');
+    DWORD n = GetFinalPathNameByHandleW(file, &final[0], (DWORD)final.size(), FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    return n == 0 || n >= final.size() ? "" : Utf8(final.substr(0, n));
+}
+
+bool PathInside(const std::string& path, const std::string& folder)
+{
+    // Windows compares names without regard to case.
+    std::wstring p = Wide(path), f = Wide(folder);
+    while (!f.empty() && f.back() == L'\\')
+        f.pop_back();
+    if (f.empty() || p.size() < f.size()
+        || CompareStringOrdinal(p.c_str(), (int)f.size(), f.c_str(), (int)f.size(), TRUE) != CSTR_EQUAL)
+        return false;
+    return p.size() == f.size() || p[f.size()] == L'\\';
+}
+
 std::string ProgramFolder(const char*)
 {
-    char path[MAX_PATH + 1];
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (n == 0 || n >= sizeof path)
+    std::wstring path(32768, L'\0');
+    DWORD n = GetModuleFileNameW(nullptr, &path[0], (DWORD)path.size());
+    if (n == 0 || n >= path.size())
         return "";
-    std::string text(path, n);
+    std::string text = Utf8(path.substr(0, n));
     size_t slash = text.find_last_of("\\/");
     return slash == std::string::npos ? "" : text.substr(0, slash);
 }
@@ -328,6 +427,11 @@ Kind KindOf(const std::string& path)
     return KindOfMode(s.st_mode);
 }
 
+std::string PathArgument(const char* argument)
+{
+    return argument;
+}
+
 std::string IdentityOf(const std::string& path)
 {
     struct stat s;
@@ -350,19 +454,40 @@ std::vector<FolderItem> ListFolder(const std::string& path)
         item.name = name;
         struct stat s;
         std::string full = path + "/" + name;
-        if (stat(full.c_str(), &s) != 0) {
+        if (lstat(full.c_str(), &s) != 0) {
             closedir(folder);
             throw Failure("cannot read " + full + ": " + SystemError());
         }
-        item.kind = KindOfMode(s.st_mode);
-        item.size = (uint64_t)s.st_size;
-        item.timeDate = DosTimeOf(s.st_mtime);
-        item.identity = std::to_string((unsigned long long)s.st_dev) + ":" + std::to_string((unsigned long long)s.st_ino);
+        item.link = S_ISLNK(s.st_mode);
+        if (item.link && stat(full.c_str(), &s) != 0) {
+            item.kind = Kind::Missing;
+        } else {
+            item.kind = KindOfMode(s.st_mode);
+            item.size = (uint64_t)s.st_size;
+            item.timeDate = DosTimeOf(s.st_mtime);
+            item.identity = std::to_string((unsigned long long)s.st_dev) + ":"
+                            + std::to_string((unsigned long long)s.st_ino);
+        }
         items.push_back(item);
     }
     closedir(folder);
     std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
     return items;
+}
+
+std::string FinalPath(const std::string& path)
+{
+    char* final = realpath(path.c_str(), nullptr);
+    std::string text = final != nullptr ? final : "";
+    std::free(final);
+    return text;
+}
+
+bool PathInside(const std::string& path, const std::string& folder)
+{
+    if (folder.empty() || path.compare(0, folder.size(), folder) != 0)
+        return false;
+    return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
 }
 
 std::string ProgramFolder(const char* argv0)

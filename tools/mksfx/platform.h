@@ -59,19 +59,30 @@ private:
 
 enum class Kind { Missing, File, Folder, Other };
 
+// One entry of a folder. For a link, what it leads to: Kind::Missing when
+// it leads nowhere.
 struct FolderItem {
-    std::string name;
+    std::string name;          // UTF-8 on Windows; the file system's bytes elsewhere
     Kind kind = Kind::Other;
     uint64_t size = 0;
     uint32_t timeDate = 0;     // last write time as a DOS time-and-date word, local time
-    std::string identity;      // device and inode where the system has them, else ""
+    std::string identity;      // device (or volume) and file number, or "" when unknown
+    bool link = false;         // a symbolic link, or on Windows also a junction
 };
 
+// Paths are UTF-8 on Windows, where the wide-character calls take them.
+// A path given on the command line, in that form.
+std::string PathArgument(const char* argument);
 // What a path names, following symbolic links.
 Kind KindOf(const std::string& path);
 std::string IdentityOf(const std::string& path);
 // The entries of a folder, without "." and "..", sorted by name.
 std::vector<FolderItem> ListFolder(const std::string& path);
+// The absolute path with every link resolved, or "" when the path leads
+// nowhere (a missing target, a loop of links).
+std::string FinalPath(const std::string& path);
+// True when a final path is the final path folder or lies below it.
+bool PathInside(const std::string& path, const std::string& folder);
 // The folder that holds the running program, or "" when unknown.
 std::string ProgramFolder(const char* argv0);
 

@@ -26,9 +26,11 @@ public:
 };
 
 // A folder's files and sub-folders, named relative to it with "/", in name
-// order, every folder before its contents. Files are deflated, or stored
-// when deflating does not make them smaller. An earlier output inside the
-// folder (same file as output) is left out.
+// order, every folder before its contents, names in UTF-8. Files are
+// deflated, or stored when deflating does not make them smaller. An earlier
+// output inside the folder (same file as output) is left out. A symbolic
+// link stands for what it leads to when that lies inside the folder, and
+// is refused otherwise.
 class FolderSource : public Source {
 public:
     FolderSource(const std::string& folder, const std::string& output);
@@ -48,13 +50,16 @@ private:
     std::vector<Item> items_;
     NameSet names_;
     std::string output_;    // the output's identity, when it exists
+    std::string root_;      // the folder's final path, which links must stay inside
 };
 
 // The entries of a ZIP archive, their compressed data copied as it is and
-// checked against its CRC-32, with fresh headers.
+// checked against its CRC-32, with fresh headers and names as the archive
+// means them (see ReadZipName). Folders marked by their attributes alone
+// become folder entries; symbolic links are refused.
 class ZipSource : public Source {
 public:
-    explicit ZipSource(const std::string& path);
+    ZipSource(const std::string& path, NameEncoding encoding);
     void Write(ArchiveWriter& writer) override;
     uint64_t SizeInAdvance() const override;
     size_t EntryCount() const override { return items_.size(); }

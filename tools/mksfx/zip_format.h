@@ -13,8 +13,6 @@ namespace sfx {
 
 // The extractor holds file positions in signed 32-bit values.
 constexpr uint64_t MaxFileSize = 0x7FFFFFFF;
-// Its name buffer; longer names cannot be extracted.
-constexpr size_t MaxNameLength = 258;
 
 enum : uint32_t {
     LocalSignature = 0x04034B50,
@@ -40,6 +38,7 @@ enum : uint16_t {
     FlagMaximumCompression = 0x0002,
     FlagDescriptor = 0x0008,
     FlagStrongEncryption = 0x0040,
+    FlagUtf8 = 0x0800,                 // the name (and comment) are UTF-8
     FlagMaskedHeaders = 0x2000,
 };
 
@@ -52,6 +51,23 @@ enum : uint16_t {
 enum : uint16_t {
     ExtraZip64 = 0x0001,
     ExtraAes = 0x9901,
+};
+
+// The host in the high byte of "version made by", which says how the
+// external attributes read: MS-DOS attributes in the low byte, or a Unix
+// mode in the high 16 bits.
+enum : uint16_t {
+    HostMsDos = 0,
+    HostUnix = 3,
+    HostNtfs = 11,
+    HostVfat = 14,
+};
+
+enum : uint32_t {
+    DosFolderAttribute = 0x10,
+    UnixTypeMask = 0170000,
+    UnixFolder = 0040000,
+    UnixLink = 0120000,
 };
 
 // A refusal or failure that ends the run; the message names what and why.
@@ -109,9 +125,10 @@ struct Entry {
     uint64_t localOffset = 0;        // set by the writer
 };
 
-// The extra field without its ZIP64 block. Fields that do not parse are
-// kept as they are.
-std::string WithoutZip64(const std::string& extra);
+// The extra field without the blocks that the fresh headers make untrue:
+// ZIP64 sizes, and a Unicode Path field, whose CRC-32 is of the old name
+// bytes. Fields that do not parse are kept as they are.
+std::string ExtraToKeep(const std::string& extra);
 // True when the extra field has a block with this identifier.
 bool HasExtraBlock(const std::string& extra, uint16_t id);
 

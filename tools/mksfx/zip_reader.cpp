@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "extract/SFXname.h"
 #include "zip_format.h"
 
 namespace sfx {
@@ -36,14 +37,14 @@ bool SplitExtra(const std::string& extra, std::vector<ExtraBlock>& blocks)
 
 }  // namespace
 
-std::string WithoutZip64(const std::string& extra)
+std::string ExtraToKeep(const std::string& extra)
 {
     std::vector<ExtraBlock> blocks;
     if (!SplitExtra(extra, blocks))
         return extra;
     std::string kept;
     for (const ExtraBlock& b : blocks)
-        if (b.id != ExtraZip64)
+        if (b.id != ExtraZip64 && b.id != UnicodePathFieldId)
             kept += extra.substr(b.start, b.size);
     return kept;
 }

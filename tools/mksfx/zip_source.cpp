@@ -1,6 +1,7 @@
 #include "sources.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <zlib.h>
 
 #include "zip_reader.h"
@@ -39,6 +40,22 @@ std::string FormatProblem(const CentralRecord& r)
     if (r.method != MethodStored && r.method != MethodDeflated)
         return "is compressed with " + MethodName(r.method) + "; the extractor reads only stored and deflated entries";
     return "";
+}
+
+// What an entry is besides a file or a folder named with a trailing "/".
+// Old MS-DOS writers mark folders by their attributes alone.
+enum class Form { Plain, FolderByAttributes, Link };
+
+Form FormOf(const CentralRecord& r)
+{
+    uint32_t host = r.versionMadeBy >> 8, type = (r.externalAttributes >> 16) & UnixTypeMask;
+    if (host == HostUnix && type == UnixLink)
+        return Form::Link;
+    if (!r.name.empty() && (r.name.back() == '/' || r.name.back() == '\\'))
+        return Form::Plain;
+    bool dosFolder = (host == HostMsDos || host == HostNtfs || host == HostVfat)
+                     && (r.externalAttributes & DosFolderAttribute);
+    return dosFolder || (host == HostUnix && type == UnixFolder) ? Form::FolderByAttributes : Form::Plain;
 }
 
 // Leading "./" parts name the archive's own top folder.
@@ -131,23 +148,20 @@ private:
 
 }  // namespace
 
-ZipSource::ZipSource(const std::string& path) : file_(path)
+ZipSource::ZipSource(const std::string& path, NameEncoding encoding) : file_(path)
 {
     CentralDirectory cd = ReadCentralDirectory(file_);
     comment_ = cd.comment;
+    size_t bytesKept = 0;
+    std::string firstBytesKept;
     for (const CentralRecord& r : cd.records) {
-        std::string label = Quoted(r.name);
-        std::string name = WithoutLeadingDots(r.name);
-        if (name.empty() && !r.name.empty() && r.name.back() == '/')
+        if (WithoutLeadingDots(r.name).empty() && !r.name.empty() && r.name.back() == '/')
             continue;                       // "./": the destination folder itself
+        std::string label = Quoted(r.name);
         auto refuse = [&](const std::string& why) { throw Failure(path + ": entry " + label + " " + why); };
         std::string problem = FormatProblem(r);
-        if (problem.empty())
-            problem = NameProblem(name);
         if (!problem.empty())
             refuse(problem);
-        names_.Add(name);
-        WarnIfNotAscii(name);
 
         uint8_t local[LocalHeaderSize];
         uint64_t headerOffset = cd.shift + r.localOffset;
@@ -167,8 +181,27 @@ ZipSource::ZipSource(const std::string& path) : file_(path)
         std::string localExtra(localExtraSize, '\0');
         file_.ReadAt(headerOffset + LocalHeaderSize + localNameSize, &localExtra[0], localExtra.size());
 
+        // A Unicode Path field may be in either header.
+        EntryName name = ReadZipName(r.name, r.flags, r.versionMadeBy, r.extra + localExtra, encoding);
+        name.text = WithoutLeadingDots(name.text);
+        label = Quoted(name);
+        Form form = FormOf(r);
+        if (form == Form::Link)
+            refuse("is a symbolic link, which the extractor would write as a file holding the path it points to");
+        if (form == Form::FolderByAttributes) {
+            if (r.uncompressedSize != 0)
+                refuse("is a folder by its attributes but holds data");
+            name.text += '/';
+        }
+        problem = NameProblem(name);
+        if (!problem.empty())
+            refuse(problem);
+        names_.Add(name);
+        if (name.ansi && encoding != NameEncoding::Ansi && bytesKept++ == 0)
+            firstBytesKept = label;
+
         Entry e;
-        e.name = name;
+        e.name = name.text;
         e.versionMadeBy = r.versionMadeBy;
         // 4.5 is ZIP64's version, and its extra block goes below.
         e.versionNeeded = std::min<uint16_t>(r.versionNeeded, 20);
@@ -179,8 +212,8 @@ ZipSource::ZipSource(const std::string& path) : file_(path)
         e.crc = r.crc;
         e.compressedSize = r.compressedSize;
         e.uncompressedSize = r.uncompressedSize;
-        e.localExtra = WithoutZip64(localExtra);
-        e.centralExtra = WithoutZip64(r.extra);
+        e.localExtra = ExtraToKeep(localExtra);
+        e.centralExtra = ExtraToKeep(r.extra);
         e.comment = r.comment;
         e.internalAttributes = r.internalAttributes;
         e.externalAttributes = r.externalAttributes;
@@ -189,10 +222,24 @@ ZipSource::ZipSource(const std::string& path) : file_(path)
         // bit promises. Every other entry has its sizes in its header only.
         e.flags = encrypted ? r.flags : (uint16_t)(r.flags & ~FlagDescriptor);
         e.descriptor = encrypted && (r.flags & FlagDescriptor);
+        if (form == Form::FolderByAttributes) {
+            e.method = MethodStored;
+            e.flags = 0;
+            e.descriptor = false;
+            e.crc = e.compressedSize = 0;
+        }
+        e.flags = (uint16_t)((e.flags & ~FlagUtf8) | NameFlags(name));
         items_.push_back({e, label, dataOffset});
     }
     if (items_.empty())
         throw Failure(path + " has no entries; there is nothing to pack");
+    if (bytesKept > 0)
+        std::fprintf(stderr, "mksfx: warning: entry %s%s neither UTF-8 nor from an MS-DOS or Windows host; the bytes "
+                             "are kept, for the ANSI code page of the Windows that extracts them (--name-encoding "
+                             "cp437 or utf8 reads them otherwise)\n",
+                     firstBytesKept.c_str(),
+                     bytesKept == 1 ? " has a name that is"
+                                    : (" and " + std::to_string(bytesKept - 1) + " more have names that are").c_str());
 }
 
 uint64_t ZipSource::SizeInAdvance() const
