@@ -15,7 +15,8 @@ from sfxtest import config, windows_path
 from unzipflow import UnzipTestCase
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "packer"))
-from sfxfiles import PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, make_tree, zip_with  # noqa: E402
+from sfxfiles import (PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, make_tree, write_stored_zip,  # noqa: E402
+                      zip_with)
 
 TITLE = "Packed by mksfx"
 
@@ -67,6 +68,21 @@ class Packed(UnzipTestCase):
                 subprocess.run(command.format(archive), shell=True, cwd=self.source, check=True)
                 exe = self.make_sfx(archive, "--title", TITLE, name=tool + ".exe", raw=False)
                 self.assertExtracted(self.extract(exe, password="secret"), archive)
+
+    def test_names_beyond_ascii_from_windows_and_unix_writers(self):
+        # A Windows writer's CP437 names with an old writer's folder marked
+        # only by its attribute; Info-ZIP zip's raw UTF-8 on Linux; a folder.
+        utf8 = {"\u00dcbersicht.txt": b"one", "d\u00e4/\u00e9t\u00e9.txt": b"two"}
+        source = self.make_files(utf8, "utf8-source")
+        dos = write_stored_zip(self.path("dos.zip"), {b"\x9abersicht.txt": b"one", b"d\x84": {"data": b"", "external": 0x10},
+                                                      b"d\x84/\x82t\x82.txt": b"two"}, made_by=0 << 8 | 20)
+        infozip = self.path("infozip.zip")
+        subprocess.run(["zip", "-q", "-r", infozip, "."], cwd=source, check=True)
+        for label, given in (("cp437", dos), ("info-zip", infozip), ("folder", source)):
+            with self.subTest(label):
+                exe = self.make_sfx(given, "--title", TITLE, name=label + ".exe", raw=False)
+                out = self.extract(exe)
+                self.assertEqual(self.tree(out), utf8)
 
     def test_signed(self):
         exe = self.make_sfx(self.source, "--title", TITLE, name="unsigned.exe")

@@ -1,19 +1,30 @@
-"""Extraction speed: the stub under Wine against Info-ZIP unzip on the same
-archive and against plain copying of the same uncompressed bytes (the
-floor). Run by scripts/bench-extract, which starts the Wine session.
+"""Extraction speed: the stub under Wine against floors measured in the same
+Wine session, with Info-ZIP unzip and cp as context. Run by
+scripts/bench-extract, which starts the Wine session.
 
-Two archives, made once and kept in the work folder:
-  mixed   about 200 MB of files every Debian machine has (/usr/lib, /usr/share,
-          /usr/bin; sorted, deterministic), zipped by Info-ZIP zip -6
-  small   20,000 generated text files of 100 bytes to 4 KB, zip -6
-For each, three runs of each contender; the median is reported:
-  list     ours: process start to the main dialog with its list filled;
-           unzip -l
-  extract  ours: "&Unzip" to the success box; unzip -o -q; cp -r (floor)
+Three sets, their archives made once and kept in the work folder:
+  small          20,000 generated text files of 100 bytes to 4 KB in 40
+                 folders, zip -6
+  mixed stored   about 200 MB of files every Debian machine has (/usr/lib,
+                 /usr/share, /usr/bin; sorted, deterministic), zip -0
+  mixed deflated the same files, zip -6
+
+The floors (tools/benchextract/extract_floor.cpp, a plain Win32 program,
+timed inside itself from its first file-system call):
+  write   the files' contents already in memory; per folder CreateDirectoryA,
+          per file CreateFileA, WriteFile, SetFileTime, CloseHandle
+  copy    the same, reading a stored archive in 1 MB pieces and checking each
+          file's CRC-32
+  decode  the program's own inflate over the deflated archive in memory
+The small set is held against the write floor, the stored set against the
+copy floor, the deflated set against the copy floor plus decoding.
+
+Ours: "&Unzip" to the success box. Each figure is the median of three runs.
 """
 
 import os
 import random
+import re
 import shutil
 import statistics
 import subprocess
@@ -64,20 +75,28 @@ def make_small(root):
             f.write(text)
 
 
-def prepare(work, name):
+def source_of(work, name):
     source = os.path.join(work, name + "-source")
-    archive = os.path.join(work, name + ".zip")
-    if not os.path.exists(archive):
-        shutil.rmtree(source, ignore_errors=True)
+    if not os.path.isdir(source):
         if name == "mixed":
             collect_mixed(source)
         else:
             make_small(source)
-        subprocess.run(["zip", "-q", "-r", "-6", "-D", archive, "."], cwd=source, check=True)
-    exe = os.path.join(work, name + ".exe")
+    return source
+
+
+def archive_of(work, source, name, level):
+    archive = os.path.join(work, f"{name}-{level}.zip")
+    if not os.path.exists(archive):
+        subprocess.run(["zip", "-q", "-r", f"-{level}", "-D", archive, "."], cwd=source, check=True)
+    return archive
+
+
+def sfx_of(archive):
+    exe = archive[:-4] + ".exe"
     subprocess.run([sfxtest.config().mksfx, "--stub", sfxtest.config().stub("x64"),
                     "--overwrite", "always", "-o", exe, archive], check=True)
-    return source, archive, exe
+    return exe
 
 
 def fresh(folder):
@@ -92,13 +111,11 @@ def timed(command, **kwargs):
 
 
 def ours(driver, exe, out):
-    """(list seconds, extract seconds) of one run of the stub."""
+    """Seconds from "&Unzip" to the success box, for one run of the stub."""
     fresh(out)
-    start = time.monotonic()
     pid = driver.call("start", sfxtest.windows_path(exe))["pid"]
     program = sfxtest.Program(driver, pid, exe)
     dialog = program.wait_window(MAIN_CAPTION, timeout=600)
-    listed = time.monotonic() - start
     dialog.set_text(FOLDER_EDIT, sfxtest.windows_path(out))
     start = time.monotonic()
     dialog.click(UNZIP)
@@ -106,7 +123,29 @@ def ours(driver, exe, out):
     extracted = time.monotonic() - start
     box.click(1)
     program.exit_code(timeout=60)
-    return listed, extracted
+    return extracted
+
+
+def floor(mode, archive, out=None):
+    """Seconds that the floor program reports for its timed part."""
+    cfg = sfxtest.config()
+    arguments = [cfg.wine, os.environ["SFX_FLOOR"], mode, sfxtest.windows_path(archive)]
+    if out is not None:
+        fresh(out)
+        shutil.rmtree(out)
+        arguments.append(sfxtest.windows_path(out))
+    result = subprocess.run(arguments, env=cfg.environment(), check=True, stdout=subprocess.PIPE, text=True)
+    return float(re.search(r"seconds ([0-9.]+)", result.stdout).group(1))
+
+
+def report(title, runs, floor_keys):
+    median = {k: statistics.median(v) for k, v in runs.items()}
+    print(f"{title}: median of {REPEATS}")
+    for key, value in median.items():
+        print(f"  {key:14} {value:8.3f} s")
+    floor_time = sum(median[k] for k in floor_keys)
+    print(f"  extract: ours/floor {median['ours'] / floor_time:.2f}   "
+          f"(floor: {' + '.join(floor_keys)}; ours/unzip {median['ours'] / median['unzip']:.2f})")
 
 
 def main():
@@ -114,30 +153,33 @@ def main():
     os.makedirs(work, exist_ok=True)
     driver = Driver(work, os.path.join(work, "driver.log"))
     try:
-        for name in ("mixed", "small"):
-            source, archive, exe = prepare(work, name)
-            out = os.path.join(work, name + "-out")
-            runs = {"ours list": [], "ours extract": [], "unzip list": [], "unzip extract": [], "copy": []}
-            for _ in range(REPEATS):
-                listed, extracted = ours(driver, exe, out)
-                runs["ours list"].append(listed)
-                runs["ours extract"].append(extracted)
-                runs["unzip list"].append(timed(["unzip", "-l", archive]))
-                fresh(out)
-                runs["unzip extract"].append(timed(["unzip", "-o", "-q", archive, "-d", out]))
-                shutil.rmtree(out)
-                runs["copy"].append(timed(["cp", "-r", source, out]))
-            median = {k: statistics.median(v) for k, v in runs.items()}
+        small = source_of(work, "small")
+        mixed = source_of(work, "mixed")
+        for name, source in (("small", small), ("mixed", mixed)):
             size = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(source) for f in fs)
             files = sum(len(fs) for _, _, fs in os.walk(source))
-            print(f"{name}: {files} files, {size / 1e6:.1f} MB uncompressed, "
-                  f"archive {os.path.getsize(archive) / 1e6:.1f} MB; median of {REPEATS}")
-            for key, value in median.items():
-                print(f"  {key:14} {value:8.3f} s")
-            print(f"  list:    ours/unzip {median['ours list'] / median['unzip list']:.2f}")
-            print(f"  extract: ours/unzip {median['ours extract'] / median['unzip extract']:.2f}, "
-                  f"ours/copy {median['ours extract'] / median['copy']:.2f}, "
-                  f"unzip/copy {median['unzip extract'] / median['copy']:.2f}")
+            print(f"{name}: {files} files, {size / 1e6:.1f} MB")
+        sets = [
+            ("small (zip -6)", small, archive_of(work, small, "small", 6), archive_of(work, small, "small", 0),
+             ["write"]),
+            ("mixed stored (zip -0)", mixed, archive_of(work, mixed, "mixed", 0), None, ["copy"]),
+            ("mixed deflated (zip -6)", mixed, archive_of(work, mixed, "mixed", 6), None, ["copy", "decode"]),
+        ]
+        out = os.path.join(work, "out")
+        for title, source, archive, stored, floor_keys in sets:
+            stored = stored or archive_of(work, source, "mixed", 0)
+            exe = sfx_of(archive)
+            runs = {"ours": [], **{k: [] for k in floor_keys}, "unzip": [], "cp": []}
+            for _ in range(REPEATS):
+                runs["ours"].append(ours(driver, exe, out))
+                for key in floor_keys:
+                    runs[key].append(floor(key, archive if key == "decode" else stored,
+                                           None if key == "decode" else out))
+                fresh(out)
+                runs["unzip"].append(timed(["unzip", "-o", "-q", archive, "-d", out]))
+                shutil.rmtree(out)
+                runs["cp"].append(timed(["cp", "-r", source, out]))
+            report(title, runs, floor_keys)
     finally:
         driver.close()
 
