@@ -14,6 +14,8 @@ set(SFX_PROGRAM_SOURCES
     ${SFX_ROOT}/extract/SFXlist.cpp
     ${SFX_ROOT}/extract/SFXpath.cpp
     ${SFX_ROOT}/extract/SFXname.cpp
+    ${SFX_ROOT}/extract/SFXprof.cpp
+    ${SFX_ROOT}/extract/SFXprog.cpp
     ${SFX_ROOT}/ui/SFXwin.cpp
     ${SFX_ROOT}/ui/SFXmdlg.cpp
     ${SFX_ROOT}/ui/SFXsel.cpp

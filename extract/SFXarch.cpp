@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "SFXarch.h"
+#include "SFXprog.h"
 #include "../decode/SFXio.h"
 #include "../startup/SFXstate.h"
 
@@ -13,6 +14,7 @@ void SeekArchive(int32_t distance, uint32_t origin)
 
 int32_t ReadArchive(void* buffer, int32_t count)
 {
+    KeepResponsive();
     // Only the count matters: a failed read delivers what it delivered.
     DWORD delivered = 0;
     if (count > 0)
@@ -22,6 +24,7 @@ int32_t ReadArchive(void* buffer, int32_t count)
 
 int32_t WriteOutput(const void* buffer, int32_t count)
 {
+    KeepResponsive();
     // A full disk may take part of a chunk; the count says how much.
     DWORD written = 0;
     if (count > 0)

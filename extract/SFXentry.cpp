@@ -6,6 +6,8 @@
 #include "SFXarch.h"
 #include "SFXhdr.h"
 #include "SFXpath.h"
+#include "SFXprog.h"
+#include "SFXprof.h"
 #include "../decode/SFXcrypt.h"
 #include "../decode/SFXinflt.h"
 #include "../decode/SFXio.h"
@@ -14,7 +16,6 @@
 #include "../startup/SFXtext.h"
 #include "../ui/SFXovr.h"
 #include "../ui/SFXpwd.h"
-#include "../ui/SFXres.h"
 
 enum : int32_t {
     PasswordTries = 3,
@@ -23,19 +24,6 @@ enum : int32_t {
 
 bool EntryAccepted = false;
 static bool UnsafeNameWarned = false;
-
-// The folder that the walk last found or made. Entries arrive folder by
-// folder, and asking the file system again for every file is what costs
-// most on a slow file system.
-static NameUnit FolderOfLastEntry[PathTextSize];
-
-template <typename Unit> static bool SameText(const Unit* a, const Unit* b)
-{
-    for (; *a == *b; a++, b++)
-        if (*a == 0)
-            return true;
-    return false;
-}
 
 static void DeselectEntry(HWND list)
 {
@@ -78,7 +66,6 @@ static void ShowPathError(const char* lead, const char* path, const char* captio
 void BeginEntryWalk()
 {
     UnsafeNameWarned = false;
-    FolderOfLastEntry[0] = 0;
 }
 
 // One box per run is enough to explain why such items stay selected; a
@@ -136,24 +123,62 @@ static bool MayOverwrite(HWND list, const char* shown)
     }
 }
 
-// Creates the target's folder unless the last entry's was the same. False
-// after "Error in directory".
+// Creates the target's folders. False after "Error in directory".
 static bool MakeTargetFolder(const NameUnit* target, const char* shown)
 {
     NameUnit folder[PathTextSize];
     CopyText(folder, PathTextSize, target);
     folder[ParentLength(folder, StrLength(folder))] = 0;
-    if (SameText(folder, FolderOfLastEntry))
-        return true;
     ForceFolders(folder);
-    if (!WidePathExists(folder)) {
-        char shownFolder[ShownPathSize];
-        ParentPath(shown, shownFolder, sizeof shownFolder);
-        MessageBoxA(0, shownFolder, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
-        return false;
+    if (WidePathExists(folder))
+        return true;
+    char shownFolder[ShownPathSize];
+    ParentPath(shown, shownFolder, sizeof shownFolder);
+    MessageBoxA(0, shownFolder, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
+    return false;
+}
+
+static HANDLE CreateTarget(const NameUnit* target, DWORD disposition)
+{
+    return CreateFileW(target, GENERIC_WRITE, FILE_SHARE_WRITE, 0, disposition, FILE_ATTRIBUTE_NORMAL, 0);
+}
+
+enum TargetOutcome {
+    TargetOpen,         // OutputHandle is the target, new or emptied
+    TargetKept,         // an existing file that the policy keeps: done
+    TargetFailed,       // "Cannot Open File": the entry fails
+    TargetNoFolder,     // "Error in directory": the walk ends
+};
+
+// Opens the target for writing. A new file in a folder that exists, by far
+// the most common case, costs one call: the file is created only if it is
+// not there, the policy is asked only when it is, and folders are made only
+// when the system says that the path is missing. (Asking first whether the
+// target exists costs as much as creating it on a file system that folds
+// case by reading the folder.)
+static TargetOutcome OpenTarget(HWND list, const NameUnit* target, const char* shown)
+{
+    OutputHandle = CreateTarget(target, CREATE_NEW);
+    if (OutputHandle != INVALID_HANDLE_VALUE)
+        return TargetOpen;
+    DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
+        if (!MakeTargetFolder(target, shown))
+            return TargetNoFolder;
+        OutputHandle = CreateTarget(target, CREATE_NEW);
+        if (OutputHandle != INVALID_HANDLE_VALUE)
+            return TargetOpen;
+        error = GetLastError();
     }
-    CopyText(FolderOfLastEntry, PathTextSize, folder);
-    return true;
+    if (error == ERROR_FILE_EXISTS || WidePathExists(target)) {
+        if (!MayOverwrite(list, shown))
+            return TargetKept;
+        OutputHandle = CreateTarget(target, CREATE_ALWAYS);
+        if (OutputHandle != INVALID_HANDLE_VALUE)
+            return TargetOpen;
+    }
+    ShowPathError("Cannot Open File ", shown, "Cannot Open File.");
+    return TargetFailed;
 }
 
 // Takes at most one waiting message, so the dialog stays responsive and a
@@ -198,7 +223,7 @@ static bool BuildTarget(const EntryName& name, NameUnit* target, char* shown)
     return StrLength(target) < MAX_PATH;
 }
 
-EntryOutcome ExtractEntry(HWND dialog, HWND list, const EntryName& name)
+EntryOutcome ExtractEntry(HWND list, const EntryName& name)
 {
     EntryAccepted = false;
     NameFault fault = name.Decoded ? EntryNameFault(name.Units) : NameNotDecodable;
@@ -227,39 +252,43 @@ EntryOutcome ExtractEntry(HWND dialog, HWND list, const EntryName& name)
     if (target[length - 1] == '\\')
         return ExtractFolderEntry(list, target, shown);
 
-    // An existing file that the policy keeps is done, whatever the entry
-    // holds. An entry that will be written is checked before its target is
-    // created or emptied.
-    bool exists = WidePathExists(target);
-    if (exists && !MayOverwrite(list, shown))
-        return Next;
-    if (EntryHeader.Method != MethodStored && EntryHeader.Method != MethodDeflated) {
+    // An entry that cannot be written is found out before its target is
+    // created or emptied; an existing file that the policy keeps is done
+    // all the same, whatever the entry holds.
+    bool unknownMethod = EntryHeader.Method != MethodStored && EntryHeader.Method != MethodDeflated;
+    if (unknownMethod || EntryLacksData()) {
+        if (WidePathExists(target) && !MayOverwrite(list, shown))
+            return Next;
+        if (!unknownMethod)
+            return Next;                   // fails; the target is not touched
         MessageBoxA(0, "Unknown compression type", TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
         return Abort;
     }
-    if (EntryLacksData())
-        return Next;                       // fails; the target is not touched
-    if (!exists && !MakeTargetFolder(target, shown))
+
+    TargetOutcome opened = OpenTarget(list, target, shown);
+    ProfileMark(ProfileCreate);
+    if (opened == TargetNoFolder)
         return EndWalk;
-
-    OutputHandle = CreateFileW(target, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, 0);
-    if (OutputHandle == INVALID_HANDLE_VALUE) {
-        ShowPathError("Cannot Open File ", shown, "Cannot Open File.");
+    if (opened != TargetOpen)
         return Next;
-    }
 
-    char progress[ShownPathSize + 16] = "Uncompressing ";
-    AppendText(progress, sizeof progress, shown);
-    SendDlgItemMessageA(dialog, IDC_FOOTER, WM_SETTEXT, 0, (LPARAM)progress);
+    ShowProgress(shown);
     DispatchOneMessage();
+    ProfileMark(ProfileProgress);
 
+    DecodingEntry = 1;
     DecodeIntoOutput();
+    DecodingEntry = 0;
+    ProfileMark(ProfileDecode);
     if (EntryDataComplete && (RunningCrc ^ 0xFFFFFFFF) == EntryHeader.Crc32)
         DeselectEntry(list);
+    ProfileMark(ProfileDeselect);
 
     SetFileTimeFromDos(OutputHandle, EntryHeader.TimeDate);
-    if (!CloseHandle(OutputHandle))
+    ProfileMark(ProfileStamp);
+    bool closed = CloseHandle(OutputHandle);
+    ProfileMark(ProfileClose);
+    if (!closed)
         ShowPathError("Cannot Close File ", shown, "Cannot close the file");
     OutputHandle = 0;
     return Next;

@@ -19,7 +19,7 @@ extern bool EntryAccepted;
 // Extracts the current entry (EntryHeader, the file positioned at its data
 // or encryption header). Success shows in the file list: the entry's item,
 // at ListSearchIndex, is deselected when the entry has been dealt with.
-EntryOutcome ExtractEntry(HWND dialog, HWND list, const EntryName& name);
+EntryOutcome ExtractEntry(HWND list, const EntryName& name);
 
 // Forgets what the previous walk learnt: the warning given, the folder made.
 void BeginEntryWalk();

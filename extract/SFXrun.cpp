@@ -7,6 +7,8 @@
 #include "SFXhdr.h"
 #include "SFXlist.h"
 #include "SFXpath.h"
+#include "SFXprog.h"
+#include "SFXprof.h"
 #include "../decode/SFXio.h"
 #include "../startup/SFXstate.h"
 #include "../startup/SFXtext.h"
@@ -43,11 +45,12 @@ static void ReportExtraction(HWND dialog, HWND list)
 }
 
 // Walks the entries; false when the run must return without a report.
-static bool Walk(HWND dialog, HWND list, bool listing, EntryName& name)
+static bool Walk(HWND list, bool listing, EntryName& name)
 {
     while (ReadLocalHeader()) {
         int32_t headerStart = LastSeekPosition;
         ReadEntryName(headerStart, name);
+        ProfileMark(ProfileWalk);
         if (name.Stored[0] == 0) {
             MessageBoxA(0, "Invalid filename.", TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
             return false;
@@ -57,13 +60,14 @@ static bool Walk(HWND dialog, HWND list, bool listing, EntryName& name)
         } else if (WalkStopRequested) {
             return false;                // the user closed the dialog
         } else if (IsEntrySelected(list, name)) {
+            ProfileMark(ProfileLookup);
             EntryOutcome outcome;
             if (name.TooLong) {
                 // Cut, the name is not the entry's; it fails and stays selected.
                 EntryAccepted = true;
                 outcome = Next;
             } else {
-                outcome = ExtractEntry(dialog, list, name);
+                outcome = ExtractEntry(list, name);
             }
             if (outcome == Abort)
                 return false;
@@ -95,12 +99,18 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
         return;
     ListSearchIndex = -1;
     BeginEntryWalk();
-    if (listing)
+    if (listing) {
         BeginListing(list);
-    else
+    } else {
         BeginItemLookup(list);
+        BeginProgress(dialog, list);
+    }
 
-    if (Walk(dialog, list, listing, *name)) {
+    bool finished = Walk(list, listing, *name);
+    if (!listing)
+        EndProgress();
+    ProfileReport();
+    if (finished) {
         if (listing)
             ReportListing(list);
         else if (EntryAccepted)

@@ -35,6 +35,7 @@ char Password[PasswordTextSize];
 
 bool8 WalkInProgress = 0;
 bool8 WalkStopRequested = 0;
+bool8 DecodingEntry = 0;
 
 #ifdef _WIN32
 HANDLE ArchiveHandle = INVALID_HANDLE_VALUE;

@@ -100,6 +100,10 @@ extern char Password[PasswordTextSize];
 // under it. A Close during the walk asks it to stop after the current entry.
 extern bool8 WalkInProgress;
 extern bool8 WalkStopRequested;
+// An entry's data are being decoded and written: the thread answers other
+// programs' messages then (SFXprog.h), but the dialog's handlers must wait
+// until the entry is done.
+extern bool8 DecodingEntry;
 
 #ifdef _WIN32
 extern HANDLE ArchiveHandle;

@@ -182,12 +182,17 @@ static INT_PTR OnCommand(HWND dialog, WORD id)
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    (void)lParam;
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog(dialog);
         return FALSE;
     case WM_COMMAND:
+        // Sent by another program while an entry is decoded: its turn comes
+        // after the entry, as a click's would.
+        if (DecodingEntry) {
+            PostMessageA(dialog, message, wParam, lParam);
+            return TRUE;
+        }
         return OnCommand(dialog, LOWORD(wParam));
     }
     return FALSE;

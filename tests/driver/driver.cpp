@@ -45,6 +45,9 @@
 //   check CONTROL STATE            null; BM_SETCHECK (the parent is not told)
 //   set-text CONTROL TEXT          null; WM_SETTEXT
 //   items CONTROL                  [{"text","selected"}...] of a list box
+//   ping WINDOW MS                 the milliseconds that the window took to
+//                                  answer a WM_NULL sent to it, or "error
+//                                  timeout" after MS
 //   select CONTROL INDEX STATE     null; LB_SETSEL (multiple-selection list,
 //                                  INDEX -1 for all) or LB_SETCURSEL (single:
 //                                  STATE 0 clears the selection); no notification
@@ -540,6 +543,14 @@ std::string Run(const std::vector<std::string>& words)
         HWND control = ParseControl(a[0]);
         bool child = (GetWindowLongA(control, GWL_STYLE) & WS_CHILD) != 0;
         return JsonText(child ? TextOf(control) : CaptionOf(control));
+    }
+    if (name == "ping") {
+        Arguments a(words, 2, 2);
+        DWORD_PTR result = 0;
+        ULONGLONG start = GetTickCount64();
+        if (!SendMessageTimeoutA(ParseWindow(a[0]), WM_NULL, 0, 0, SMTO_NORMAL, (UINT)ParseNumber(a[1]), &result))
+            throw Failure("timeout");
+        return JsonNumber((long long)(GetTickCount64() - start));
     }
     if (name == "rect") {
         Arguments a(words, 1, 1);

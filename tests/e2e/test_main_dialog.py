@@ -2,6 +2,9 @@
 chosen, an empty folder box, and commands that arrive during a walk."""
 
 import os
+import statistics
+import threading
+import time
 
 import sfxtest
 from sfxtest import CLOSE, FILE_LIST, FOLDER_EDIT, PLAIN_LIST, UNZIP, local_entry
@@ -60,6 +63,52 @@ class MainDialog(UnzipTestCase):
         self.assertFalse(os.path.exists("/rooted-by-mistake.txt"))
         drive_c = os.path.join(sfxtest.config().prefix, "drive_c", "rooted-by-mistake.txt")
         self.assertFalse(os.path.exists(drive_c))
+
+    def test_answers_other_programs_while_a_long_entry_is_written(self):
+        # The long entry's target is a pipe that this test drains slowly, so
+        # the entry takes seconds however fast the machine: time in which
+        # the dialog must answer messages sent to it.
+        big = bytes(32 << 20)
+        files = {"first.txt": b"first", "long.bin": big}
+        program, dialog = self.open_sfx(self.sfx(files, "--overwrite", "always"))
+        out = self.path("out")
+        os.makedirs(out)
+        os.mkfifo(os.path.join(out, "long.bin"))
+        drained = []
+        reader = threading.Thread(target=self.drain, args=(os.path.join(out, "long.bin"), drained))
+        reader.start()
+        self.addCleanup(reader.join)
+        dialog.set_text(FOLDER_EDIT, sfxtest.windows_path(out))
+        dialog.click(UNZIP)
+        self.wait_until(lambda: sum(drained) > 0)
+        answers = []
+        while sum(drained) < len(big) // 2:
+            answers.append(self.driver.call("ping", dialog.hwnd, 5000, timeout=5))
+            time.sleep(0.05)
+        self.assertLess(statistics.median(answers), 500, f"answers took {answers} ms")
+        self.assertGreaterEqual(len(answers), 5, "the entry was over too soon to tell")
+        self.assertEqual(dialog.text(sfxtest.FOOTER), "Uncompressing " + sfxtest.windows_path(out) + "\\long.bin")
+        # At the end, as ever: every item deselected, the footer on the last
+        # entry, then the success box.
+        box = self.box(program, SUCCESS_CAPTION)
+        self.assertEqual(dialog.items(FILE_LIST), [("first.txt", False), ("long.bin", False)])
+        self.assertEqual(dialog.text(sfxtest.FOOTER), "Uncompressing " + sfxtest.windows_path(out) + "\\long.bin")
+        self.close_box(box)
+        self.assertEqual(program.exit_code(), 0)
+        reader.join()
+        self.assertEqual(sum(drained), len(big))
+
+    @staticmethod
+    def drain(fifo, drained):
+        """Reads the pipe in small pieces with pauses, as a slow disk takes
+        data."""
+        with open(fifo, "rb") as pipe:
+            while True:
+                piece = pipe.read(65536)
+                if not piece:
+                    return
+                drained.append(len(piece))
+                time.sleep(0.004)
 
     def test_unzip_during_a_walk_starts_no_second_walk(self):
         program, dialog = self.open_sfx(self.sfx(MANY))

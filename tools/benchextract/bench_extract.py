@@ -20,6 +20,10 @@ The small set is held against the write floor, the stored set against the
 copy floor, the deflated set against the copy floor plus decoding.
 
 Ours: "&Unzip" to the success box. Each figure is the median of three runs.
+
+With --profile, the measuring build of the stub (SFX_PROFILE_STUB) extracts
+each set once instead and its timing counters are printed: where the walk's
+time goes, step by step.
 """
 
 import os
@@ -92,10 +96,10 @@ def archive_of(work, source, name, level):
     return archive
 
 
-def sfx_of(archive):
-    exe = archive[:-4] + ".exe"
-    subprocess.run([sfxtest.config().mksfx, "--stub", sfxtest.config().stub("x64"),
-                    "--overwrite", "always", "-o", exe, archive], check=True)
+def sfx_of(archive, stub=None):
+    exe = archive[:-4] + ("-profile" if stub else "") + ".exe"
+    subprocess.run([sfxtest.config().mksfx, "--stub", stub or sfxtest.config().stub("x64"),
+                    "--overwrite", "always", "-o", exe, archive], check=True, stdout=subprocess.DEVNULL)
     return exe
 
 
@@ -148,6 +152,20 @@ def report(title, runs, floor_keys):
           f"(floor: {' + '.join(floor_keys)}; ours/unzip {median['ours'] / median['unzip']:.2f})")
 
 
+def profile(work, driver, title, archive):
+    """One run of the measuring build, and its counters."""
+    exe = sfx_of(archive, os.environ["SFX_PROFILE_STUB"])
+    counters = os.path.join(work, "sfx-profile.txt")
+    if os.path.exists(counters):
+        os.remove(counters)
+    seconds = ours(driver, exe, os.path.join(work, "out"))
+    print(f"{title}: {seconds:.3f} s")
+    with open(counters) as f:
+        for line in f:
+            step, ms, _, marks, _ = line.split()
+            print(f"  {step:10} {int(ms):7} ms  {marks:>6} marks")
+
+
 def main():
     work = os.environ["SFX_E2E_WORK"]
     os.makedirs(work, exist_ok=True)
@@ -166,6 +184,10 @@ def main():
             ("mixed deflated (zip -6)", mixed, archive_of(work, mixed, "mixed", 6), None, ["copy", "decode"]),
         ]
         out = os.path.join(work, "out")
+        if "--profile" in sys.argv:
+            for title, _, archive, _, _ in sets:
+                profile(work, driver, title, archive)
+            return
         for title, source, archive, stored, floor_keys in sets:
             stored = stored or archive_of(work, source, "mixed", 0)
             exe = sfx_of(archive)

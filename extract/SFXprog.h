@@ -1,0 +1,32 @@
+// What a person sees of an extracting walk: the footer line naming the entry
+// being written and the file list losing its selections, and a dialog that
+// answers other programs while one large entry is decoded.
+//
+// Painting the list and the footer for every entry of a walk over thousands
+// of small files costs more than writing them. So their redraw is held for
+// the walk and they are repainted at most every RefreshInterval and at the
+// end; what the dialog shows at the end is what it would show had every
+// step been painted.
+#ifndef SFX_PROG_H
+#define SFX_PROG_H
+
+#include <windows.h>
+
+enum : DWORD { RefreshInterval = 100 };   // milliseconds
+
+// At the start and the end of an extracting walk.
+void BeginProgress(HWND dialog, HWND list);
+void EndProgress();
+
+// The footer's text for the entry now being written ("Uncompressing " and
+// its path); shown now or at the next refresh.
+void ShowProgress(const char* path);
+
+// Called by the decoders' input and output while an entry is decoded: at
+// most every RefreshInterval, answers the messages that other programs send
+// to the thread's windows and repaints, without taking input from the
+// queue, so that no handler of the dialog runs inside an entry and no click
+// is lost.
+void KeepResponsive();
+
+#endif
