@@ -1,12 +1,11 @@
 // What a person sees of an extracting walk: the footer line naming the entry
-// being written and the file list losing its selections, and a dialog that
-// answers other programs while one large entry is decoded.
+// being written, and a dialog that answers other programs while one large
+// entry is decoded.
 //
-// Painting the list and the footer for every entry of a walk over thousands
-// of small files costs more than writing them. So their redraw is held for
-// the walk and they are repainted at most every RefreshInterval and at the
-// end; what the dialog shows at the end is what it would show had every
-// step been painted.
+// Setting and painting the footer for every entry of a walk over thousands
+// of small files costs more than writing them, so its text is set at most
+// every RefreshInterval and at the end; what the dialog shows at the end is
+// what it would show had every step been painted.
 #ifndef SFX_PROG_H
 #define SFX_PROG_H
 
@@ -15,7 +14,7 @@
 enum : DWORD { RefreshInterval = 100 };   // milliseconds
 
 // At the start and the end of an extracting walk.
-void BeginProgress(HWND dialog, HWND list);
+void BeginProgress(HWND dialog);
 void EndProgress();
 
 // The footer's text for the entry now being written ("Uncompressing " and

@@ -103,7 +103,7 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
         BeginListing(list);
     } else {
         BeginItemLookup(list);
-        BeginProgress(dialog, list);
+        BeginProgress(dialog);
     }
 
     bool finished = Walk(list, listing, *name);
