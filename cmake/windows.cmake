@@ -27,6 +27,15 @@ target_compile_options(sfx-decode PRIVATE ${SFX_STUB_CFLAGS} -O2)
 set(SFX_SIZE_SOURCES ${SFX_PROGRAM_SOURCES} ${SFX_STUB_ONLY})
 list(REMOVE_ITEM SFX_SIZE_SOURCES ${SFX_DECODE_SOURCES})
 set(SFX_SIZE_CFLAGS -Os -flto)
+if(SFX_ARCH STREQUAL "x86")
+    # Arguments pushed rather than stored into space reserved in each frame,
+    # and the stack kept at the 4-byte alignment that Win32 guarantees. Stack
+    # probes need the reserved space, so there are none: no function may use
+    # more than 4000 bytes of stack, less than the guard page, which the
+    # check at link time (where the code is generated) enforces.
+    list(APPEND SFX_SIZE_CFLAGS -mno-accumulate-outgoing-args -mno-stack-arg-probe
+        -mpreferred-stack-boundary=2 -Wstack-usage=4000)
+endif()
 set(SFX_STUB_SOURCES ${SFX_SIZE_SOURCES} $<TARGET_OBJECTS:sfx-decode>)
 
 add_executable(sfx WIN32 ${SFX_STUB_SOURCES})
@@ -38,7 +47,7 @@ set_source_files_properties(${SFX_ROOT}/startup/SFXrt.cpp PROPERTIES
 target_link_options(sfx PRIVATE
     -nostdlib -nostartfiles -s -Wl,--entry=${SFX_ENTRY}
     -Wl,--subsystem,windows -Wl,--dynamicbase -Wl,--nxcompat
-    -Wl,--no-insert-timestamp -Wl,--gc-sections ${SFX_SIZE_CFLAGS})
+    -Wl,--no-insert-timestamp -Wl,--gc-sections ${SFX_SIZE_CFLAGS} -Wall -Wextra -Werror)
 if(SFX_ARCH STREQUAL "x64")
     target_link_options(sfx PRIVATE -Wl,--high-entropy-va)
 endif()
