@@ -616,7 +616,10 @@ std::string Run(const std::vector<std::string>& words)
         UINT key = ParseKey(a[1]);
         LPARAM scan = (LPARAM)MapVirtualKeyA(key, MAPVK_VK_TO_VSC) << 16;
         Post(control, WM_KEYDOWN, key, scan | 1);
-        Post(control, WM_KEYUP, key, scan | 1 | (LPARAM)0xC0000000);
+        // The program may have handled the key-down already and closed the
+        // window (Esc, Enter): then the key-up has nowhere to go.
+        if (!PostMessageA(control, WM_KEYUP, key, scan | 1 | (LPARAM)0xC0000000) && IsWindow(control))
+            throw Failure("cannot post to the window");
         return "null";
     }
     if (name == "close") {
