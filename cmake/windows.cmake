@@ -48,7 +48,9 @@ set_source_files_properties(${SFX_ROOT}/startup/SFXrt.cpp PROPERTIES
 target_link_options(sfx PRIVATE
     -nostdlib -nostartfiles -s -Wl,--entry=${SFX_ENTRY}
     -Wl,--subsystem,windows -Wl,--dynamicbase -Wl,--nxcompat
-    -Wl,--no-insert-timestamp -Wl,--gc-sections ${SFX_SIZE_CFLAGS} -Wall -Wextra -Werror)
+    -Wl,--no-insert-timestamp -Wl,--gc-sections ${SFX_SIZE_CFLAGS} -Wall -Wextra -Werror
+    -Wl,-T,${SFX_ROOT}/cmake/stub.ld)
+set_property(TARGET sfx APPEND PROPERTY LINK_DEPENDS ${SFX_ROOT}/cmake/stub.ld)
 if(SFX_ARCH STREQUAL "x64")
     target_link_options(sfx PRIVATE -Wl,--high-entropy-va)
 endif()
