@@ -187,11 +187,13 @@ def quarter_colour(size, x, y):
     return QUARTERS[(y >= size // 2) * 2 + (x >= size // 2)]
 
 
-def bitmap_image(size, pixel=quarter_colour):
+def bitmap_image(size, pixel=quarter_colour, alpha=False):
     """A 32-bit icon image as .ico files hold it: BITMAPINFOHEADER, the
-    colours bottom-up with their alpha, and an empty AND mask."""
+    colours bottom-up with their alpha, and an empty AND mask. pixel gives
+    0xRRGGBB, opaque, or with alpha 0xAARRGGBB."""
     header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, 0, 0, 0, 0, 0)
-    colours = b"".join(struct.pack("<I", 0xFF000000 | pixel(size, x, y))
+    opaque = 0 if alpha else 0xFF000000
+    colours = b"".join(struct.pack("<I", opaque | pixel(size, x, y))
                        for y in reversed(range(size)) for x in range(size))
     return header + colours + bytes((size + 31) // 32 * 4 * size)
 
