@@ -73,7 +73,7 @@ class ReleaseSmoke(SfxTestCase):
         dialog = self.wait_for_dialog(emulated)
         print(f"\nthe main dialog appeared after {time.monotonic() - started:.0f} s")
         self.assertCentred(dialog)
-        self.assertShowsIcon(dialog, quarter_colour)
+        self.assertShowsIcon(dialog, quarter_colour, seconds=START_TIMEOUT)
         self.assertEqual(dialog.text(FOLDER_EDIT), sfxtest.windows_path(self.work))
         self.assertEqual(dialog.checked(OVERWRITE_CONFIRM), 1)
         self.assertEqual(dialog.items(FILE_LIST), [(name, True) for name in sorted(FILES)])

@@ -354,7 +354,8 @@ class Branding(PackerTest):
                 # The first group holds the icon file's images byte for byte,
                 # under the numbers its old images had, then new ones.
                 group = group_entries(got[(RT_GROUP_ICON, "MNICON", 0)])
-                self.assertEqual([(w, h, bits) for w, h, bits, _, _ in group], [(32, 32, 32), (16, 16, 32), (48, 48, 32)])
+                self.assertEqual([(w, h, bits) for w, h, bits, _, _ in group],
+                                 [(32, 32, 32), (16, 16, 32), (48, 48, 32)])
                 self.assertEqual([got[(RT_ICON, i, 0)] for *_, i in group], [data for _, _, data in images])
                 self.assertEqual([i for *_, i in group], [1, 2, 6])
                 # Everything else is the stub's: templates, the other icons, the manifest.

@@ -479,12 +479,14 @@ void CheckRelocations(const Bytes& file, Arch arch, Findings& findings)
                     continue;
                 }
                 if (s == resources) {
-                    findings.push_back("relocation at RVA " + Hex(target) + " lies in the resources, which mksfx rewrites");
+                    findings.push_back("relocation at RVA " + Hex(target) +
+                                       " lies in the resources, which mksfx rewrites");
                     continue;
                 }
                 const size_t at = s->rawOffset + (target - s->virtualAddress);
-                const uint64_t value = width == 4 ? Read32(file, at)
-                                                  : Read32(file, at) | static_cast<uint64_t>(Read32(file, at + 4)) << 32;
+                uint64_t value = Read32(file, at);
+                if (width == 8)
+                    value |= static_cast<uint64_t>(Read32(file, at + 4)) << 32;
                 if (value < image.imageBase() || value >= image.imageBase() + image.sizeOfImage())
                     findings.push_back("relocation at RVA " + Hex(target) + " holds an address outside the image");
             }

@@ -104,7 +104,9 @@ std::string VersionText(const uint16_t v[4])
 std::vector<IconImage> ReadIconFile(const std::string& path)
 {
     InputFile file(path);
-    auto bad = [&](const std::string& why) { return Failure(path + " is not an icon file the extractor can show: " + why); };
+    auto bad = [&](const std::string& why) {
+        return Failure(path + " is not an icon file the extractor can show: " + why);
+    };
     if (file.Size() > MaxIconFileSize)
         throw bad("it has " + std::to_string(file.Size()) + " bytes");
     std::string ico((size_t)file.Size(), '\0');
@@ -342,10 +344,11 @@ std::string VersionResource(const Branding& brand, const std::string& fileName)
     }
     std::string translation;
     Put32(translation, Translation);
+    std::string table = VersionNode(StringTableKey, "", 0, true, strings);
+    std::string variable = VersionNode(u"Translation", translation, 4, false);
     return VersionNode(u"VS_VERSION_INFO", fixed, (uint32_t)fixed.size(), false,
-                       {VersionNode(u"StringFileInfo", "", 0, true, {VersionNode(StringTableKey, "", 0, true, strings)}),
-                        VersionNode(u"VarFileInfo", "", 0, true,
-                                    {VersionNode(u"Translation", translation, 4, false)})});
+                       {VersionNode(u"StringFileInfo", "", 0, true, {table}),
+                        VersionNode(u"VarFileInfo", "", 0, true, {variable})});
 }
 
 // A version resource read back: every node with its key, value and children.
@@ -377,11 +380,9 @@ VersionTree ReadVersionNode(const std::string& data, size_t start, size_t end, i
     size_t valueBytes = std::min(node.text ? 2 * valueLength : valueLength, end > at ? end - at : 0);
     if (at < end)
         node.value = data.substr(at, valueBytes);
-    for (at = (at + valueBytes + 3) & ~(size_t)3; at + 6 <= end; at = (at + Get16(&data[at]) + 3) & ~(size_t)3) {
+    // A child shorter than 6 bytes throws, so each step moves on.
+    for (at = (at + valueBytes + 3) & ~(size_t)3; at + 6 <= end; at = (at + Get16(&data[at]) + 3) & ~(size_t)3)
         node.children.push_back(ReadVersionNode(data, at, end, depth + 1));
-        if (Get16(&data[at]) == 0)
-            break;
-    }
     return node;
 }
 

@@ -124,7 +124,8 @@ PeImage::PeImage(const std::string& bytes, const std::string& label) : bytes_(by
     uint32_t rawSize = at32(r + 16);
     for (unsigned i = 0; i < sectionCount_; i++) {
         size_t s = sectionTable_ + SectionHeaderSize * i;
-        if (i != resourceSection_ && (at32(s + 12) > resourceRva_ || (at32(s + 16) != 0 && at32(s + 20) > resourceOffset_)))
+        bool laterData = at32(s + 16) != 0 && at32(s + 20) > resourceOffset_;
+        if (i != resourceSection_ && (at32(s + 12) > resourceRva_ || laterData))
             throw fail("its resources are not its last section, so they cannot change size");
     }
     if (resourceOffset_ % fileAlignment_ != 0 || resourceSize_ > rawSize)
@@ -190,14 +191,15 @@ std::vector<Resource> PeImage::Resources() const
                     throw fail("a tree of more than three levels");
                 need(language.target, DataEntrySize);
                 uint32_t rva = Get32(&section[language.target]), size = Get32(&section[language.target + 4]);
-                if (rva < resourceRva_ || rva - resourceRva_ > section.size() || size > section.size() - (rva - resourceRva_))
+                uint32_t at = rva - resourceRva_;
+                if (rva < resourceRva_ || at > section.size() || size > section.size() - at)
                     throw fail("the data of " + KeyText(type.key) + "/" + KeyText(name.key) + " lie outside it");
                 Resource r;
                 r.type = type.key;
                 r.name = name.key;
                 r.language = language.key.id;
                 r.codePage = Get32(&section[language.target + 8]);
-                r.data = section.substr(rva - resourceRva_, size);
+                r.data = section.substr(at, size);
                 resources.push_back(std::move(r));
                 if (resources.size() > MaxResources)
                     throw fail("too many entries");
