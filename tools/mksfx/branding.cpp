@@ -20,7 +20,6 @@ const uint64_t MaxIconFileSize = 1 << 20;
 
 struct IconImage {
     unsigned width = 0, height = 0, bits = 0;
-    bool png = false;
     std::string data;
 };
 
@@ -149,7 +148,6 @@ std::vector<IconImage> ReadIconFile(const std::string& path)
             unsigned type = (uint8_t)d[25];
             if (type > 6 || channels[type] == 0)
                 throw bad(which + "a PNG image of unknown colour type " + std::to_string(type));
-            image.png = true;
             image.bits = (uint8_t)d[24] * channels[type];
         } else {
             // A device-independent bitmap: header, palette, colour image and
