@@ -15,24 +15,45 @@ endif()
 set(SFX_STUB_CFLAGS
     -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-unwind-tables -fno-stack-protector -fno-threadsafe-statics
-    -fno-ident -fomit-frame-pointer -Wall -Wextra -Werror)
+    -fno-ident -fomit-frame-pointer -ffunction-sections -Wall -Wextra -Werror)
 
-add_executable(sfx WIN32 ${SFX_PROGRAM_SOURCES} ${SFX_STUB_ONLY})
+# The decoders are where the time goes: optimised for speed, and compiled
+# apart from the link-time optimisation below, so that what it does to the
+# rest of the program never changes their code.
+add_library(sfx-decode OBJECT ${SFX_DECODE_SOURCES})
+target_compile_options(sfx-decode PRIVATE ${SFX_STUB_CFLAGS} -O2)
+
+# Everything else is optimised for size, across files at link time; its
+# data are aligned only as far as the ABI asks, not padded for speed.
+set(SFX_SIZE_SOURCES ${SFX_PROGRAM_SOURCES} ${SFX_STUB_ONLY})
+list(REMOVE_ITEM SFX_SIZE_SOURCES ${SFX_DECODE_SOURCES})
+set(SFX_SIZE_CFLAGS -Oz -malign-data=abi -flto)
+if(SFX_ARCH STREQUAL "x86")
+    # Arguments pushed rather than stored into space reserved in each frame,
+    # and the stack kept at the 4-byte alignment that Win32 guarantees. Stack
+    # probes need the reserved space, so there are none: no function may use
+    # more than 4000 bytes of stack, less than the guard page, which the
+    # check at link time (where the code is generated) enforces.
+    list(APPEND SFX_SIZE_CFLAGS -mno-accumulate-outgoing-args -mno-stack-arg-probe
+        -mpreferred-stack-boundary=2 -Wstack-usage=4000)
+endif()
+set(SFX_STUB_SOURCES ${SFX_SIZE_SOURCES} $<TARGET_OBJECTS:sfx-decode>)
+
+add_executable(sfx WIN32 ${SFX_STUB_SOURCES})
 set_target_properties(sfx PROPERTIES OUTPUT_NAME sfx-${SFX_ARCH}-unpadded)
-target_compile_options(sfx PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SFX_STUB_CFLAGS} -Os>)
-# The decoders are where the time goes: optimise them for speed.
-set_source_files_properties(${SFX_DECODE_SOURCES} PROPERTIES COMPILE_OPTIONS "-O2")
+target_compile_options(sfx PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${SFX_STUB_CFLAGS};${SFX_SIZE_CFLAGS}>)
 # The runtime routines must not be turned back into calls to themselves.
 set_source_files_properties(${SFX_ROOT}/startup/SFXrt.cpp PROPERTIES
     COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
 target_link_options(sfx PRIVATE
     -nostdlib -nostartfiles -s -Wl,--entry=${SFX_ENTRY}
     -Wl,--subsystem,windows -Wl,--dynamicbase -Wl,--nxcompat
-    -Wl,--no-insert-timestamp -Wl,--gc-sections)
+    -Wl,--no-insert-timestamp -Wl,--gc-sections ${SFX_SIZE_CFLAGS} -Wall -Wextra -Werror
+    -Wl,-T,${SFX_ROOT}/cmake/stub.ld)
+set_property(TARGET sfx APPEND PROPERTY LINK_DEPENDS ${SFX_ROOT}/cmake/stub.ld)
 if(SFX_ARCH STREQUAL "x64")
     target_link_options(sfx PRIVATE -Wl,--high-entropy-va)
 endif()
-target_compile_options(sfx PRIVATE -ffunction-sections)
 # Only DLLs that Windows always takes from the system folder; anything else
 # is loaded by full path at run time.
 target_link_libraries(sfx PRIVATE kernel32 user32 gdi32 shell32 gcc)

@@ -10,7 +10,7 @@ set(SFX_TEST_LINK -static -static-libgcc -static-libstdc++ -Wl,--subsystem,conso
 add_executable(sfx-driver ${SFX_ROOT}/tests/driver/driver.cpp)
 target_compile_options(sfx-driver PRIVATE -Wall -Wextra -O2)
 target_link_options(sfx-driver PRIVATE ${SFX_TEST_LINK})
-target_link_libraries(sfx-driver PRIVATE user32)
+target_link_libraries(sfx-driver PRIVATE user32 gdi32 shell32 version)
 set_target_properties(sfx-driver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${SFX_TEST_BIN})
 
 # GoogleTest from Debian's source package, built with this toolchain.

@@ -74,12 +74,24 @@
 //                                  every later open that does not share
 //                                  deletion fail.
 //   unlock L                       null; closes that handle
+//   version-info PATH              {"file","product","translation","texts"}:
+//                                  the version numbers, the first translation
+//                                  (8 hex digits) and the texts of its string
+//                                  table, as the system's version functions
+//                                  read them (what Properties -> Details
+//                                  shows); "error none" without them
+//   file-icon PATH                 {"width","height","pixels"} of the file's
+//                                  large icon as Explorer takes it
+//                                  (ExtractIconEx): pixels as RRGGBB hex,
+//                                  row by row from the top
 //   quit                           null, then the driver ends (so does end of
 //                                  input)
 //
 // Queries use SendMessageTimeout: a target that does not answer within a few
 // seconds gives "error not responding" instead of hanging the driver.
 #include <windows.h>
+#include <shellapi.h>
+#include <wchar.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -102,6 +114,17 @@ struct Failure : std::runtime_error {
 };
 
 // ---- replies -------------------------------------------------------------
+
+std::string JsonWide(const wchar_t* text, size_t length)
+{
+    std::string out = "\"";
+    for (size_t i = 0; i < length; i++) {
+        char escape[8];
+        snprintf(escape, sizeof escape, "\\u%04x", (unsigned)text[i]);
+        out += escape;
+    }
+    return out + "\"";
+}
 
 std::string JsonText(const std::string& text)
 {
@@ -442,6 +465,93 @@ PROCESS_INFORMATION CreateChild(const std::string& exe, const Arguments& a, DWOR
     return process;
 }
 
+std::wstring Wide(const std::string& text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size());
+    wide.resize(length > 0 ? length - 1 : 0);
+    return wide;
+}
+
+std::string VersionInfo(const std::string& path)
+{
+    std::wstring file = Wide(path);
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0)
+        throw Failure("none");
+    std::vector<char> block(size);
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, block.data()))
+        throw Failure("GetFileVersionInfoW failed");
+    VS_FIXEDFILEINFO* fixed = 0;
+    DWORD* translation = 0;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\", (void**)&fixed, &length) || length < sizeof *fixed ||
+        !VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", (void**)&translation, &length) || length < 4)
+        throw Failure("no version numbers or no translation");
+    auto numbers = [](DWORD high, DWORD low) {
+        return JsonText(std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." +
+                        std::to_string(low >> 16) + "." + std::to_string(low & 0xFFFF));
+    };
+    wchar_t table[16];
+    swprintf(table, 16, L"%04x%04x", (unsigned)(*translation & 0xFFFF), (unsigned)(*translation >> 16));
+    JsonObject texts;
+    for (const char* name : {"CompanyName", "FileDescription", "FileVersion", "InternalName", "LegalCopyright",
+                             "OriginalFilename", "ProductName", "ProductVersion"}) {
+        std::wstring query = L"\\StringFileInfo\\" + std::wstring(table) + L"\\" + Wide(name);
+        wchar_t* text = 0;
+        if (VerQueryValueW(block.data(), query.c_str(), (void**)&text, &length) && text)
+            texts.Add(name, JsonWide(text, wcsnlen(text, length)));
+    }
+    char key[16];
+    snprintf(key, sizeof key, "%04X%04X", (unsigned)(*translation & 0xFFFF), (unsigned)(*translation >> 16));
+    return JsonObject()
+        .Add("file", numbers(fixed->dwFileVersionMS, fixed->dwFileVersionLS))
+        .Add("product", numbers(fixed->dwProductVersionMS, fixed->dwProductVersionLS))
+        .Add("translation", JsonText(key))
+        .Add("texts", texts.Done())
+        .Done();
+}
+
+std::string FileIcon(const std::string& path)
+{
+    HICON icon = 0;
+    if (ExtractIconExW(Wide(path).c_str(), 0, &icon, 0, 1) == 0 || icon == 0)
+        throw Failure("no icon");
+    ICONINFO info;
+    BITMAP bitmap;
+    if (!GetIconInfo(icon, &info) || !GetObjectW(info.hbmColor, sizeof bitmap, &bitmap)) {
+        DestroyIcon(icon);
+        throw Failure("cannot read the icon");
+    }
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = bitmap.bmWidth;
+    format.bmiHeader.biHeight = -bitmap.bmHeight;  // top-down
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    std::vector<DWORD> pixels((size_t)bitmap.bmWidth * bitmap.bmHeight);
+    HDC screen = GetDC(0);
+    int rows = GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(0, screen);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(icon);
+    if (rows != bitmap.bmHeight)
+        throw Failure("cannot read the icon's pixels");
+    std::string hex;
+    for (DWORD p : pixels) {
+        char text[8];
+        snprintf(text, sizeof text, "%06lx", (unsigned long)(p & 0xFFFFFF));
+        hex += text;
+    }
+    return JsonObject()
+        .Add("width", JsonNumber(bitmap.bmWidth))
+        .Add("height", JsonNumber(bitmap.bmHeight))
+        .Add("pixels", JsonText(hex))
+        .Done();
+}
+
 // ---- commands --------------------------------------------------------------
 
 std::string Run(const std::vector<std::string>& words)
@@ -627,8 +737,8 @@ std::string Run(const std::vector<std::string>& words)
         UINT key = ParseKey(a[1]);
         LPARAM scan = (LPARAM)MapVirtualKeyA(key, MAPVK_VK_TO_VSC) << 16;
         Post(control, WM_KEYDOWN, key, scan | 1);
-        // A key such as Escape may close its window before the release is
-        // posted; the press has then done what it was sent for.
+        // The program may have handled the key-down already and closed the
+        // window (Esc, Enter): then the key-up has nowhere to go.
         if (!PostMessageA(control, WM_KEYUP, key, scan | 1 | (LPARAM)0xC0000000) && IsWindow(control))
             throw Failure("cannot post to the window");
         return "null";
@@ -652,6 +762,14 @@ std::string Run(const std::vector<std::string>& words)
         CloseHandle(known->second);
         Locks.erase(known);
         return "null";
+    }
+    if (name == "version-info") {
+        Arguments a(words, 1, 1);
+        return VersionInfo(a[0]);
+    }
+    if (name == "file-icon") {
+        Arguments a(words, 1, 1);
+        return FileIcon(a[0]);
     }
     throw Failure("unknown command: " + name);
 }

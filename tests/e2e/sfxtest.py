@@ -429,6 +429,17 @@ class Driver:
                          _ms(timeout), timeout=timeout)
         return Window(self, hwnd)
 
+    def version_info(self, path):
+        """What the system's version functions read from a file (a Unix path)."""
+        return self.call("version-info", windows_path(path))
+
+    def file_icon(self, path):
+        """The large icon that Explorer shows for a file: (width, height,
+        [0xRRGGBB, ...] row by row)."""
+        icon = self.call("file-icon", windows_path(path))
+        pixels = [int(icon["pixels"][i:i + 6], 16) for i in range(0, len(icon["pixels"]), 6)]
+        return icon["width"], icon["height"], pixels
+
     # ---- files ----
     def lock(self, path, access="r", share="-"):
         """Holds a file open (see the driver's lock command); returns its id."""
@@ -587,6 +598,27 @@ class SfxTestCase(unittest.TestCase):
         width, height = self.driver.screen_size()
         self.assertEqual((left, top), (int((width - (right - left)) / 2),
                                        int((height - (bottom - top)) / 2)))
+
+    def assertShowsIcon(self, dialog, colour_at, seconds=10.0):
+        """The dialog's icon control shows a 32x32 icon whose pixel (x, y)
+        has colour_at(32, x, y) (0xRRGGBB): looked at in the middle of each
+        quarter on the screen. The control paints after the dialog becomes
+        visible, so the screen is looked at until it shows them, for a few
+        seconds at the most."""
+        from folderflow import Picture
+        SS_ICON = 3
+        icon = next(c for c in dialog.controls() if c.cls.lower() == "static" and c.style & 0x1F == SS_ICON)
+        r = self.driver.call("rect", str(icon.hwnd))
+        points = [(x, y) for y in (8, 24) for x in (8, 24)]
+        expected = [f"{colour_at(32, x, y):06x}" for x, y in points]
+        deadline = time.monotonic() + seconds
+        while True:
+            picture = Picture.of(self, (r["left"], r["top"], r["right"], r["bottom"]), "icon.png")
+            shown = [picture.pixel(x, y).hex() for x, y in points]
+            if shown == expected or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        self.assertEqual(shown, expected, "the colours of the dialog's icon")
 
     # ---- diagnostics ----
     def screenshot(self, name="screen.png"):

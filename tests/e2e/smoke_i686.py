@@ -1,7 +1,7 @@
-"""The i686 release itself, once: run by the 32-bit Wine loader under
-qemu-i386 emulation, it shows its main dialog, extracts an archive of
-stored, deflated and encrypted entries byte for byte, one of them under a
-UTF-8 name, and ends with code 0.
+"""The i686 release itself, once, branded as a packager would: run by the
+32-bit Wine loader under qemu-i386 emulation, it shows its main dialog with
+the packager's icon, extracts an archive of stored, deflated and encrypted
+entries byte for byte, one of them under a UTF-8 name, and ends with code 0.
 
 The emulated process cannot start Windows processes itself, so the test's
 driver (an x86-64 process) is started first and holds the desktop, and the
@@ -15,8 +15,13 @@ import subprocess
 import time
 import zipfile
 
+import sys
+
 import sfxtest
 from sfxtest import FILE_LIST, FOLDER_EDIT, MESSAGE_TEXT, OVERWRITE_CONFIRM, UNZIP, SfxTestCase
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "packer"))
+from sfxfiles import VERSION, VERSION_OPTIONS, quarter_colour, write_icon  # noqa: E402
 
 I386_DLLS = "/usr/lib/i386-linux-gnu/wine/i386-windows"
 # Emulation makes the start slow: about 45 s on a fast machine.
@@ -60,7 +65,9 @@ class ReleaseSmoke(SfxTestCase):
         self.assertTrue(shutil.which("qemu-i386"), "qemu-i386 is missing (qemu-user)")
         self.assertTrue(os.path.isdir(I386_DLLS), "the 32-bit Wine is missing (wine32:i386)")
         fill_syswow64(cfg.prefix)
-        exe = self.make_sfx(self.archive(), "--title", TITLE, arch="x86")
+        icon = write_icon(self.path("brand.ico"))
+        exe = self.make_sfx(self.archive(), "--title", TITLE, "--icon", icon, *VERSION_OPTIONS, arch="x86")
+        self.assertEqual(self.driver.version_info(exe)["file"], VERSION)
         self.driver.screen_size()             # the driver is on the desktop now
         with open(self.path("qemu.log"), "wb") as log:
             emulated = subprocess.Popen(
@@ -72,6 +79,7 @@ class ReleaseSmoke(SfxTestCase):
         dialog = self.wait_for_dialog(emulated)
         print(f"\nthe main dialog appeared after {time.monotonic() - started:.0f} s")
         self.assertCentred(dialog)
+        self.assertShowsIcon(dialog, quarter_colour, seconds=START_TIMEOUT)
         self.assertEqual(dialog.text(FOLDER_EDIT), sfxtest.windows_path(self.work))
         self.assertEqual(dialog.checked(OVERWRITE_CONFIRM), 1)
         shown = UTF8_NAME.replace("\u65e5\u672c", "??")      # what the ANSI code page cannot show

@@ -1,8 +1,9 @@
 """Self-extracting files that mksfx makes: from a folder and from the
 archives of every peer (streamed ones included) they extract byte for byte
-with their times; encrypted ones take their password; a signed one still
-works; and mksfx.exe under Wine writes what the host's mksfx writes, names
-beyond ASCII included."""
+with their times; encrypted ones take their password; names beyond ASCII
+from every kind of writer land exactly; a branded, signed one shows its icon
+and version information and still works; and mksfx.exe under Wine writes
+what the host's mksfx writes, branded ones and names beyond ASCII included."""
 
 import os
 import subprocess
@@ -15,8 +16,8 @@ from sfxtest import config, windows_path
 from unzipflow import UnzipTestCase
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "packer"))
-from sfxfiles import (PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, make_tree, write_stored_zip,  # noqa: E402
-                      zip_with)
+from sfxfiles import (PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, VERSION, VERSION_OPTIONS, VERSION_TEXTS,  # noqa: E402
+                      make_tree, quarter_colour, write_icon, write_stored_zip, zip_with)
 
 TITLE = "Packed by mksfx"
 
@@ -27,10 +28,13 @@ class Packed(UnzipTestCase):
         self.source = self.path("source")
         make_tree(self.source, SAMPLE_FILES, SAMPLE_FOLDERS)
 
-    def extract(self, exe, password=None):
-        """Unzips into a new folder through the dialog; returns the folder."""
+    def extract(self, exe, password=None, icon=None):
+        """Unzips into a new folder through the dialog, which shows the test
+        icon when icon is given; returns the folder."""
         out = self.path("out-" + os.path.basename(exe))
         program, dialog = self.open_sfx(exe, TITLE)
+        if icon:
+            self.assertShowsIcon(dialog, quarter_colour)
         self.unzip_into(dialog, out)
         if password:
             self.answer_password(program, password)
@@ -84,14 +88,22 @@ class Packed(UnzipTestCase):
                 out = self.extract(exe)
                 self.assertEqual(self.tree(out), utf8)
 
-    def test_signed(self):
-        exe = self.make_sfx(self.source, "--title", TITLE, name="unsigned.exe")
+    def test_branded_and_signed(self):
+        icon = write_icon(self.path("brand.ico"))
+        exe = self.make_sfx(self.source, "--title", TITLE, "--icon", icon, *VERSION_OPTIONS, name="setup.exe")
         key, cert, signed = self.path("key.pem"), self.path("cert.pem"), self.path("signed.exe")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                         "-days", "2", "-subj", "/CN=mksfx test"], check=True, capture_output=True)
         subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", exe, "-out", signed],
                        check=True, capture_output=True)
-        self.assertExtracted(self.extract(signed))
+        info = self.driver.version_info(signed)
+        self.assertEqual((info["file"], info["product"], info["translation"]), (VERSION, VERSION, "000004B0"))
+        self.assertEqual(info["texts"], {**VERSION_TEXTS, "FileVersion": VERSION, "ProductVersion": VERSION,
+                                         "OriginalFilename": "setup.exe"})
+        width, height, pixels = self.driver.file_icon(signed)
+        self.assertEqual((width, height), (32, 32))
+        self.assertEqual(pixels, [quarter_colour(32, x, y) for y in range(32) for x in range(32)])
+        self.assertExtracted(self.extract(signed, icon=True))
 
 
 class WindowsPacker(UnzipTestCase):
@@ -107,13 +119,18 @@ class WindowsPacker(UnzipTestCase):
         source = self.path("source")
         make_tree(source, {**SAMPLE_FILES, "Übersicht Łódź \U0001F600.txt": b"wide"}, SAMPLE_FOLDERS)
         archive = zip_with("bsdtar-pipe", source, self.path("in.zip"))
-        settings = ["--title", TITLE, "--temp-folder", "--run", "><readme.txt", "--overwrite", "never"]
+        icon = write_icon(self.path("brand.ico"))
+        settings = ["--title", TITLE, "--temp-folder", "--run", "><readme.txt", "--overwrite", "never",
+                    *VERSION_OPTIONS[:4]]
         for label, given in (("folder", source), ("zip", archive)):
             with self.subTest(label):
-                host = self.make_sfx(given, *settings, name="host.exe", raw=False)
-                windows = self.path("windows.exe")
+                # Both name their output alike: OriginalFilename is the same.
+                os.makedirs(self.path("host"), exist_ok=True)
+                host = self.make_sfx(given, *settings, "--icon", icon, name="host/setup.exe", raw=False)
+                windows = self.path("setup.exe")
                 run = self.windows_mksfx("--stub", windows_path(config().stub()), *settings,
-                                         "-o", windows_path(windows), windows_path(given))
+                                         "--icon", windows_path(icon), "-o", windows_path(windows),
+                                         windows_path(given))
                 self.assertEqual(run.returncode, 0, run.stderr)
                 with open(host, "rb") as h, open(windows, "rb") as w:
                     self.assertTrue(h.read() == w.read(), "the two packers wrote different files")

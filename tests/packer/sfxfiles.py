@@ -185,3 +185,63 @@ def zip_with(tool, src, out):
 
 
 PEERS = ("zip", "zip-pipe", "7z", "bsdtar-pipe", "python-stream")
+
+
+# ---- branding: icon files and version texts
+
+# Four opaque colours, one per quarter of an icon (0xRRGGBB): top left, top
+# right, bottom left, bottom right. Nothing in the extractor's own icons.
+QUARTERS = (0xFF00FF, 0x00FFFF, 0xFFFF00, 0x2040FF)
+
+
+def quarter_colour(size, x, y):
+    return QUARTERS[(y >= size // 2) * 2 + (x >= size // 2)]
+
+
+def bitmap_image(size, pixel=quarter_colour, alpha=False):
+    """A 32-bit icon image as .ico files hold it: BITMAPINFOHEADER, the
+    colours bottom-up with their alpha, and an empty AND mask. pixel gives
+    0xRRGGBB, opaque, or with alpha 0xAARRGGBB."""
+    header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, 0, 0, 0, 0, 0)
+    opaque = 0 if alpha else 0xFF000000
+    colours = b"".join(struct.pack("<I", opaque | pixel(size, x, y))
+                       for y in reversed(range(size)) for x in range(size))
+    return header + colours + bytes((size + 31) // 32 * 4 * size)
+
+
+def png_image(size, pixel=quarter_colour):
+    """An RGBA PNG image."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = b"".join(b"\0" + b"".join(struct.pack(">I", pixel(size, x, y) << 8 | 0xFF) for x in range(size))
+                    for y in range(size))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
+def icon_file(images):
+    """An .ico file of [(size, bits, image data)]."""
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, bits, data in images:
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, bits, len(data), offset)
+        offset += len(data)
+    return out + b"".join(data for _, _, data in images)
+
+
+def write_icon(path, images=None):
+    """The least the extractor must take, 32x32 and 16x16 at 32 bits per
+    pixel, unless images are given."""
+    images = images or [(32, 32, bitmap_image(32)), (16, 32, bitmap_image(16))]
+    with open(path, "wb") as f:
+        f.write(icon_file(images))
+    return path
+
+
+# Version information with every text, and what Properties -> Details shows.
+VERSION = "1.2.3.4"
+VERSION_TEXTS = {"ProductName": "Demo Product", "CompanyName": "Demo Company Ltd",
+                 "FileDescription": "Demo Product installer", "LegalCopyright": "\u00a9 2026 Demo Company Ltd"}
+VERSION_OPTIONS = ["--version", VERSION, "--product", VERSION_TEXTS["ProductName"],
+                   "--company", VERSION_TEXTS["CompanyName"], "--description", VERSION_TEXTS["FileDescription"],
+                   "--copyright", VERSION_TEXTS["LegalCopyright"]]

@@ -1,22 +1,30 @@
 """Host tests of mksfx: the archives it writes are read back the way the
 extractor reads them (local headers only) and by unzip and Python's
-zipfile; every refusal leaves no file behind."""
+zipfile; branded extractors are read by pefile; every refusal leaves no
+file behind."""
 import glob
 import os
+import re
 import resource
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
+import struct
 import zipfile
 
+import pefile
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from sfxfiles import (BLOCK_SIZE, CENTRAL, PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, STUB_SIZE, date_time, dos_time,
-                      extract, make_tree, unicode_path, walk, write_stored_zip, zip_with)
+from sfxfiles import (BLOCK_SIZE, CENTRAL, PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, STUB_SIZE, VERSION, VERSION_OPTIONS,
+                      VERSION_TEXTS, bitmap_image, date_time, dos_time, extract, icon_file, make_tree, png_image,
+                      unicode_path, walk, write_icon, write_stored_zip, zip_with)
 
 MKSFX = os.environ.get("MKSFX", "dist/mksfx")
 STUB = os.environ.get("SFX_STUB", "dist/sfx-x86.exe")
+STUBS = {"x86": STUB, "x64": os.path.join(os.path.dirname(STUB), "sfx-x64.exe")}
+RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
 
 
 def read(path):
@@ -49,12 +57,12 @@ class PackerTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         return walk(self.out)
 
-    def assertRefused(self, input_path, *fragments, args=()):
-        """Exit status 1, a message with these fragments, and the output
-        (if any) as it was, with no temporary file beside it."""
+    def assertRefused(self, input_path, *fragments, args=(), status=1, stub=STUB):
+        """Exit status 1 (2 for wrong usage), a message with these fragments,
+        and the output (if any) as it was, with no temporary file beside it."""
         before = {p: read(p) for p in glob.glob(self.out + "*")}
-        result = mksfx("--stub", STUB, *args, "-o", self.out, input_path)
-        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        result = mksfx("--stub", stub, *args, "-o", self.out, input_path)
+        self.assertEqual(result.returncode, status, result.stdout + result.stderr)
         for fragment in fragments:
             self.assertIn(fragment, result.stderr)
         self.assertEqual({p: read(p) for p in glob.glob(self.out + "*")}, before)
@@ -92,7 +100,11 @@ class FromFolder(PackerTest):
         method = {e["name"]: e["method"] for e in entries}
         self.assertEqual((method["readme.txt"], method["bin/noise.bin"], method["docs/empty.txt"]), (8, 0, 0))
         self.assertEqual({e["timedate"] for e in entries}, {dos_time(1623760496)})
-        self.assertEqual(read(self.out)[:STUB_SIZE + 3], read(STUB) + b"PK\3")
+        # The stub as it is, but for the checksum, which covers the whole file.
+        field = pefile.PE(STUB).OPTIONAL_HEADER.get_field_absolute_offset("CheckSum")
+        out, stub = read(self.out), read(STUB)
+        self.assertEqual(out[:field] + out[field + 4:STUB_SIZE + 3], stub[:field] + stub[field + 4:] + b"PK\3")
+        self.assertTrue(pefile.PE(self.out).verify_checksum())
 
     def test_an_earlier_output_in_the_folder_is_left_out(self):
         make_tree(self.src, {"a.txt": b"a"})
@@ -391,10 +403,142 @@ class SettingsAndInfo(PackerTest):
         self.assertIn("cannot find the extractor", run().stderr)
 
 
+def resources(pe):
+    """{(type, name, language): data} of a PE file; names are ids or strings."""
+    found = {}
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for n in t.directory.entries:
+            for lang in n.directory.entries:
+                key = (t.id if t.name is None else str(t.name), n.id if n.name is None else str(n.name), lang.id)
+                found[key] = pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
+    return found
+
+
+def group_entries(data):
+    """An icon group's entries: (width, height, bits, size, image id)."""
+    count = struct.unpack_from("<H", data, 4)[0]
+    return [struct.unpack_from("<BB2xxxHIH", data, 6 + 14 * i) for i in range(count)]
+
+
+def version_texts(pe):
+    texts = {}
+    for info in pe.FileInfo[0]:
+        for table in getattr(info, "StringTable", []):
+            texts.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    return texts
+
+
+class Branding(PackerTest):
+    """--icon and --version: the packager's icon and version information in
+    the extractor's resources; everything else as without them."""
+
+    def setUp(self):
+        super().setUp()
+        make_tree(self.src, {"setup.exe": b"MZ program"})
+        self.icon = os.path.join(self.dir, "brand.ico")
+
+    def brand(self, *args, stub=STUB):
+        result = mksfx("--stub", stub, *args, "-o", self.out, self.src)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        pe = pefile.PE(self.out)
+        self.assertEqual(pe.get_warnings(), [])
+        self.assertTrue(pe.verify_checksum())
+        return pe
+
+    def test_icon_and_version_in_both_stubs(self):
+        images = [(32, 32, bitmap_image(32)), (16, 32, bitmap_image(16)), (48, 32, png_image(48))]
+        write_icon(self.icon, images)
+        for arch, stub in STUBS.items():
+            with self.subTest(arch):
+                plain_file = os.path.join(self.dir, "plain.exe")
+                self.assertEqual(mksfx("--stub", stub, "-o", plain_file, self.src).returncode, 0)
+                pe, plain = self.brand("--icon", self.icon, *VERSION_OPTIONS, stub=stub), pefile.PE(stub)
+                got, had = resources(pe), resources(plain)
+                # The first group holds the icon file's images byte for byte,
+                # under the numbers its old images had, then new ones.
+                group = group_entries(got[(RT_GROUP_ICON, "MNICON", 0)])
+                self.assertEqual([(w, h, bits) for w, h, bits, _, _ in group],
+                                 [(32, 32, 32), (16, 16, 32), (48, 48, 32)])
+                self.assertEqual([got[(RT_ICON, i, 0)] for *_, i in group], [data for _, _, data in images])
+                self.assertEqual([i for *_, i in group], [1, 2, 6])
+                # Everything else is the stub's: templates, the other icons, the manifest.
+                changed = {(RT_GROUP_ICON, "MNICON", 0), (RT_ICON, 1, 0), (RT_ICON, 2, 0), (RT_ICON, 6, 0),
+                           (RT_VERSION, 1, 0)}
+                self.assertEqual({k: v for k, v in got.items() if k not in changed},
+                                 {k: v for k, v in had.items() if k not in changed})
+                # Version information as Properties -> Details shows it.
+                self.assertEqual(version_texts(pe), {**VERSION_TEXTS, "FileVersion": VERSION,
+                                                     "ProductVersion": VERSION, "OriginalFilename": "out.exe"})
+                fixed = pe.VS_FIXEDFILEINFO[0]
+                self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS,
+                                  fixed.ProductVersionLS), (0x10002, 0x30004, 0x10002, 0x30004))
+                self.assertEqual(pe.FileInfo[0][1].Var[0].entry, {b"Translation": "0x0000 0x04b0"})
+                # The settings block and the archive follow unchanged.
+                self.assertEqual(read(self.out)[STUB_SIZE:], read(plain_file)[STUB_SIZE:])
+                info = mksfx("--info", self.out)
+                self.assertEqual(info.returncode, 0, info.stdout)
+                for text in ["icon MNICON: 32x32 32-bit, 16x16 32-bit, 48x48 32-bit PNG", "version: file 1.2.3.4",
+                             *(f'"{v}"' for v in VERSION_TEXTS.values()), '"out.exe"', "code page 1200"]:
+                    self.assertIn(text, info.stdout)
+
+    def test_version_alone_and_icon_alone(self):
+        pe = self.brand("--version", "02.0.0.65535")
+        self.assertEqual(version_texts(pe), {"FileVersion": "2.0.0.65535", "ProductVersion": "2.0.0.65535",
+                                             "OriginalFilename": "out.exe"})
+        self.assertEqual({k: v for k, v in resources(pe).items() if k[0] != RT_VERSION},
+                         resources(pefile.PE(STUB)))
+        pe = self.brand("--icon", write_icon(self.icon))
+        self.assertNotIn(RT_VERSION, {k[0] for k in resources(pe)})
+        self.assertIn("version: none", mksfx("--info", self.out).stdout)
+
+    def test_refusals(self):
+        def entry(size, data, offset, bits=32):
+            return struct.pack("<HHHBBBBHHII", 0, 1, 1, size, size, 0, 0, 1, bits, len(data), offset) + data
+        bitmap = bitmap_image(32)
+        big = [(48, 32, bitmap_image(48)), (32, 32, bitmap), (16, 32, bitmap_image(16))]
+        icons = {
+            "text": (b"just text\n", "no icon directory"),
+            "cursor": (struct.pack("<HHH", 0, 2, 1) + icon_file([(32, 32, bitmap)])[6:], "cursors"),
+            "no-image": (struct.pack("<HHH", 0, 1, 0), "holds no image"),
+            "cut-directory": (struct.pack("<HHH", 0, 1, 2) + bytes(16), "cut short"),
+            "outside": (entry(32, bitmap, 5000), "outside the file"),
+            "png-size": (icon_file([(32, 32, png_image(48))]), "PNG image of 48x48 where the directory says 32x32"),
+            "bitmap-height": (entry(32, bitmap[:8] + struct.pack("<i", 32) + bitmap[12:], 22), "bitmap of 32x16"),
+            "bitmap-cut": (entry(32, bitmap[:-200], 22), "where its header asks for"),
+            "too-big": (icon_file(big), "bytes more than the"),
+        }
+        for label, (data, fragment) in icons.items():
+            with self.subTest(label):
+                with open(self.icon, "wb") as f:
+                    f.write(data)
+                self.assertRefused(self.src, fragment, args=("--icon", self.icon))
+        self.assertRefused(self.src, "cannot open", args=("--icon", os.path.join(self.dir, "missing.ico")))
+        fake_stub = os.path.join(self.dir, "fake.exe")
+        with open(fake_stub, "wb") as f:
+            f.write(b"MZ" + bytes(STUB_SIZE - 2))
+        self.assertRefused(self.src, "not a PE image", args=("--version", VERSION), stub=fake_stub)
+        self.assertRefused(self.src, "--company is not UTF-8",
+                           args=("--version", VERSION, "--company", os.fsdecode(b"Caf\xe9")))
+        for version in ("1.2.3", "1.2.3.4.5", "1.2.x.4", "65536.0.0.0", "1..3.4", "", " 1.2.3.4"):
+            with self.subTest(version=version):
+                self.assertRefused(self.src, "--version takes four numbers", args=("--version", version), status=2)
+        self.assertRefused(self.src, "need --version", args=("--product", "P"), status=2)
+
+    def test_too_big_says_by_how_many_bytes(self):
+        write_icon(self.icon, [(48, 32, bitmap_image(48)), (32, 32, bitmap_image(32))])
+        result = mksfx("--stub", STUB, "--icon", self.icon, "-o", self.out, self.src)
+        need, more, room = map(int, re.search(r"take (\d+) bytes, (\d+) bytes more than the (\d+) bytes of room",
+                                              result.stderr).groups())
+        resources_at = next(s.PointerToRawData for s in pefile.PE(STUB).sections if s.Name.startswith(b".rsrc"))
+        self.assertEqual((room, need - room), (STUB_SIZE - resources_at, more), result.stderr)
+        self.assertGreater(more, 0)
+
+
 class Signing(PackerTest):
     def test_a_signature_behind_the_archive_keeps_it_readable(self):
         make_tree(self.src, SAMPLE_FILES)
-        unsigned = self.pack("--title", "Signed", self.src)
+        icon = write_icon(os.path.join(self.dir, "brand.ico"))
+        unsigned = self.pack("--title", "Signed", "--icon", icon, *VERSION_OPTIONS, self.src)
         signed = os.path.join(self.dir, "signed.exe")
         key, cert = os.path.join(self.dir, "key.pem"), os.path.join(self.dir, "cert.pem")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
@@ -406,6 +550,7 @@ class Signing(PackerTest):
         self.assertIn("Signature verification: ok", verify.stdout)
         self.assertGreater(os.path.getsize(signed), os.path.getsize(self.out))
         self.assertEqual(walk(signed), unsigned)
+        self.assertTrue(pefile.PE(signed).verify_checksum())
         self.assertEqual(mksfx("--info", signed).returncode, 0)
         self.assertEqual(subprocess.run(["unzip", "-tqq", signed]).returncode, 0)
 

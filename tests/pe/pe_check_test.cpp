@@ -1,8 +1,9 @@
 // Static check of one stub's PE file, and proof that the check notices
 // faults: every kind of fault is planted in a copy of the same file.
 //
-//   sfx-pe-check STUB.exe x86|x64 [GoogleTest options]
-// or with SFX_PE_FILE and SFX_PE_ARCH set in the environment.
+//   sfx-pe-check STUB.exe x86|x64 [branded] [GoogleTest options]
+// or with SFX_PE_FILE, SFX_PE_ARCH (and SFX_PE_BRANDED=1) in the environment.
+// A branded stub is what mksfx --icon --version writes before the archive.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,6 +24,14 @@ namespace {
 
 std::string g_path;
 Arch g_arch = Arch::X86;
+Kind g_kind = Kind::Stub;
+
+std::string Hex(uint32_t v)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", v);
+    return text;
+}
 
 std::string Join(const Findings& findings)
 {
@@ -55,6 +64,16 @@ TEST_F(StubTest, SizeMachineAndSubsystem)
     EXPECT_TRUE(findings.empty()) << g_path << ":\n" << Join(findings);
 }
 
+TEST_F(StubTest, SectionsDirectoriesAndRelocations)
+{
+    Findings findings;
+    CheckLayout(Stub(), findings);
+    CheckRelocations(Stub(), g_arch, findings);
+    if (g_kind == Kind::Branded)
+        CheckChecksum(Stub(), findings);
+    EXPECT_TRUE(findings.empty()) << g_path << ":\n" << Join(findings);
+}
+
 TEST_F(StubTest, ImportsOnlyDllsFromTheSystemFolder)
 {
     Findings findings;
@@ -65,7 +84,7 @@ TEST_F(StubTest, ImportsOnlyDllsFromTheSystemFolder)
 TEST_F(StubTest, HoldsExactlyTheProgramsResources)
 {
     Findings findings;
-    CheckResourceSet(ReadResources(Stub(), findings), findings);
+    CheckResourceSet(ReadResources(Stub(), findings), g_kind, findings);
     EXPECT_TRUE(findings.empty()) << g_path << ":\n" << Join(findings);
 }
 
@@ -79,7 +98,14 @@ TEST_F(StubTest, DialogTemplatesMatchTheTables)
 TEST_F(StubTest, IconGroupsAndImages)
 {
     Findings findings;
-    CheckIcons(ReadResources(Stub(), findings), findings);
+    CheckIcons(ReadResources(Stub(), findings), g_kind, findings);
+    EXPECT_TRUE(findings.empty()) << g_path << ":\n" << Join(findings);
+}
+
+TEST_F(StubTest, VersionInformation)
+{
+    Findings findings;
+    CheckVersionInfo(ReadResources(Stub(), findings), g_kind, findings);
     EXPECT_TRUE(findings.empty()) << g_path << ":\n" << Join(findings);
 }
 
@@ -132,7 +158,7 @@ protected:
     {
         StubTest::SetUp();
         copy = Stub();
-        clean = CheckStub(copy, g_arch);
+        clean = CheckStub(copy, g_arch, g_kind);
     }
 
     // Among the findings for the copy that the untouched stub does not have,
@@ -141,7 +167,7 @@ protected:
     void ExpectCaught(const Texts&... texts)
     {
         const std::vector<std::string> expected = {texts...};
-        const Findings after = CheckStub(copy, g_arch);
+        const Findings after = CheckStub(copy, g_arch, g_kind);
         Findings fresh;
         for (const std::string& f : after)
             if (std::find(clean.begin(), clean.end(), f) == clean.end())
@@ -398,18 +424,29 @@ TEST(ResourceSet, AcceptsOnlyTheManifestBesidesTemplatesAndIcons)
         return r;
     };
     Findings findings;
-    CheckResourceSet({make(RtIcon, 1), make(RtManifest, 1)}, findings);
+    CheckResourceSet({make(RtIcon, 1), make(RtManifest, 1)}, Kind::Stub, findings);
     EXPECT_TRUE(findings.empty()) << Join(findings);
 
     findings.clear();
-    CheckResourceSet({make(RtIcon, 1), make(RtIcon, 6), make(6, 1), make(RtManifest, 2)}, findings);
-    ASSERT_EQ(findings.size(), 3u) << Join(findings);
+    CheckResourceSet({make(RtIcon, 1), make(RtIcon, 6), make(6, 1), make(RtVersion, 1), make(RtManifest, 2)},
+                     Kind::Stub, findings);
+    ASSERT_EQ(findings.size(), 4u) << Join(findings);
     EXPECT_EQ(findings[0], "resource #3/#6 is not one of the program's resources");
     EXPECT_EQ(findings[1], "resource #6/#1 is not one of the program's resources");
-    EXPECT_EQ(findings[2], "resource #24/#2 is not one of the program's resources");
+    EXPECT_EQ(findings[2], "resource #16/#1 is not one of the program's resources");
+    EXPECT_EQ(findings[3], "resource #24/#2 is not one of the program's resources");
+
+    // Version information and the images its groups name belong to a branded stub.
+    findings.clear();
+    Resource group = make(RtGroupIcon, 0);
+    group.name = ResourceKey{false, 0, u"MNICON"};
+    group.data = {0, 0, 1, 0, 1, 0, 32, 32, 0, 0, 1, 0, 32, 0, 0, 0, 0, 0, 7, 0};
+    CheckResourceSet({make(RtIcon, 6), make(RtIcon, 7), group, make(RtVersion, 1)}, Kind::Branded, findings);
+    ASSERT_EQ(findings.size(), 1u) << Join(findings);
+    EXPECT_EQ(findings[0], "resource #3/#6 is not one of the program's resources");
 
     findings.clear();
-    CheckResourceSet({make(RtIcon, 2), make(RtIcon, 1)}, findings);
+    CheckResourceSet({make(RtIcon, 2), make(RtIcon, 1)}, Kind::Stub, findings);
     ASSERT_EQ(findings.size(), 1u) << Join(findings);
     EXPECT_EQ(findings[0], "resource directory out of order: #3/#1 comes after #3/#2");
 }
@@ -418,7 +455,15 @@ TEST_F(PlantedFault, IconGroupsAndImages)
 {
     const size_t mnicon = Find(copy, RtGroupIcon, "MNICON").dataOffset;
     copy[mnicon + 6 + 14 + 6] = 8;  // second entry: 8 bits per pixel
-    ExpectCaught("icon group MNICON entry 2 bits per pixel is 8, expected 4");
+    if (g_kind == Kind::Stub) {
+        ExpectCaught("icon group MNICON entry 2 bits per pixel is 8, expected 4");
+    } else {
+        ExpectCaught("icon group MNICON entry 2 bits per pixel (as the image has them) is 8, expected 32");
+        Write16(copy, mnicon + 6 + 12, 5);  // the first entry names ZLOCK's image
+        ExpectCaught("icon group MNICON entry 1 image size is");
+        copy[mnicon + 6] = 64;  // the first entry says 64 pixels wide
+        ExpectCaught("icon image 1 width is 32, expected 64");
+    }
 
     const size_t zflr = Find(copy, RtGroupIcon, "ZFLR").dataOffset;
     Write16(copy, zflr + 6 + 12, 3);
@@ -443,9 +488,94 @@ TEST_F(PlantedFault, IconGroupsAndImages)
     std::fill(copy.begin() + lock + 104 + 512, copy.begin() + lock + 744, 0x00);
     ExpectCaught("icon image 5: uses 1 colours; expected a picture, not a placeholder");
 
-    const size_t small = Find(copy, RtIcon, "2").dataOffset;
-    std::fill(copy.begin() + small + 104 + 128, copy.begin() + small + 296, 0xFF);
-    ExpectCaught("icon image 2: the mask leaves 0 of 256 pixels opaque");
+    if (g_kind == Kind::Stub) {
+        const size_t small = Find(copy, RtIcon, "2").dataOffset;
+        std::fill(copy.begin() + small + 104 + 128, copy.begin() + small + 296, 0xFF);
+        ExpectCaught("icon image 2: the mask leaves 0 of 256 pixels opaque");
+    }
+}
+
+TEST_F(PlantedFault, SectionsAndDirectories)
+{
+    const Image image(copy);
+    const Section& resources = image.sections().back();
+    Write32(copy, image.sizeOfImageOffset(), image.sizeOfImage() + 0x1000);
+    ExpectCaught("SizeOfImage is");
+
+    const Section& code = image.sections().front();
+    Write32(copy, code.headerOffset + 36, code.characteristics | ScnWrite);
+    ExpectCaught("section " + code.name + " is both writable and executable");
+
+    Write32(copy, resources.headerOffset + 20, resources.rawOffset + 0x10);
+    ExpectCaught("section " + resources.name + ": its data at", "not in whole file blocks");
+
+    Write32(copy, resources.headerOffset + 12, resources.virtualAddress + 0x1000);
+    ExpectCaught("section " + resources.name + " begins at RVA");
+
+    Write32(copy, image.DirectoryOffset(2) + 4, resources.virtualSize + 0x2000);
+    ExpectCaught("the resource directory at RVA");
+
+    Write16(copy, image.dllCharacteristicsOffset(), image.dllCharacteristics() & ~0x0140);
+    ExpectCaught("lack DYNAMIC_BASE", "lack NX_COMPAT");
+
+    // The base relocations swapped to the end: the resources are no longer last.
+    Write32(copy, image.DirectoryOffset(2), image.DirectoryRva(5));
+    ExpectCaught("the resources are not the last section");
+}
+
+TEST_F(PlantedFault, Relocations)
+{
+    const Image image(copy);
+    const size_t blocks = image.OffsetOf(image.DirectoryRva(5), 8);
+    const uint32_t page = Read32(copy, blocks);
+    const uint16_t first = Read16(copy, blocks + 8);
+    const uint32_t target = page + (first & 0x0FFF);
+    const Section* at = image.SectionAt(target);
+    ASSERT_NE(at, nullptr);
+    Write32(copy, at->rawOffset + (target - at->virtualAddress), 0);
+    ExpectCaught("relocation at RVA " + Hex(target) + " holds an address outside the image");
+
+    Write16(copy, blocks + 8, static_cast<uint16_t>(5 << 12 | (first & 0x0FFF)));
+    ExpectCaught("relocation at RVA " + Hex(target) + " has type 5");
+
+    Write32(copy, blocks, image.DirectoryRva(2));
+    ExpectCaught("lies in the resources, which mksfx rewrites");
+
+    Write32(copy, blocks + 4, 7);
+    ExpectCaught("a size of 7 bytes");
+}
+
+TEST_F(StubTest, ChecksumOfTheWholeFile)
+{
+    Bytes copy = Stub();
+    const Image image(copy);
+    Write32(copy, image.checksumOffset(), FileChecksum(copy, image.checksumOffset()));
+    Findings findings;
+    CheckChecksum(copy, findings);
+    EXPECT_TRUE(findings.empty()) << Join(findings);
+    copy[StubSize - 3] ^= 0x01;  // in the padding: the image itself stays the same
+    CheckChecksum(copy, findings);
+    ASSERT_EQ(findings.size(), 1u) << Join(findings);
+    EXPECT_NE(findings[0].find("checksum is"), std::string::npos) << findings[0];
+}
+
+TEST_F(PlantedFault, VersionInformation)
+{
+    if (g_kind == Kind::Stub)
+        GTEST_SKIP() << "a stub has no version information";
+    const Resource version = Find(copy, RtVersion, "1");
+    const size_t fixed = TextOffset(copy, RtVersion, "1", "VS_VERSION_INFO") + 2 * 16 + 2;
+    copy[fixed + 3] ^= 0x01;  // the fixed part's signature
+    ExpectCaught("no VS_VERSION_INFO with its fixed part");
+
+    Write32(copy, fixed + 8, Read32(copy, fixed + 8) + 1);  // the file version's minor number
+    ExpectCaught("FileVersion");
+
+    copy[TextOffset(copy, RtVersion, "1", "000004B0") + 2] = '9';  // the string table's language
+    ExpectCaught("the string table is 090004B0, the translation names 000004B0");
+
+    Write16(copy, version.dataOffset, static_cast<uint16_t>(version.size + 4));
+    ExpectCaught("version information: a node of");
 }
 
 TEST_F(PlantedFault, DamagedFilesAreReportedNotCrashedOn)
@@ -466,11 +596,14 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     const char* path = argc > 1 ? argv[1] : std::getenv("SFX_PE_FILE");
     const char* arch = argc > 2 ? argv[2] : std::getenv("SFX_PE_ARCH");
+    const char* branded = argc > 3 ? argv[3] : std::getenv("SFX_PE_BRANDED");
     if (!path || !arch || (std::strcmp(arch, "x86") != 0 && std::strcmp(arch, "x64") != 0)) {
-        std::fprintf(stderr, "usage: sfx-pe-check STUB.exe x86|x64 (or set SFX_PE_FILE and SFX_PE_ARCH)\n");
+        std::fprintf(stderr, "usage: sfx-pe-check STUB.exe x86|x64 [branded] (or set SFX_PE_FILE, SFX_PE_ARCH "
+                             "and SFX_PE_BRANDED)\n");
         return 2;
     }
     pe::g_path = path;
     pe::g_arch = std::strcmp(arch, "x64") == 0 ? pe::Arch::X64 : pe::Arch::X86;
+    pe::g_kind = branded && *branded ? pe::Kind::Branded : pe::Kind::Stub;
     return RUN_ALL_TESTS();
 }

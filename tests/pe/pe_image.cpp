@@ -1,5 +1,6 @@
 #include "pe_image.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace pe {
@@ -41,6 +42,18 @@ void Write32(Bytes& b, size_t offset, uint32_t v)
 {
     Write16(b, offset, v & 0xFFFF);
     Write16(b, offset + 2, v >> 16);
+}
+
+uint32_t FileChecksum(const Bytes& file, size_t fieldOffset)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < file.size(); i += 2) {
+        if (i + 2 > fieldOffset && i < fieldOffset + 4)
+            continue;  // the field is 4-byte aligned, so these words are its own
+        sum += file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return static_cast<uint32_t>(((sum & 0xFFFF) + (sum >> 16)) + file.size());
 }
 
 std::u16string Widen(const std::string& ascii)
@@ -93,6 +106,8 @@ Image::Image(Bytes file) : file_(std::move(file))
     if (optionalSize < countField + 4)
         throw FormatError("optional header too short");
     subsystem_ = Read16(file_, opt + 68);
+    imageBase_ = magic_ == MagicPe32 ? Read32(file_, opt + 28)
+                                     : Read32(file_, opt + 24) | static_cast<uint64_t>(Read32(file_, opt + 28)) << 32;
     directoryCount_ = Read32(file_, opt + countField);
     directoriesOffset_ = opt + countField + 4;
     if (directoryCount_ > (optionalSize - countField - 4) / 8)
@@ -109,8 +124,19 @@ Image::Image(Bytes file) : file_(std::move(file))
         section.virtualAddress = Read32(file_, s + 12);
         section.rawSize = Read32(file_, s + 16);
         section.rawOffset = Read32(file_, s + 20);
+        section.characteristics = Read32(file_, s + 36);
+        section.headerOffset = s;
         sections_.push_back(section);
     }
+    sectionTableEnd_ = table + 40 * sectionCount;
+}
+
+const Section* Image::SectionAt(uint32_t rva) const
+{
+    for (const Section& s : sections_)
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < std::max(s.virtualSize, s.rawSize))
+            return &s;
+    return nullptr;
 }
 
 uint32_t Image::DirectoryRva(int index) const

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -49,6 +50,16 @@ bool IsNamed(const Resource& r, uint16_t type, const std::string& name)
 bool IsNumbered(const Resource& r, uint16_t type, uint16_t id)
 {
     return r.type.isId && r.type.id == type && r.name.isId && r.name.id == id;
+}
+
+// The image numbers that an icon group names.
+std::vector<uint16_t> GroupImageIds(const Bytes& group)
+{
+    std::vector<uint16_t> ids;
+    const size_t count = group.size() >= 6 ? Read16(group, 4) : 0;
+    for (size_t i = 0; i < count && 6 + 14 * (i + 1) <= group.size(); ++i)
+        ids.push_back(Read16(group, 6 + 14 * i + 12));
+    return ids;
 }
 
 // The one resource of that type and name, or null with a finding.
@@ -220,6 +231,129 @@ void CheckIconImage(uint16_t id, int size, const Bytes& data, Findings& findings
                            " colours; expected a picture, not a placeholder");
 }
 
+
+// The packager's images in the first group: any size and colour depth, as
+// bitmaps or PNG images, each agreeing with its directory entry.
+void CheckPackagersGroup(const std::vector<Resource>& resources, const Resource& group, Findings& findings)
+{
+    const std::string name = "icon group " + group.name.Text();
+    const Bytes& d = group.data;
+    const size_t count = d.size() >= 6 ? Read16(d, 4) : 0;
+    if (count == 0 || d.size() != 6 + 14 * count || Read16(d, 0) != 0 || Read16(d, 2) != 1) {
+        findings.push_back(name + ": not an icon directory of " + std::to_string(count) + " images (" +
+                           std::to_string(d.size()) + " bytes)");
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const size_t e = 6 + 14 * i;
+        const std::string where = name + " entry " + std::to_string(i + 1);
+        const int width = d[e] ? d[e] : 256, height = d[e + 1] ? d[e + 1] : 256, bits = Read16(d, e + 6);
+        const uint16_t id = Read16(d, e + 12);
+        Expect<int>(findings, where + " planes", Read16(d, e + 4), 1);
+        const Resource* image = FindOne(
+            resources, ImageLabel(id), [&](const Resource& r) { return IsNumbered(r, RtIcon, id); }, findings);
+        if (!image)
+            continue;
+        const Bytes& data = image->data;
+        Expect<uint32_t>(findings, where + " image size", Read32(d, e + 8), image->size);
+        static const uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        if (data.size() >= 24 && std::equal(std::begin(png), std::end(png), data.begin())) {
+            auto be32 = [&](size_t at) {
+                return static_cast<int>(data[at] << 24 | data[at + 1] << 16 | data[at + 2] << 8 | data[at + 3]);
+            };
+            if (be32(16) != width || be32(20) != height)
+                findings.push_back(where + ": a PNG image of " + std::to_string(be32(16)) + "x" +
+                                   std::to_string(be32(20)) + " under an entry of " + std::to_string(width) + "x" +
+                                   std::to_string(height));
+            continue;
+        }
+        if (data.size() < 40) {
+            findings.push_back(ImageLabel(id) + ": neither a PNG image nor a bitmap");
+            continue;
+        }
+        Expect<int32_t>(findings, ImageLabel(id) + " width", static_cast<int32_t>(Read32(data, 4)), width);
+        Expect<int32_t>(findings, ImageLabel(id) + " height (colour image and mask)",
+                        static_cast<int32_t>(Read32(data, 8)), 2 * height);
+        Expect<int>(findings, where + " bits per pixel (as the image has them)", bits, Read16(data, 14));
+        const size_t colours = bits <= 8 ? (Read32(data, 32) ? Read32(data, 32) : 1u << bits) : 0;
+        const size_t needed = Read32(data, 0) + 4 * colours +
+                              ((width * bits + 31) / 32 * 4 + (width + 31) / 32 * 4) * static_cast<size_t>(height);
+        if (data.size() < needed)
+            findings.push_back(ImageLabel(id) + ": " + std::to_string(data.size()) + " bytes, its header asks for " +
+                               std::to_string(needed));
+    }
+}
+
+uint32_t AlignUp(uint32_t value, uint32_t alignment)
+{
+    return alignment ? (value + alignment - 1) / alignment * alignment : value;
+}
+
+const char* const DirectoryNames[16] = {
+    "export", "import", "resource", "exception", "certificate", "base relocation", "debug", "architecture",
+    "global pointer", "TLS", "load configuration", "bound import", "import address", "delay import", "CLR",
+    "reserved"};
+
+// ---------------------------------------------------------------- version
+
+// One node of a VERSIONINFO tree: length, value length, type, key, value,
+// children, each on a 4-byte boundary of the resource.
+struct VersionNode {
+    std::u16string key;
+    uint16_t valueLength = 0, type = 0;
+    Bytes value;
+    std::vector<VersionNode> children;
+};
+
+VersionNode ReadVersionNode(const Bytes& data, size_t start, size_t limit, const std::string& where,
+                            Findings& findings, int depth = 0)
+{
+    VersionNode node;
+    const size_t length = limit - start >= 6 ? Read16(data, start) : 0;
+    if (length < 6 || length > limit - start || depth > 4) {
+        findings.push_back(where + ": a node of " + std::to_string(length) + " bytes where " +
+                           std::to_string(limit - start) + " remain");
+        return node;
+    }
+    const size_t end = start + length;
+    node.valueLength = Read16(data, start + 2);
+    node.type = Read16(data, start + 4);
+    size_t at = start + 6;
+    for (; at + 2 <= end && Read16(data, at) != 0; at += 2)
+        node.key += static_cast<char16_t>(Read16(data, at));
+    at = AlignUp(static_cast<uint32_t>(at + 2), 4);
+    const std::string label = where + " " + Printable(node.key);
+    const size_t valueBytes = node.type == 1 ? 2u * node.valueLength : node.valueLength;
+    if (at + valueBytes > end) {
+        findings.push_back(label + ": its value runs past its end");
+        return node;
+    }
+    node.value.assign(data.begin() + at, data.begin() + at + valueBytes);
+    for (at = AlignUp(static_cast<uint32_t>(at + valueBytes), 4); at < end;) {
+        node.children.push_back(ReadVersionNode(data, at, end, label, findings, depth + 1));
+        const size_t child = Read16(data, at);
+        if (child < 6)
+            break;
+        at = AlignUp(static_cast<uint32_t>(at + child), 4);
+    }
+    return node;
+}
+
+std::u16string TextOf(const VersionNode& node)
+{
+    std::u16string text;
+    for (size_t i = 0; i + 1 < node.value.size() && Read16(node.value, i) != 0; i += 2)
+        text += static_cast<char16_t>(Read16(node.value, i));
+    return text;
+}
+
+std::string VersionFrom(const Bytes& fixed, size_t at)
+{
+    const uint32_t high = Read32(fixed, at), low = Read32(fixed, at + 4);
+    return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." + std::to_string(low >> 16) + "." +
+           std::to_string(low & 0xFFFF);
+}
+
 }  // namespace
 
 void CheckHeaders(const Bytes& file, Arch arch, Findings& findings)
@@ -234,6 +368,142 @@ void CheckHeaders(const Bytes& file, Arch arch, Findings& findings)
         Expect<int>(findings, "subsystem (2 is the GUI)", image.subsystem(), 2);
     } catch (const FormatError& e) {
         findings.push_back(std::string("not a readable PE file: ") + e.what());
+    }
+}
+
+void CheckLayout(const Bytes& file, Findings& findings)
+{
+    try {
+        const Image image(file);
+        const uint32_t fileAlign = image.fileAlignment(), sectionAlign = image.sectionAlignment();
+        auto powerOfTwo = [](uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
+        if (!powerOfTwo(fileAlign) || fileAlign < 512 || fileAlign > 65536)
+            findings.push_back("file alignment " + Hex(fileAlign) + " is not a power of two from 512 to 64 KiB");
+        if (!powerOfTwo(sectionAlign) || sectionAlign < 4096)
+            findings.push_back("section alignment " + Hex(sectionAlign) +
+                               " is less than a page: the loader could not protect sections apart");
+        const uint32_t headers = image.sizeOfHeaders();
+        if (headers % fileAlign != 0 || headers < image.sectionTableEnd())
+            findings.push_back("SizeOfHeaders " + Hex(headers) + " does not cover the section table in whole blocks");
+        const std::vector<Section>& sections = image.sections();
+        uint32_t nextAddress = AlignUp(headers, sectionAlign);
+        size_t rawEnd = headers;
+        for (const Section& s : sections) {
+            const std::string name = "section " + s.name;
+            if (s.virtualAddress != nextAddress)
+                findings.push_back(name + " begins at RVA " + Hex(s.virtualAddress) + ", expected " + Hex(nextAddress) +
+                                   " right behind what comes before it");
+            nextAddress = s.virtualAddress + AlignUp(std::max(s.virtualSize, 1u), sectionAlign);
+            if (s.rawSize != 0) {
+                if (s.rawOffset % fileAlign != 0 || s.rawSize % fileAlign != 0)
+                    findings.push_back(name + ": its data at " + Hex(s.rawOffset) + " (" + Hex(s.rawSize) +
+                                       " bytes) are not in whole file blocks");
+                if (s.rawOffset < rawEnd)
+                    findings.push_back(name + ": its data at " + Hex(s.rawOffset) + " overlap what comes before them");
+                if (static_cast<uint64_t>(s.rawOffset) + s.rawSize > file.size())
+                    findings.push_back(name + ": its data run past the end of the file");
+                rawEnd = static_cast<size_t>(s.rawOffset) + s.rawSize;
+            }
+            if ((s.characteristics & ScnWrite) && (s.characteristics & ScnExecute))
+                findings.push_back(name + " is both writable and executable");
+        }
+        ExpectHex(findings, "SizeOfImage", image.sizeOfImage(), nextAddress);
+
+        for (int d = 0; d < static_cast<int>(std::min(image.directoryCount(), 16u)); ++d) {
+            const uint32_t rva = image.DirectoryRva(d), size = image.DirectorySize(d);
+            if (rva == 0 && size == 0)
+                continue;
+            const std::string what = std::string("the ") + DirectoryNames[d] + " directory";
+            if (d == 4) {
+                findings.push_back(what + " is there: only a finished file is signed");
+                continue;
+            }
+            const Section* s = image.SectionAt(rva);
+            if (!s || static_cast<uint64_t>(rva) + size > s->virtualAddress + std::max(s->virtualSize, s->rawSize))
+                findings.push_back(what + " at RVA " + Hex(rva) + " (" + std::to_string(size) +
+                                   " bytes) is not inside one section");
+            else if (rva - s->virtualAddress + static_cast<uint64_t>(size) > std::min(s->virtualSize, s->rawSize))
+                findings.push_back(what + " at RVA " + Hex(rva) + " is not all in the file");
+        }
+        if (sections.empty() || image.DirectoryRva(2) != sections.back().virtualAddress)
+            findings.push_back("the resources are not the last section, so mksfx cannot rebuild them in place");
+        const uint16_t dll = image.dllCharacteristics();
+        if (!(dll & 0x0040))
+            findings.push_back("DllCharacteristics lack DYNAMIC_BASE: no address randomisation");
+        if (!(dll & 0x0100))
+            findings.push_back("DllCharacteristics lack NX_COMPAT: no data execution prevention");
+        if (image.DirectoryRva(5) == 0)
+            findings.push_back("no base relocations: the image cannot be moved");
+    } catch (const FormatError& e) {
+        findings.push_back(std::string("layout unreadable: ") + e.what());
+    }
+}
+
+void CheckRelocations(const Bytes& file, Arch arch, Findings& findings)
+{
+    try {
+        const Image image(file);
+        const uint32_t rva = image.DirectoryRva(5), size = image.DirectorySize(5);
+        if (rva == 0)
+            return;
+        const size_t start = image.OffsetOf(rva, size), end = start + size;
+        const Section* resources = image.SectionAt(image.DirectoryRva(2));
+        const unsigned wanted = arch == Arch::X86 ? 3 : 10;  // HIGHLOW, DIR64
+        const unsigned width = arch == Arch::X86 ? 4 : 8;
+        for (size_t block = start; block < end;) {
+            if (end - block < 8) {
+                findings.push_back("a relocation block is cut short at the end of the directory");
+                break;
+            }
+            const uint32_t page = Read32(file, block), blockSize = Read32(file, block + 4);
+            const std::string where = "relocation block of page " + Hex(page);
+            if (page % 4096 != 0)
+                findings.push_back(where + ": not a page address");
+            if (blockSize < 8 || blockSize % 4 != 0 || blockSize > end - block) {
+                findings.push_back(where + ": a size of " + std::to_string(blockSize) + " bytes");
+                break;
+            }
+            for (size_t e = block + 8; e < block + blockSize; e += 2) {
+                const uint16_t entry = Read16(file, e);
+                const uint32_t target = page + (entry & 0x0FFF);
+                if (entry >> 12 == 0)
+                    continue;  // padding
+                if (entry >> 12 != wanted) {
+                    findings.push_back("relocation at RVA " + Hex(target) + " has type " +
+                                       std::to_string(entry >> 12) + ", expected " + std::to_string(wanted));
+                    continue;
+                }
+                const Section* s = image.SectionAt(target);
+                if (!s || target + width > s->virtualAddress + std::min(s->virtualSize, s->rawSize)) {
+                    findings.push_back("relocation at RVA " + Hex(target) + " is not in the data of any section");
+                    continue;
+                }
+                if (s == resources) {
+                    findings.push_back("relocation at RVA " + Hex(target) +
+                                       " lies in the resources, which mksfx rewrites");
+                    continue;
+                }
+                const size_t at = s->rawOffset + (target - s->virtualAddress);
+                uint64_t value = Read32(file, at);
+                if (width == 8)
+                    value |= static_cast<uint64_t>(Read32(file, at + 4)) << 32;
+                if (value < image.imageBase() || value >= image.imageBase() + image.sizeOfImage())
+                    findings.push_back("relocation at RVA " + Hex(target) + " holds an address outside the image");
+            }
+            block += blockSize;
+        }
+    } catch (const FormatError& e) {
+        findings.push_back(std::string("relocations unreadable: ") + e.what());
+    }
+}
+
+void CheckChecksum(const Bytes& file, Findings& findings)
+{
+    try {
+        const Image image(file);
+        ExpectHex(findings, "checksum", image.checksum(), FileChecksum(file, image.checksumOffset()));
+    } catch (const FormatError& e) {
+        findings.push_back(std::string("checksum unreadable: ") + e.what());
     }
 }
 
@@ -266,17 +536,25 @@ std::vector<Resource> ReadResources(const Bytes& file, Findings& findings)
     }
 }
 
-void CheckResourceSet(const std::vector<Resource>& resources, Findings& findings)
+void CheckResourceSet(const std::vector<Resource>& resources, Kind kind, Findings& findings)
 {
     std::set<std::pair<uint16_t, std::u16string>> expectedNamed;
     for (const DialogRow& d : ExpectedDialogs)
         expectedNamed.insert({RtDialog, Widen(d.resource)});
+    // A stub's images are those of the tables; a branded stub's those that
+    // its groups name, since the packager's replace the first group's.
     std::set<uint16_t> expectedIcons;
     for (const IconGroupRow& g : ExpectedIconGroups) {
         expectedNamed.insert({RtGroupIcon, Widen(g.resource)});
         for (const IconImageRow& i : g.images)
-            expectedIcons.insert(i.id);
+            if (kind == Kind::Stub)
+                expectedIcons.insert(i.id);
     }
+    if (kind == Kind::Branded)
+        for (const Resource& r : resources)
+            if (r.type.isId && r.type.id == RtGroupIcon)
+                for (uint16_t id : GroupImageIds(r.data))
+                    expectedIcons.insert(id);
 
     for (const Resource& r : resources) {
         const std::string label = "resource " + r.type.Text() + "/" + r.name.Text();
@@ -285,7 +563,8 @@ void CheckResourceSet(const std::vector<Resource>& resources, Findings& findings
         const bool known =
             r.type.isId && ((!r.name.isId && expectedNamed.count({r.type.id, r.name.name})) ||
                             (r.type.id == RtIcon && r.name.isId && expectedIcons.count(r.name.id)) ||
-                            (r.type.id == RtManifest && r.name.isId && r.name.id == 1));
+                            (r.type.id == RtManifest && r.name.isId && r.name.id == 1) ||
+                            (kind == Kind::Branded && r.type.id == RtVersion && r.name.isId && r.name.id == 1));
         if (!known)
             findings.push_back(label + " is not one of the program's resources");
     }
@@ -314,7 +593,7 @@ void CheckDialogs(const std::vector<Resource>& resources, Findings& findings)
     }
 }
 
-void CheckIcons(const std::vector<Resource>& resources, Findings& findings)
+void CheckIcons(const std::vector<Resource>& resources, Kind kind, Findings& findings)
 {
     const Resource* firstGroup = nullptr;
     for (const Resource& r : resources)
@@ -331,6 +610,10 @@ void CheckIcons(const std::vector<Resource>& resources, Findings& findings)
             findings);
         if (!res)
             continue;
+        if (kind == Kind::Branded && res == firstGroup) {
+            CheckPackagersGroup(resources, *res, findings);
+            continue;
+        }
         const Bytes& d = res->data;
         const size_t count = group.images.size();
         if (d.size() != 6 + 14 * count) {
@@ -365,6 +648,70 @@ void CheckIcons(const std::vector<Resource>& resources, Findings& findings)
     }
 }
 
+void CheckVersionInfo(const std::vector<Resource>& resources, Kind kind, Findings& findings)
+{
+    if (kind == Kind::Stub) {
+        for (const Resource& r : resources)
+            if (r.type.isId && r.type.id == RtVersion)
+                findings.push_back("the stub has version information, which only branding adds");
+        return;
+    }
+    const Resource* res = FindOne(
+        resources, "version information", [](const Resource& r) { return IsNumbered(r, RtVersion, 1); }, findings);
+    if (!res)
+        return;
+    const std::string where = "version information";
+    const VersionNode root = ReadVersionNode(res->data, 0, res->data.size(), where, findings);
+    if (root.key != u"VS_VERSION_INFO" || root.type != 0 || root.value.size() != 52 ||
+        Read32(root.value, 0) != 0xFEEF04BD) {
+        findings.push_back(where + ": no VS_VERSION_INFO with its fixed part at the top");
+        return;
+    }
+    const VersionNode* strings = nullptr;
+    const VersionNode* variables = nullptr;
+    for (const VersionNode& child : root.children) {
+        if (child.key == u"StringFileInfo")
+            strings = &child;
+        else if (child.key == u"VarFileInfo")
+            variables = &child;
+        else
+            findings.push_back(where + ": an unknown block " + Printable(child.key));
+    }
+    uint32_t translation = 0;
+    if (!variables || variables->children.size() != 1 || variables->children[0].key != u"Translation" ||
+        variables->children[0].value.size() < 4)
+        findings.push_back(where + ": no Translation");
+    else
+        translation = Read32(variables->children[0].value, 0);
+    if (!strings || strings->children.size() != 1) {
+        findings.push_back(where + ": not one string table");
+        return;
+    }
+    char key[16];
+    std::snprintf(key, sizeof key, "%04X%04X", translation & 0xFFFF, translation >> 16);
+    const VersionNode& table = strings->children[0];
+    std::string tableKey = Printable(table.key);
+    for (char& c : tableKey)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (tableKey != key)
+        findings.push_back(where + ": the string table is " + Printable(table.key) + ", the translation names " + key);
+    std::map<std::u16string, std::u16string> texts;
+    for (const VersionNode& field : table.children) {
+        if (field.type != 1 || field.valueLength == 0 || Read16(field.value, field.value.size() - 2) != 0)
+            findings.push_back(where + ": " + Printable(field.key) + " is not a text with its terminating zero");
+        texts[field.key] = TextOf(field);
+    }
+    for (const char* needed : {"FileVersion", "ProductVersion", "OriginalFilename"})
+        if (texts[Widen(needed)].empty())
+            findings.push_back(where + ": no " + needed);
+    if (texts[u"FileVersion"] != Widen(VersionFrom(root.value, 8)))
+        findings.push_back(where + ": FileVersion \"" + Printable(texts[u"FileVersion"]) +
+                           "\" is not the file version " + VersionFrom(root.value, 8));
+    if (texts[u"ProductVersion"] != Widen(VersionFrom(root.value, 16)))
+        findings.push_back(where + ": ProductVersion \"" + Printable(texts[u"ProductVersion"]) +
+                           "\" is not the product version " + VersionFrom(root.value, 16));
+}
+
 void CheckManifest(const std::vector<Resource>& resources, Findings& findings)
 {
     const Resource* res = FindOne(
@@ -385,15 +732,20 @@ void CheckNoLocalHeaderSignature(const Bytes& file, Findings& findings)
                            std::to_string(at - file.begin()) + ", where archive scanners would look for entries");
 }
 
-Findings CheckStub(const Bytes& file, Arch arch)
+Findings CheckStub(const Bytes& file, Arch arch, Kind kind)
 {
     Findings findings;
     CheckHeaders(file, arch, findings);
+    CheckLayout(file, findings);
+    CheckRelocations(file, arch, findings);
+    if (kind == Kind::Branded)
+        CheckChecksum(file, findings);
     CheckImports(file, findings);
     const std::vector<Resource> resources = ReadResources(file, findings);
-    CheckResourceSet(resources, findings);
+    CheckResourceSet(resources, kind, findings);
     CheckDialogs(resources, findings);
-    CheckIcons(resources, findings);
+    CheckIcons(resources, kind, findings);
+    CheckVersionInfo(resources, kind, findings);
     CheckManifest(resources, findings);
     CheckNoLocalHeaderSignature(file, findings);
     return findings;

@@ -1,5 +1,8 @@
-# Static checks of both stubs' PE files (headers, imports, every resource),
-# and the icons against their text pictures.
+# Static checks of both stubs' PE files (headers, layout, relocations,
+# imports, every resource), the same checks of both stubs as mksfx brands
+# them, and the icons against their text pictures.
+find_program(SFX_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+find_program(SFX_PYTHON3 python3 REQUIRED)
 
 add_executable(sfx-pe-check
     ${SFX_ROOT}/tests/pe/pe_check_test.cpp
@@ -10,6 +13,15 @@ target_link_libraries(sfx-pe-check PRIVATE GTest::gtest)
 target_compile_options(sfx-pe-check PRIVATE -Wall -Wextra)
 add_test(NAME pe-x86 COMMAND sfx-pe-check ${SFX_DIST}/sfx-x86.exe x86)
 add_test(NAME pe-x64 COMMAND sfx-pe-check ${SFX_DIST}/sfx-x64.exe x64)
+
+set(SFX_BRANDED_DIR ${CMAKE_BINARY_DIR}/pe)
+add_test(NAME pe-brand COMMAND ${SFX_PYTHON3} ${SFX_ROOT}/tests/pe/make_branded.py
+    $<TARGET_FILE:mksfx> ${SFX_DIST} ${SFX_BRANDED_DIR})
+set_tests_properties(pe-brand PROPERTIES FIXTURES_SETUP branded-stubs)
+foreach(arch x86 x64)
+    add_test(NAME pe-${arch}-branded COMMAND sfx-pe-check ${SFX_BRANDED_DIR}/branded-${arch}.exe ${arch} branded)
+    set_tests_properties(pe-${arch}-branded PROPERTIES FIXTURES_REQUIRED branded-stubs)
+endforeach()
 
 include(${SFX_ROOT}/tools/mkicons/mkicons.cmake)
 add_executable(sfx-icon-tests ${SFX_ROOT}/tests/pe/icon_sources_test.cpp)

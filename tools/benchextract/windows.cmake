@@ -16,7 +16,7 @@ set_target_properties(sfx-extract-floor PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CM
 get_target_property(SFX_STUB_COMPILE_OPTIONS sfx COMPILE_OPTIONS)
 get_target_property(SFX_STUB_LINK_OPTIONS sfx LINK_OPTIONS)
 get_target_property(SFX_STUB_LIBRARIES sfx LINK_LIBRARIES)
-add_executable(sfx-profile WIN32 ${SFX_PROGRAM_SOURCES} ${SFX_STUB_ONLY})
+add_executable(sfx-profile WIN32 ${SFX_STUB_SOURCES})
 set_target_properties(sfx-profile PROPERTIES OUTPUT_NAME sfx-x64-profile-unpadded)
 target_compile_definitions(sfx-profile PRIVATE SFX_PROFILE)
 target_compile_options(sfx-profile PRIVATE ${SFX_STUB_COMPILE_OPTIONS})

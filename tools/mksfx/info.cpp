@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "branding.h"
 #include "names.h"
 #include "platform.h"
 #include "settings_block.h"
@@ -121,6 +122,10 @@ int ShowInfo(const std::string& path, FILE* out)
                      (unsigned long long)StubSize);
         return 1;
     }
+
+    std::string stub(StubSize, '\0');
+    file.ReadAt(0, &stub[0], stub.size());
+    ShowBranding(stub, out);
 
     std::string behind((size_t)std::min<uint64_t>(file.Size() - StubSize, 7 + 3 * 255), '\0');
     file.ReadAt(StubSize, &behind[0], behind.size());

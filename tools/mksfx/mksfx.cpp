@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "archive_writer.h"
+#include "branding.h"
 #include "info.h"
+#include "pe_resources.h"
 #include "platform.h"
 #include "settings_block.h"
 #include "sources.h"
@@ -50,13 +52,25 @@ const char Help[] =
     "                     code page of the Windows that extracts them). Default:\n"
     "                     cp437 from MS-DOS and Windows hosts, else utf8 when the\n"
     "                     bytes are valid UTF-8, else ansi\n"
-    "  --info FILE        show the settings and entries of a self-extracting file\n"
+    "  --icon FILE.ico    the icon of OUT and of its dialog: the images of FILE.ico\n"
+    "                     replace the extractor's own, byte for byte\n"
+    "  --version A.B.C.D  version information for Properties -> Details: file and\n"
+    "                     product version, OUT's name as OriginalFilename, and\n"
+    "  --product TEXT     ProductName,\n"
+    "  --company TEXT     CompanyName,\n"
+    "  --description TEXT FileDescription and\n"
+    "  --copyright TEXT   LegalCopyright (UTF-8; those not given are left out)\n"
+    "  --info FILE        show the icon sizes, version information, settings and\n"
+    "                     entries of a self-extracting file,\n"
     "                     and whether the extractor gets through all of them\n"
     "  -h, --help         this text\n"
     "\n"
     "Title, folder and command take at most 249 bytes together. Any of the\n"
     "options from --title to --hide-overwrite writes a settings block; without\n"
     "one, the extractor proposes the current folder and lets the user choose.\n"
+    "Icon and version information must fit into the extractor's fixed size, with\n"
+    "room for at least a 32x32 and a 16x16 image of 32 bits per pixel; PNG\n"
+    "images take less. Every file written carries its PE checksum.\n"
     "\n"
     "A folder INPUT: its files and sub-folders (not the folder itself) with their\n"
     "modification times, deflated, or stored when that is smaller. A symbolic link\n"
@@ -67,8 +81,8 @@ const char Help[] =
     "Names beyond ASCII are written as UTF-8 (flag bit 11), unless read as ansi.\n"
     "Refused, with no output written: names the extractor cannot write (over 258\n"
     "UTF-16 units, outside the destination, device names like CON, characters\n"
-    "Windows forbids), two names for one file, and a self-extracting file over\n"
-    "2 GiB.\n"
+    "Windows forbids), two names for one file, a self-extracting file over 2 GiB,\n"
+    "and an icon file that is no icon or that does not fit.\n"
     "\n"
     "For tests of the extractor itself:\n"
     "  --flags BYTE       the settings block's flags byte as given (0x.. or decimal)\n"
@@ -81,6 +95,8 @@ const char Help[] =
     "        --all-files -o demo-setup.exe demo.zip\n"
     "  mksfx --stub dist/sfx-x64.exe --folder \"C:\\Demo\" --overwrite always \\\n"
     "        --hide-overwrite -o demo.exe demo/\n"
+    "  mksfx --icon demo.ico --version 1.0.0.0 --product Demo --company \"Demo Ltd\" \\\n"
+    "        -o demo-setup.exe demo/\n"
     "  mksfx --flags 0x07 --title Test -o test.exe test.zip\n"
     "  mksfx --raw-zip --no-settings -o odd.exe odd.zip\n"
     "  mksfx --info demo-setup.exe\n"
@@ -96,6 +112,7 @@ struct Options {
     Settings settings;
     NameEncoding encoding = NameEncoding::Guess;
     bool encodingGiven = false;
+    Branding branding;
     bool noSettings = false;
     bool raw = false;
 };
@@ -110,6 +127,7 @@ Options Parse(int argc, char** argv)
 {
     Options o;
     bool folderGiven = false, tempFolder = false, options = true;
+    bool versionText = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -156,7 +174,17 @@ Options Parse(int argc, char** argv)
             if (text.empty() || *end != 0 || flags < 0 || flags > 255)
                 Usage("--flags takes a byte, 0 to 255 or 0x00 to 0xFF, not " + text);
             setting().flags = (int)flags;
-        } else if (a == "--no-settings") o.noSettings = true;
+        } else if (a == "--icon") o.branding.icon = value();
+        else if (a == "--version") {
+            std::string text = value();
+            if (!ParseVersion(text, o.branding.version))
+                Usage("--version takes four numbers from 0 to 65535, A.B.C.D, not " + text);
+            o.branding.versioned = true;
+        } else if (a == "--product") { o.branding.product = value(); versionText = true; }
+        else if (a == "--company") { o.branding.company = value(); versionText = true; }
+        else if (a == "--description") { o.branding.description = value(); versionText = true; }
+        else if (a == "--copyright") { o.branding.copyright = value(); versionText = true; }
+        else if (a == "--no-settings") o.noSettings = true;
         else if (a == "--raw-zip") o.raw = true;
         else if (a == "-h" || a == "--help") {
             std::fputs(Help, stdout);
@@ -164,7 +192,8 @@ Options Parse(int argc, char** argv)
         } else Usage("unknown option " + a);
     }
     if (!o.info.empty()) {
-        if (!o.output.empty() || !o.input.empty() || o.settings.present || o.encodingGiven)
+        if (!o.output.empty() || !o.input.empty() || o.settings.present || o.encodingGiven || o.branding.Any()
+            || versionText)
             Usage("--info takes a file and nothing else");
         return o;
     }
@@ -176,6 +205,8 @@ Options Parse(int argc, char** argv)
         Usage("--no-settings cannot be combined with settings");
     if (o.raw && o.encodingGiven)
         Usage("--raw-zip copies the archive as it is; --name-encoding cannot apply");
+    if (versionText && !o.branding.versioned)
+        Usage("--product, --company, --description and --copyright need --version");
     return o;
 }
 
@@ -224,9 +255,33 @@ std::unique_ptr<Source> OpenSource(const Options& o)
     return std::make_unique<ZipSource>(o.input, o.encoding);
 }
 
+// The file's name without its folder: OriginalFilename.
+std::string FileName(const std::string& path)
+{
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The PE checksum covers the whole file, archive included, so it is written
+// last, from the file as it stands.
+void WriteChecksum(OutputFile& out, size_t field)
+{
+    uint64_t end = out.Position();
+    out.Flush();
+    InputFile written(out.TemporaryPath());
+    std::string sum;
+    Put32(sum, FileChecksum(written, field, end));
+    out.Seek(field);
+    out.Write(sum);
+    out.Seek(end);
+}
+
 int Pack(const Options& o, const char* argv0)
 {
-    std::string stub = ReadStub(FindStub(o, argv0));
+    std::string stubPath = FindStub(o, argv0);
+    std::string stub = ReadStub(stubPath);
+    if (o.branding.Any())
+        stub = BrandStub(stub, stubPath, o.branding, FileName(o.output));
     std::string block = o.settings.present ? EncodeSettings(o.settings) : "";
     std::unique_ptr<Source> source = OpenSource(o);
     uint64_t size = stub.size() + block.size() + source->SizeInAdvance();
@@ -239,6 +294,8 @@ int Pack(const Options& o, const char* argv0)
     out.Write(block);
     ArchiveWriter writer(out);
     source->Write(writer);
+    if (size_t field = ChecksumFieldOffset(stub))
+        WriteChecksum(out, field);
     out.Commit();
     if (o.raw)
         std::printf("%s: %llu bytes\n", o.output.c_str(), (unsigned long long)out.Position());

@@ -215,10 +215,15 @@ void OutputFile::Seek(uint64_t position)
     position_ = position;
 }
 
-void OutputFile::Commit()
+void OutputFile::Flush()
 {
     if (std::fflush(file_) != 0)
         WriteFailed();
+}
+
+void OutputFile::Commit()
+{
+    Flush();
 #ifdef _WIN32
     bool cut = _chsize_s(_fileno(file_), (__int64)position_) == 0;
 #else

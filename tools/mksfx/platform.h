@@ -46,6 +46,9 @@ public:
     // Later writes go to this position. The file ends where the last write
     // ended when it is committed.
     void Seek(uint64_t position);
+    // Puts what was written into the temporary file, where it can be read.
+    void Flush();
+    const std::string& TemporaryPath() const { return temporary_; }
     void Commit();
 
 private:
