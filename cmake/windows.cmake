@@ -66,6 +66,23 @@ add_custom_command(TARGET sfx POST_BUILD
     COMMAND ${SFX_ROOT}/scripts/pad-stub $<TARGET_FILE:sfx> ${SFX_DIST}/sfx-${SFX_ARCH}.exe 43008
     VERBATIM)
 
+# A variant of the stub for tests and measurements: the same sources, flags
+# and resources with one more definition, padded like the stub to PADDED.
+function(sfx_stub_variant target definition padded)
+    get_target_property(options sfx COMPILE_OPTIONS)
+    get_target_property(link_options sfx LINK_OPTIONS)
+    get_target_property(libraries sfx LINK_LIBRARIES)
+    add_executable(${target} WIN32 ${SFX_STUB_SOURCES})
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${target}-unpadded)
+    target_compile_definitions(${target} PRIVATE ${definition})
+    target_compile_options(${target} PRIVATE ${options})
+    target_link_options(${target} PRIVATE ${link_options})
+    target_link_libraries(${target} PRIVATE ${libraries})
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${SFX_ROOT}/scripts/pad-stub $<TARGET_FILE:${target}> ${padded} 43008
+        VERBATIM)
+endfunction()
+
 if(SFX_ARCH STREQUAL "x64")
     include(${SFX_ROOT}/tests/windows.cmake OPTIONAL)
     include(${SFX_ROOT}/tests/launch/windows.cmake)

@@ -16,19 +16,7 @@ target_link_options(sfx-planted PRIVATE -nostdlib -nostartfiles -s -Wl,--entry=P
 target_link_libraries(sfx-planted PRIVATE kernel32)
 
 # The same sources, flags and resources as the stub; only the DLL search differs.
-get_target_property(SFX_STUB_COMPILE_OPTIONS sfx COMPILE_OPTIONS)
-get_target_property(SFX_STUB_LINK_OPTIONS sfx LINK_OPTIONS)
-get_target_property(SFX_STUB_LIBRARIES sfx LINK_LIBRARIES)
-add_executable(sfx-unhardened WIN32 ${SFX_STUB_SOURCES})
-set_target_properties(sfx-unhardened PROPERTIES OUTPUT_NAME sfx-x64-unhardened-unpadded)
-target_compile_definitions(sfx-unhardened PRIVATE SFX_UNHARDENED)
-target_compile_options(sfx-unhardened PRIVATE ${SFX_STUB_COMPILE_OPTIONS})
-target_link_options(sfx-unhardened PRIVATE ${SFX_STUB_LINK_OPTIONS})
-target_link_libraries(sfx-unhardened PRIVATE ${SFX_STUB_LIBRARIES})
-add_custom_command(TARGET sfx-unhardened POST_BUILD
-    COMMAND ${SFX_ROOT}/scripts/pad-stub $<TARGET_FILE:sfx-unhardened>
-            ${CMAKE_BINARY_DIR}/tests/sfx-x64-unhardened.exe 43008
-    VERBATIM)
+sfx_stub_variant(sfx-x64-unhardened SFX_UNHARDENED ${CMAKE_BINARY_DIR}/tests/sfx-x64-unhardened.exe)
 
 add_executable(sfx-plant-probe WIN32 ${SFX_ROOT}/tests/hardening/probe.cpp)
 set_target_properties(sfx-plant-probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
