@@ -6,7 +6,9 @@
 #include "SFXio.h"
 #include "../startup/SFXstate.h"
 
-enum : int32_t { StoredChunkSize = 32768 };
+// Large pieces: each read and write is a call into the system, whose cost
+// rivals copying the bytes when the pieces are small.
+enum : int32_t { StoredChunkSize = 256 * 1024 };
 
 SFX_SMALL void CopyStoredEntry()
 {

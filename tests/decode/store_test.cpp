@@ -8,12 +8,13 @@ using namespace memio;
 
 namespace {
 
-TEST(Stored, CopiesInChunksOfAtMost32768)
+TEST(Stored, CopiesInChunksOfAtMost256K)
 {
+    const int32_t k256 = 256 * 1024;
     struct Case {
         int32_t size;
         std::vector<int32_t> chunks;
-    } cases[] = {{0, {}}, {1, {1}}, {32768, {32768}}, {32769, {32768, 1}}, {70000, {32768, 32768, 4464}}};
+    } cases[] = {{0, {}}, {1, {1}}, {k256, {k256}}, {k256 + 1, {k256, 1}}, {600000, {k256, k256, 75712}}};
     for (const Case& c : cases) {
         Bytes data = SampleData((size_t)c.size, 3);
         data.push_back(0xEE);                       // the next entry's first byte
