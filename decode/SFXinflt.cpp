@@ -642,7 +642,9 @@ SFX_SMALL int32_t InflateStoredBlock()
             length -= run;
         }
     }
-    BitBuffer = bits;
+    // Once the bytes in the bit buffer are used up, the copy reads the input
+    // itself: the look-ahead bits above count belong to a byte passed over.
+    BitBuffer = count != 0 ? bits : 0;
     BitCount = count;
     OutputNext = out;
     return result;

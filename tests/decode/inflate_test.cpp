@@ -45,9 +45,16 @@ void ExpectInflates(const Bytes& stream, const Bytes& expected, int32_t deliverA
     EXPECT_EQ(EntryDataComplete != 0, whole);
 }
 
+// Text-like and binary-like data around a stretch that does not compress,
+// which encoders store: stored blocks after and before Huffman blocks.
 Bytes Corpus()
 {
     Bytes data = SampleData(150000, 21);
+    uint32_t state = 5;
+    for (int i = 0; i < 40000; i++) {
+        state = state * 1103515245u + 12345u;
+        data.push_back((uint8_t)(state >> 23));
+    }
     Bytes more = SampleData(60000, 22);
     data.insert(data.end(), more.begin(), more.end());
     return data;
