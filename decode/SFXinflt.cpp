@@ -69,13 +69,13 @@ uint32_t LiteralResults[MaxSymbols] SFX_UNINITIALISED;
 uint32_t DistanceResults[32] SFX_UNINITIALISED;
 uint32_t PrecodeResults[19] SFX_UNINITIALISED;
 
-// The tables of the current dynamic block, and the fixed code's, built once.
+// The tables of the current block. The decode loop addresses them as
+// statics, which on i686 costs no register. The fixed code's stay for the
+// blocks that follow while no dynamic block comes between.
 static uint32_t LiteralCodes[LiteralTableSize] SFX_UNINITIALISED;
 static uint32_t DistanceCodes[DistanceTableSize] SFX_UNINITIALISED;
 static uint32_t PrecodeCodes[1u << PrecodeBits] SFX_UNINITIALISED;
-static uint32_t FixedLiteralCodes[1u << FixedLiteralBits] SFX_UNINITIALISED;
-static uint32_t FixedDistanceCodes[1u << DistanceBits] SFX_UNINITIALISED;
-static bool FixedCodesReady;
+static bool FixedCodesLoaded;
 
 uint8_t* InputBuffer;
 const uint8_t* InputNext;
@@ -265,26 +265,33 @@ static SFX_ALWAYS_INLINE bool PastEnd(uint32_t count)
 // Adds the whole bytes that fit above the valid bits, from a word load at
 // in (which must be readable), so that at least RefilledBits are valid.
 // The bits above count then hold the start of the byte at in, which a later
-// refill adds again: harmless, they are the same bits.
+// refill adds again: harmless, they are the same bits. Only the low byte of
+// count matters here (see Consume); the masks cost nothing on x86, whose
+// shifts take their count modulo the word's bits.
 static SFX_ALWAYS_INLINE void RefillWord(BitWord& bits, uint32_t& count, const uint8_t*& in)
 {
     BitWord word;
     __builtin_memcpy(&word, in, sizeof word);
-    bits |= word << count;
-    in += (BitWordBits - 1 - count) >> 3;
+    bits |= word << (count & (BitWordBits - 1));
+    in += sizeof(BitWord) - 1 - ((count >> 3) & (sizeof(BitWord) - 1));
     count |= RefilledBits;
 }
 
 // RefillWord where a word is left to load; else byte by byte through
-// NeedBits, with 0-bits past the end.
+// NeedBits, with 0-bits past the end. NeedBits gets copies: a variable whose
+// address leaves the function would live in memory throughout the loops.
 static SFX_ALWAYS_INLINE void Refill(BitWord& bits, uint32_t& count, const uint8_t*& in)
 {
     if (InputEnd - in >= (int32_t)sizeof(BitWord)) {
         RefillWord(bits, count, in);
     } else {
+        BitWord b = bits;
+        uint32_t c = count;
         InputNext = in;
-        NeedBits(RefilledBits, bits, count);
+        NeedBits(RefilledBits, b, c);
         in = InputNext;
+        bits = b;
+        count = c;
     }
 }
 
@@ -385,9 +392,11 @@ SFX_SMALL static void CopyFromBeforeStart(uint8_t* to, uint32_t distance, uint32
 
 // The extra bits of a length or distance: they follow the code within the
 // bits that the entry accounts for.
+// (A length or distance entry has no flag, so bits 8-13 are the code's bits.)
 static SFX_ALWAYS_INLINE uint32_t ExtraValue(uint32_t entry, BitWord saved)
 {
-    return (uint32_t)((saved & (((BitWord)1 << (entry & 0xFF)) - 1)) >> ((entry >> 8) & 15));
+    const uint32_t shiftMask = BitWordBits - 1;
+    return (uint32_t)((saved & (((BitWord)1 << (entry & shiftMask)) - 1)) >> ((entry >> 8) & shiftMask));
 }
 
 static SFX_ALWAYS_INLINE uint32_t SubTableIndex(uint32_t link, BitWord bits)
@@ -395,14 +404,25 @@ static SFX_ALWAYS_INLINE uint32_t SubTableIndex(uint32_t link, BitWord bits)
     return (link >> 16) + (uint32_t)(bits & (((BitWord)1 << ((link >> 8) & 15)) - 1));
 }
 
+// Drops the bits that an entry accounts for. The decode loop subtracts the
+// whole entry from count, which saves masking it: only count's low byte is
+// the bit count, and it never goes below 0, so no borrow reaches the bits
+// above; they hold garbage until count is stored (ValidBits).
 static SFX_ALWAYS_INLINE void Consume(uint32_t entry, BitWord& bits, uint32_t& count)
 {
-    bits >>= entry & 0xFF;
-    count -= entry & 0xFF;
+    bits >>= entry & (BitWordBits - 1);
+    count -= entry;
 }
 
-int32_t InflateCodes(const uint32_t* literals, const uint32_t* distances, uint32_t literalBits)
+static SFX_ALWAYS_INLINE uint32_t ValidBits(uint32_t count)
 {
+    return count & 0xFF;
+}
+
+int32_t InflateCodes(uint32_t literalBits)
+{
+    const uint32_t* const literals = LiteralCodes;
+    const uint32_t* const distances = DistanceCodes;
     const bool wide = BitWordBits == 64;
     const BitWord literalMask = ((BitWord)1 << literalBits) - 1;
     const BitWord distanceMask = ((BitWord)1 << DistanceBits) - 1;
@@ -446,8 +466,16 @@ int32_t InflateCodes(const uint32_t* literals, const uint32_t* distances, uint32
                         }
                         // entry, consumed, is something else: go on below.
                     } else {
+                        // A second literal fits before the next refill.
                         *out++ = (uint8_t)(entry >> 16);
                         entry = literals[bits & literalMask];
+                        if (entry & EntryLiteral) {
+                            Consume(entry, bits, count);
+                            *out++ = (uint8_t)(entry >> 16);
+                            RefillWord(bits, count, in);
+                            entry = literals[bits & literalMask];
+                            continue;
+                        }
                         RefillWord(bits, count, in);
                         continue;
                     }
@@ -478,7 +506,7 @@ int32_t InflateCodes(const uint32_t* literals, const uint32_t* distances, uint32
                 if (!wide)
                     RefillWord(bits, count, in);
                 entry = distances[bits & distanceMask];
-                if (wide && count < MaxDistanceBits)
+                if (wide && ValidBits(count) < MaxDistanceBits)
                     RefillWord(bits, count, in);
                 if (entry & EntrySpecial) {
                     if (!(entry & EntryLink)) {
@@ -527,6 +555,7 @@ int32_t InflateCodes(const uint32_t* literals, const uint32_t* distances, uint32
 
         // The careful step: one code, with its match, at the end of the data.
         {
+            count = ValidBits(count);
             Refill(bits, count, in);
             uint32_t entry = literals[bits & literalMask];
             if (entry & EntryLink) {
@@ -535,6 +564,7 @@ int32_t InflateCodes(const uint32_t* literals, const uint32_t* distances, uint32
             }
             BitWord saved = bits;
             Consume(entry, bits, count);
+            count = ValidBits(count);
             if (PastEnd(count)) {
                 result = InflateBroken;
                 goto done;
@@ -552,12 +582,14 @@ int32_t InflateCodes(const uint32_t* literals, const uint32_t* distances, uint32
             entry = distances[bits & distanceMask];
             if (entry & EntryLink) {
                 Consume(entry, bits, count);
+                count = ValidBits(count);
                 if (!wide)
                     Refill(bits, count, in);
                 entry = distances[SubTableIndex(entry, bits)];
             }
             saved = bits;
             Consume(entry, bits, count);
+            count = ValidBits(count);
             if (PastEnd(count)) {
                 result = InflateBroken;
                 goto done;
@@ -583,7 +615,7 @@ done:
         result = InflateBroken;
     }
     BitBuffer = bits;
-    BitCount = count;
+    BitCount = ValidBits(count);
     InputNext = in;
     OutputNext = out;
     return result;
@@ -652,7 +684,7 @@ SFX_SMALL int32_t InflateStoredBlock()
 
 SFX_SMALL int32_t InflateFixedBlock()
 {
-    if (!FixedCodesReady) {
+    if (!FixedCodesLoaded) {
         uint8_t lengths[MaxSymbols];
         uint32_t i = 0;
         for (; i < 144; i++)
@@ -664,14 +696,14 @@ SFX_SMALL int32_t InflateFixedBlock()
         for (; i < MaxSymbols; i++)
             lengths[i] = 8;
         uint32_t bits = FixedLiteralBits;
-        BuildHuffmanTables(FixedLiteralCodes, lengths, MaxSymbols, LiteralResults, bits, false, false);
+        BuildHuffmanTables(LiteralCodes, lengths, MaxSymbols, LiteralResults, bits, false, false);
         for (i = 0; i < 32; i++)
             lengths[i] = 5;
         bits = DistanceBits;
-        BuildHuffmanTables(FixedDistanceCodes, lengths, 32, DistanceResults, bits, false, false);
-        FixedCodesReady = true;
+        BuildHuffmanTables(DistanceCodes, lengths, 32, DistanceResults, bits, false, false);
+        FixedCodesLoaded = true;
     }
-    return InflateCodes(FixedLiteralCodes, FixedDistanceCodes, FixedLiteralBits);
+    return InflateCodes(FixedLiteralBits);
 }
 
 SFX_SMALL int32_t InflateDynamicBlock()
@@ -710,7 +742,7 @@ SFX_SMALL int32_t InflateDynamicBlock()
             ok = false;
             break;
         }
-        Consume(entry, bits, count);
+        DumpBits(entry & 0xFF, bits, count);
         uint32_t symbol = entry >> 16;
         uint32_t repeat = 1;
         if (symbol < 16) {
@@ -740,6 +772,7 @@ SFX_SMALL int32_t InflateDynamicBlock()
     if (!ok || PastEnd(count))
         return InflateBroken;
 
+    FixedCodesLoaded = false;
     uint32_t literalBits = LiteralBits;
     // Only a complete literal/length code (or a single one-bit code) is used.
     if (BuildHuffmanTables(LiteralCodes, lengths, literals, LiteralResults, literalBits, true, false)
@@ -750,7 +783,7 @@ SFX_SMALL int32_t InflateDynamicBlock()
     if (BuildHuffmanTables(DistanceCodes, lengths + literals, distances, DistanceResults, distanceBits, false,
                            true) == HuffmanOversubscribed)
         return InflateBroken;
-    return InflateCodes(LiteralCodes, DistanceCodes, literalBits);
+    return InflateCodes(literalBits);
 }
 
 SFX_SMALL int32_t InflateBlock(int32_t& last)

@@ -133,7 +133,9 @@ int32_t InflateBlock(int32_t& last);
 int32_t InflateStoredBlock();
 int32_t InflateFixedBlock();
 int32_t InflateDynamicBlock();
-int32_t InflateCodes(const uint32_t* literalTable, const uint32_t* distanceTable, uint32_t literalBits);
+// Decodes the codes of a Huffman block with the current tables, whose
+// literal/length root has literalBits.
+int32_t InflateCodes(uint32_t literalBits);
 
 // Decodes the current entry: DataRemaining bytes at the archive position,
 // decrypted when EntryHeader says so (the keys are ready), written through
