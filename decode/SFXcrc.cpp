@@ -119,6 +119,12 @@ static constexpr uint32_t PowerOfX(uint32_t n)
     return r;
 }
 
+// Constant variables, so that every compiler computes them while compiling.
+static constexpr uint32_t Across4High = PowerOfX(512 + 31);
+static constexpr uint32_t Across4Low = PowerOfX(512 - 33);
+static constexpr uint32_t Across1High = PowerOfX(128 + 31);
+static constexpr uint32_t Across1Low = PowerOfX(128 - 33);
+
 // Folding. Read 16 bytes as a polynomial A = H x^64 + L (the first byte
 // holds the highest powers, as the register sees the stream; H is the
 // lower 64-bit lane). Moving A forward over T bits of later data only
@@ -136,8 +142,8 @@ __attribute__((force_align_arg_pointer))     // Windows keeps the stack 4-byte a
 #endif
 static uint32_t FoldCarryless(const uint8_t*& data, const uint8_t* end, uint32_t crc)
 {
-    const __m128i across4 = _mm_set_epi64x(PowerOfX(512 - 33), PowerOfX(512 + 31));
-    const __m128i across1 = _mm_set_epi64x(PowerOfX(128 - 33), PowerOfX(128 + 31));
+    const __m128i across4 = _mm_set_epi64x(Across4Low, Across4High);
+    const __m128i across1 = _mm_set_epi64x(Across1Low, Across1High);
     const uint8_t* p = data;
     __m128i x0 = _mm_xor_si128(_mm_loadu_si128((const __m128i*)p), _mm_cvtsi32_si128((int)crc));
     __m128i x1 = _mm_loadu_si128((const __m128i*)(p + 16));

@@ -380,11 +380,14 @@ static SFX_ALWAYS_INLINE void CopyMatch(uint8_t* to, uint32_t distance, uint32_t
     }
 }
 
-// A match that reaches before the entry's first byte: those bytes read as 0.
-SFX_SMALL static void CopyFromBeforeStart(uint8_t* to, uint32_t distance, uint32_t length)
+// A match that reaches before the entry's first byte (start): those bytes
+// read as 0. Rare, and small: inline, since a call inside the decode loop
+// makes compilers keep its variables in memory around it.
+static SFX_ALWAYS_INLINE void CopyFromBeforeStart(uint8_t* to, const uint8_t* start, uint32_t distance,
+                                                  uint32_t length)
 {
     for (; length > 0; length--, to++)
-        *to = (uint32_t)(to - OutputBuffer) >= distance ? to[-(int32_t)distance] : 0;
+        *to = (uint32_t)(to - start) >= distance ? to[-(int32_t)distance] : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -528,10 +531,10 @@ int32_t InflateCodes(uint32_t literalBits)
                 uint32_t distance = (entry >> 16) + ExtraValue(entry, saved);
                 RefillWord(bits, count, in);
                 entry = literals[bits & literalMask];
-                if (distance <= (uint32_t)(out - outStart))
+                if (__builtin_expect(distance <= (uint32_t)(out - outStart), 1))
                     CopyMatch(out, distance, length);
                 else
-                    CopyFromBeforeStart(out, distance, length);
+                    CopyFromBeforeStart(out, outStart, distance, length);
                 out += length;
             } while (in <= inLimit && out <= outLimit);
         }
@@ -602,7 +605,7 @@ int32_t InflateCodes(uint32_t literalBits)
             if (distance <= (uint32_t)(out - outStart))
                 CopyMatch(out, distance, length);
             else
-                CopyFromBeforeStart(out, distance, length);
+                CopyFromBeforeStart(out, outStart, distance, length);
             out += length;
         }
     }
