@@ -133,15 +133,17 @@ SFX_SMALL int32_t BuildHuffmanTables(uint32_t* table, const uint8_t* lengths, ui
     uint32_t longest = MaxCodeLength;
     while (longest > 0 && counts[longest] == 0)
         longest--;
+    if (mayShrink)
+        rootBits = longest == 0 ? 1 : longest < rootBits ? longest : rootBits;
+    // A pattern that no code has is an invalid code; it accounts for the
+    // bits that its table is indexed with, so that the end of the data is
+    // told from damage where those bits run past it.
+    const uint32_t invalidRoot = EntrySpecial + rootBits * 0x101;
     if (longest == 0) {
-        if (mayShrink)
-            rootBits = 1;
         for (uint32_t i = 0; i < (1u << rootBits); i++)
-            table[i] = EntrySpecial;
+            table[i] = invalidRoot;
         return HuffmanEmpty;
     }
-    if (mayShrink && rootBits > longest)
-        rootBits = longest;
 
     // Code space used, in codes of the longest length; where each length's
     // symbols start in code order.
@@ -174,7 +176,7 @@ SFX_SMALL int32_t BuildHuffmanTables(uint32_t* table, const uint8_t* lengths, ui
         len++;
     uint32_t size = 1u << (len < rootBits ? len : rootBits);
     for (uint32_t i = 0; i < size; i++)
-        table[i] = EntrySpecial;
+        table[i] = invalidRoot;
     uint32_t code = 0;
     for (; len <= rootBits; len++) {
         for (uint32_t n = counts[len]; n > 0; n--) {
@@ -207,7 +209,7 @@ SFX_SMALL int32_t BuildHuffmanTables(uint32_t* table, const uint8_t* lengths, ui
                 subStart = size;
                 size += 1u << subBits;
                 for (uint32_t i = subStart; i < size; i++)
-                    table[i] = EntrySpecial;
+                    table[i] = EntrySpecial + subBits * 0x101;
                 table[prefix] = subStart << 16 | EntrySpecial | EntryLink | subBits << 8 | rootBits;
             }
             uint32_t below = len - rootBits;

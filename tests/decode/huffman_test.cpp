@@ -48,6 +48,12 @@ std::vector<uint8_t> Lengths(std::initializer_list<std::pair<int, uint8_t>> runs
     return lengths;
 }
 
+// An invalid code: the special flag alone.
+bool IsInvalid(uint32_t entry)
+{
+    return (entry & 0xF000) == EntrySpecial;
+}
+
 // The entry that a code of bits (stream order, lowest first) decodes to,
 // the bits of the code that it holds (below a link: those after the root),
 // and the bits the whole code takes.
@@ -86,7 +92,7 @@ TEST(Huffman, FixedDistanceCode)
     EXPECT_EQ(b.result, HuffmanIncomplete);
     EXPECT_EQ(b.rootBits, (uint32_t)DistanceBits);
     for (int i = 0; i < 256; i++)
-        EXPECT_EQ(b.table[i] == EntrySpecial, i % 32 == 15 || i % 32 == 31) << i;
+        EXPECT_EQ(IsInvalid(b.table[i]), i % 32 == 15 || i % 32 == 31) << i;
     // 32 codes, as the fixed blocks use them: complete, 30 and 31 invalid.
     Built all = Build(Lengths({{32, 5}}), DistanceResults, DistanceBits, false, false, 256);
     EXPECT_EQ(all.result, HuffmanComplete);
@@ -100,12 +106,12 @@ TEST(Huffman, SmallAndDegenerateCodes)
     EXPECT_EQ(one.result, HuffmanComplete);
     EXPECT_EQ(one.rootBits, 1u);
     EXPECT_EQ(one.table[0], 0u << 16 | 1 << 8 | 1);
-    EXPECT_EQ(one.table[1], (uint32_t)EntrySpecial);
+    EXPECT_EQ(one.table[1], EntrySpecial + 0x101);                  // the one bit looked at
 
     Built two = Build(Lengths({{2, 2}}), DistanceResults, DistanceBits, false, true, 256);   // two two-bit codes
     EXPECT_EQ(two.result, HuffmanIncomplete);
     for (int i = 0; i < 256; i++)
-        EXPECT_EQ(two.table[i] == EntrySpecial, i % 4 == 1 || i % 4 == 3) << i;
+        EXPECT_EQ(IsInvalid(two.table[i]), i % 4 == 1 || i % 4 == 3) << i;
     Built refused = Build(Lengths({{2, 2}}), PrecodeResults, 7, false, false, 128);
     EXPECT_EQ(refused.result, HuffmanIncomplete);
     EXPECT_EQ(refused.table[0], Guard);                   // nothing written
@@ -117,7 +123,7 @@ TEST(Huffman, SmallAndDegenerateCodes)
     Built none = Build(Lengths({{30, 0}}), DistanceResults, DistanceBits, false, true, 256);
     EXPECT_EQ(none.result, HuffmanEmpty);
     for (int i = 0; i < 256; i++)
-        EXPECT_EQ(none.table[i], (uint32_t)EntrySpecial) << i;
+        EXPECT_EQ(none.table[i], EntrySpecial + DistanceBits * 0x101) << i;
 }
 
 TEST(Huffman, RootBitsFollowTheCode)
@@ -136,12 +142,16 @@ TEST(Huffman, RootBitsFollowTheCode)
     EXPECT_EQ(wide.links, 0u);
 
     // The distance root stays at its size; shorter codes repeat in it.
+    // Symbols 30 and 31 (111100, 111101) are invalid distances, and 111110
+    // and 111111 are no code.
     Built distance = Build(Lengths({{30, 5}, {2, 6}}), DistanceResults, DistanceBits, false, true, 256);
     EXPECT_EQ(distance.result, HuffmanIncomplete);
     EXPECT_EQ(distance.rootBits, (uint32_t)DistanceBits);
     EXPECT_EQ(distance.links, 0u);
     for (int i = 0; i < 256; i++)
-        EXPECT_EQ(distance.table[i] == EntrySpecial, i % 64 == 31 || i % 64 == 63) << i;
+        EXPECT_EQ(IsInvalid(distance.table[i]), i % 16 == 15) << i;
+    EXPECT_EQ(distance.table[31], EntrySpecial + DistanceBits * 0x101);
+    EXPECT_EQ(distance.table[15], EntrySpecial + 6 * 0x101);
 }
 
 // Random codes: complete literal/length codes up to 288 symbols, and
