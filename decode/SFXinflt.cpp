@@ -427,6 +427,24 @@ static SFX_ALWAYS_INLINE uint32_t ValidBits(uint32_t count)
     return count & 0xFF;
 }
 
+// One code of the careful step, with the count kept exact: refills (with
+// 0-bits past the end), follows a link, and drops the entry's bits; saved
+// gets the bits as they were before the entry.
+static SFX_ALWAYS_INLINE uint32_t TakeCarefully(const uint32_t* table, BitWord mask, BitWord& bits,
+                                                uint32_t& count, const uint8_t*& in, BitWord& saved)
+{
+    Refill(bits, count, in);
+    uint32_t entry = table[bits & mask];
+    if (entry & EntryLink) {
+        DumpBits(entry & 0xFF, bits, count);
+        Refill(bits, count, in);
+        entry = table[SubTableIndex(entry, bits)];
+    }
+    saved = bits;
+    DumpBits(entry & 0xFF, bits, count);
+    return entry;
+}
+
 int32_t InflateCodes(uint32_t literalBits)
 {
     const uint32_t* const literals = LiteralCodes;
@@ -563,16 +581,9 @@ int32_t InflateCodes(uint32_t literalBits)
 
         // The careful step: one code, with its match, at the end of the data.
         {
+            BitWord saved;
             count = ValidBits(count);
-            Refill(bits, count, in);
-            uint32_t entry = literals[bits & literalMask];
-            if (entry & EntryLink) {
-                Consume(entry, bits, count);
-                entry = literals[SubTableIndex(entry, bits)];
-            }
-            BitWord saved = bits;
-            Consume(entry, bits, count);
-            count = ValidBits(count);
+            uint32_t entry = TakeCarefully(literals, literalMask, bits, count, in, saved);
             if (PastEnd(count)) {
                 result = InflateBroken;
                 goto done;
@@ -586,24 +597,9 @@ int32_t InflateCodes(uint32_t literalBits)
                 goto done;
             }
             uint32_t length = (entry >> 16) + ExtraValue(entry, saved);
-            Refill(bits, count, in);
-            entry = distances[bits & distanceMask];
-            if (entry & EntryLink) {
-                Consume(entry, bits, count);
-                count = ValidBits(count);
-                if (!wide)
-                    Refill(bits, count, in);
-                entry = distances[SubTableIndex(entry, bits)];
-            }
-            saved = bits;
-            Consume(entry, bits, count);
-            count = ValidBits(count);
-            if (PastEnd(count)) {
-                result = InflateBroken;
-                goto done;
-            }
-            if (entry & EntrySpecial) {
-                result = InvalidCode;
+            entry = TakeCarefully(distances, distanceMask, bits, count, in, saved);
+            if (PastEnd(count) || (entry & EntrySpecial)) {
+                result = PastEnd(count) ? InflateBroken : InvalidCode;
                 goto done;
             }
             uint32_t distance = (entry >> 16) + ExtraValue(entry, saved);

@@ -81,6 +81,9 @@ enum : uint32_t {
     // loads a whole word. The input block keeps this many in front of each
     // chunk for the bytes not yet taken.
     FastInputBytes = (sizeof(BitWord) * 8 - 1 + (sizeof(BitWord) == 8 ? 22 : 0) + 20 + 28) / 8 + sizeof(BitWord),
+    // The decode tables and entry values live in static storage, besides
+    // the two blocks that each entry allocates.
+    DecodeTableBytes = (LiteralTableSize + DistanceTableSize + (1u << PrecodeBits) + MaxSymbols + 32 + 19) * 4,
 };
 
 extern const uint16_t LengthBases[31];       // symbols 257..287
