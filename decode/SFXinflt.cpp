@@ -9,8 +9,9 @@
 //   and the output has room for FastOutputBytes, which covers any one step:
 //   inside, the bit buffer is refilled a word at a time without a branch,
 //   the next entry is looked up before the current step's match is copied,
-//   up to three literals are taken per refill (64-bit words), and matches
-//   are copied eight bytes at a time, running a little past their end.
+//   up to three literals are taken per refill (two with 32-bit words), and
+//   matches are copied eight bytes at a time, running a little past their
+//   end, also where they overlap by less than eight bytes.
 // - The careful step takes over at the end of the entry's data. It decodes
 //   one code at a time and supplies 0-bits past the end; a code that used
 //   them is never emitted, so a cut stream keeps exactly the whole codes
@@ -62,6 +63,7 @@ static const int32_t InvalidCode = -1;    // InflateCodes' own, reported as Infl
 // and one more look-up.
 static_assert(RefilledBits >= MaxLengthBits && RefilledBits >= DistanceBits + 13, "room in a refill");
 static_assert(BitWordBits == 32 || RefilledBits >= 3 * LiteralBits + LiteralBits, "three literals per refill");
+static_assert(BitWordBits == 64 || RefilledBits >= 2 * LiteralBits, "two literals per refill");
 static_assert(BitWordBits == 32 || RefilledBits >= 2 * LiteralBits + MaxLengthBits + DistanceBits,
               "two literals, a length and a distance look-up per refill");
 static_assert(OutputBlockSize >= 2 * WindowSize + FastOutputBytes, "the window moves without overlap");

@@ -80,7 +80,8 @@ enum : uint32_t {
     // the two extra literals are taken), in whole bytes; the last refill
     // loads a whole word. The input block keeps this many in front of each
     // chunk for the bytes not yet taken.
-    FastInputBytes = (sizeof(BitWord) * 8 - 1 + (sizeof(BitWord) == 8 ? 22 : 0) + 20 + 28) / 8 + sizeof(BitWord),
+    FastInputBytes = (sizeof(BitWord) * 8 - 1 + (sizeof(BitWord) == 8 ? 2 * LiteralBits : 0)
+                      + (MaxCodeLength + 5) + (MaxCodeLength + 13)) / 8 + sizeof(BitWord),
     // The decode tables and entry values live in static storage, besides
     // the two blocks that each entry allocates.
     DecodeTableBytes = (LiteralTableSize + DistanceTableSize + (1u << PrecodeBits) + MaxSymbols + 32 + 19) * 4,
