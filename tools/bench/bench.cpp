@@ -6,11 +6,11 @@
 // set once per repetition; the median set time is reported. Our decoder runs
 // as the program runs it: one InflateEntry per stream, with the header's
 // uncompressed size, its input read in chunks, its output handed over in
-// pieces and checksummed. To
-// compare like with like, the headline gives zlib and libdeflate the CRC-32
-// of their output too (zlib's crc32, libdeflate_crc32); the figures without
-// that CRC are printed as well. Every output is checked against the CRC of
-// the original file before anything is timed.
+// pieces and checksummed. To compare like with like, the headline gives
+// zlib and libdeflate the CRC-32 of their output too (zlib's crc32,
+// libdeflate_crc32); the figures without that CRC are printed as well.
+// Every output is checked against the CRC of the original file before
+// anything is timed.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
