@@ -67,6 +67,11 @@ static_assert(BitWordBits == 64 || RefilledBits >= 2 * LiteralBits, "two literal
 static_assert(BitWordBits == 32 || RefilledBits >= 2 * LiteralBits + MaxLengthBits + DistanceBits,
               "two literals, a length and a distance look-up per refill");
 static_assert(OutputBlockSize >= 2 * WindowSize + FastOutputBytes, "the window moves without overlap");
+static_assert(StatedSizeLimit + FastOutputBytes <= OutputBlockSize - FastOutputBytes, "a grown buffer has room");
+// A decode holds at most: the input block, a buffer sized from the stated
+// size and the full one that replaces it, and the tables.
+static_assert(FastInputBytes + InputChunkSize + StatedSizeLimit + FastOutputBytes + OutputBlockSize
+                  + DecodeTableBytes <= 300 * 1024, "a decode's memory");
 
 uint32_t LiteralResults[MaxSymbols] SFX_UNINITIALISED;
 uint32_t DistanceResults[32] SFX_UNINITIALISED;
@@ -831,8 +836,7 @@ SFX_SMALL void InflateEntry()
     // The stated size, when it is small, saves clearing a full buffer; an
     // entry that turns out larger gets one then (MakeRoom).
     uint32_t stated = EntryHeader.UncompressedSize;
-    OutputSize = stated != 0 && stated <= OutputBlockSize / 2 - FastOutputBytes ? stated + FastOutputBytes
-                                                                               : (uint32_t)OutputBlockSize;
+    OutputSize = stated != 0 && stated <= StatedSizeLimit ? stated + FastOutputBytes : (uint32_t)OutputBlockSize;
     OutputBuffer = (uint8_t*)AllocateBlock(OutputSize);
     BitBuffer = 0;
     BitCount = 0;

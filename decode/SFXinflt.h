@@ -73,7 +73,12 @@ enum : uint32_t {
     // most 32 codes, with at most 2^(15-8) slots.
     LiteralTableSize = 2342,
     DistanceTableSize = (1u << DistanceBits) + 32 * (1u << (MaxCodeLength - DistanceBits)),
-    OutputBlockSize = WindowSize + 160 * 1024,
+    OutputBlockSize = WindowSize + 128 * 1024,
+    // An entry whose header states at most this size gets an output buffer
+    // of that size (plus room for one fast step); a larger one, or one that
+    // turns out larger, gets OutputBlockSize. While it grows, both buffers
+    // and the input are held: see the bound in SFXinflt.cpp.
+    StatedSizeLimit = 64 * 1024,
     // Input one fast step may take: its refills add at most the bits of a
     // word less one, and then what it consumes (three literals, or two
     // literals, a length and a distance: 70 bits with 64-bit words, where

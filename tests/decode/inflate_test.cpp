@@ -189,6 +189,10 @@ TEST(Inflate, StatedSizeIsOnlyAHint)
     Bytes small = SampleData(5000, 15);
     ExpectInflates(ZlibDeflate(small, 6, Z_DEFAULT_STRATEGY), small, 0, true, 5000);
     EXPECT_LT(io.peakBytes, 2u * 32768);
+    // The most a decode holds: the largest buffer from a stated size, the
+    // full one that replaces it, the input, and the tables.
+    ExpectInflates(stream, data, 0, true, StatedSizeLimit);
+    EXPECT_LE(io.peakBytes + DecodeTableBytes, 300u * 1024);
 }
 
 TEST(Inflate, EdgesOfTheFormat)
