@@ -4,10 +4,15 @@
 
 #include <stdint.h>
 
-// Fills CrcTable (which start-up has allocated) with the 256 entries, and
+// Fills CrcTable (which start-up has allocated) with the 256 entries,
 // derives from it the private tables that let CrcUpdateBuffer take eight
-// bytes per step.
+// bytes per step, and asks the processor whether it multiplies without
+// carries (PCLMULQDQ).
 void BuildCrcTable();
+
+// CrcUpdateBuffer folds 16 bytes per multiplication when true; BuildCrcTable
+// sets it from the processor. Tests clear it to check the table path alone.
+extern bool CrcCarryless;
 
 // One step of the register: the new register after one byte.
 uint32_t CrcUpdateByte(uint8_t byte, uint32_t crc);

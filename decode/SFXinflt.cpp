@@ -1,303 +1,352 @@
-// Inflate decoder: input and bit reader, Huffman tables, block decoder.
+// Inflate decoder: input and bit reader, decode tables, block decoder.
 //
-// Two paths decode literal/length and distance codes. The exact path takes
-// bytes one at a time, only as far as each step needs them, so the archive
-// is read exactly when a byte past the current chunk is wanted and never
-// beyond the entry. The fast path runs while at least FastInputMargin bytes
-// of the current chunk and room for a longest match in the window remain:
-// it loads the bit buffer a word at a time from the chunk already read and
-// moves matches without per-byte bookkeeping. It never reads the archive or
-// flushes the window; it leaves end-of-block and invalid codes to the exact
-// path, stopping before their first bit, and gives back the bytes that it
-// took ahead. So both paths read, write and checksum the same bytes at the
-// same points of the stream.
+// Where the time goes, and what is done about it:
+// - Each literal/length or distance code costs one table look-up: an entry
+//   holds the code's length, the extra bits that follow it, and the value
+//   (SFXinflt.h), so one shift drops code and extra bits together. Codes
+//   longer than the root go through one link to a sub-table.
+// - The fast loop (InflateCodes) runs while the input holds FastInputBytes
+//   and the output has room for FastOutputBytes, which covers any one step:
+//   inside, the bit buffer is refilled a word at a time without a branch,
+//   the next entry is looked up before the current step's match is copied,
+//   up to three literals are taken per refill (two with 32-bit words), and
+//   matches are copied eight bytes at a time, running a little past their
+//   end, also where they overlap by less than eight bytes.
+// - The careful step takes over at the end of the entry's data. It decodes
+//   one code at a time and supplies 0-bits past the end; a code that used
+//   them is never emitted, so a cut stream keeps exactly the whole codes
+//   before the cut.
+// - Reading ahead is fine within the entry's data (the walk seeks to the
+//   next header itself), so a new chunk is read as soon as fewer than
+//   FastInputBytes are left, behind the bytes not yet taken.
+// - The output buffer grows from the entry's stated size to at most
+//   OutputBlockSize and then slides: its new bytes are written and
+//   checksummed, and the last 32,768 are moved to its start as the window.
 #include "SFXinflt.h"
 #include "SFXattr.h"
 #include "SFXcrc.h"
 #include "SFXcrypt.h"
 #include "../startup/SFXstate.h"
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the fast path loads little-endian words");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the bit buffer loads little-endian words");
 
 const uint16_t LengthBases[31] = {
     3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31,
     35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0, 0};
 const uint8_t LengthExtraBits[31] = {
     0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
-    3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, OpInvalid, OpInvalid};
+    3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
 const uint16_t DistanceBases[32] = {
     1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129, 193,
     257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 0, 0};
 const uint8_t DistanceExtraBits[32] = {
     0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6,
-    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, OpInvalid, OpInvalid};
+    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 99, 99};
 const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-const uint16_t BitMasks[17] = {
-    0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
-    0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
-
-// Stands in for the distance table of a block whose distance lengths are all
-// 0: any match in such a block is an invalid code.
-static const HuffmanEntry NoDistanceCodes[1] = {{OpInvalid, 0, 0, 0}};
-
-uint8_t* InputBuffer;
-uint16_t InputPosition;
-int32_t InputCount;
-uint32_t BitBuffer;
-uint16_t BitCount;
-uint32_t FillerBits;
-uint8_t* Window;
-uint16_t WindowPosition;
-HuffmanEntry* FixedLiteralTable;
-HuffmanEntry* FixedDistanceTable;
-static HuffmanEntry* FixedLiteralChain;
-static HuffmanEntry* FixedDistanceChain;
-static int32_t FixedLiteralBits;
-static int32_t FixedDistanceBits;
 
 enum : uint32_t {
-    FastInputMargin = 16,                            // covers the word loads of one step
-    MatchOverrun = 8,                                // see CopyMatch
-    FastWindowLimit = WindowSize - 4,                // three literals; matches check their own room
-    DynamicLengthsSize = 321,
+    BitWordBits = sizeof(BitWord) * 8,
+    RefilledBits = BitWordBits - 8,      // at least this many valid bits after a refill
+    MaxLengthBits = MaxCodeLength + 5,   // a length code and its extra bits
+    MaxDistanceBits = MaxCodeLength + 13,
+    MatchPrefix = BitWordBits == 64 ? 32 : 16,
+    MatchOverrun = MatchPrefix,          // see CopyMatch
+    FastOutputBytes = 2 + 258 + MatchOverrun,
+    FixedLiteralBits = 9,                // the fixed code's longest
 };
 
-// The fast path never fills the window: flushing is the exact path's.
-static_assert(FastWindowLimit + 3 < WindowSize, "room for one fast step");
+static const int32_t InvalidCode = -1;    // InflateCodes' own, reported as InflateBroken
+
+// A refill must leave room for the parts of a step that follow it without
+// one: a link and its sub-table entry, a length, and a distance below the
+// root. In 64-bit words a step starts with three literals' worth of bits
+// and one more look-up.
+static_assert(RefilledBits >= MaxLengthBits && RefilledBits >= DistanceBits + 13, "room in a refill");
+static_assert(BitWordBits == 32 || RefilledBits >= 3 * LiteralBits + LiteralBits, "three literals per refill");
+static_assert(BitWordBits == 64 || RefilledBits >= 2 * LiteralBits, "two literals per refill");
+static_assert(BitWordBits == 32 || RefilledBits >= 2 * LiteralBits + MaxLengthBits + DistanceBits,
+              "two literals, a length and a distance look-up per refill");
+static_assert(OutputBlockSize >= 2 * WindowSize + FastOutputBytes, "the window moves without overlap");
+static_assert(StatedSizeLimit + FastOutputBytes <= OutputBlockSize - FastOutputBytes, "a grown buffer has room");
+// A decode holds at most: the input block, a buffer sized from the stated
+// size and the full one that replaces it, and the tables.
+static_assert(FastInputBytes + InputChunkSize + StatedSizeLimit + FastOutputBytes + OutputBlockSize
+                  + DecodeTableBytes <= 300 * 1024, "a decode's memory");
+
+uint32_t LiteralResults[MaxSymbols] SFX_UNINITIALISED;
+uint32_t DistanceResults[32] SFX_UNINITIALISED;
+uint32_t PrecodeResults[19] SFX_UNINITIALISED;
+
+// The tables of the current block. The decode loop addresses them as
+// statics, which on i686 costs no register. The fixed code's stay for the
+// blocks that follow while no dynamic block comes between.
+static uint32_t LiteralCodes[LiteralTableSize] SFX_UNINITIALISED;
+static uint32_t DistanceCodes[DistanceTableSize] SFX_UNINITIALISED;
+static uint32_t PrecodeCodes[1u << PrecodeBits] SFX_UNINITIALISED;
+static bool FixedCodesLoaded;
+
+uint8_t* InputBuffer;
+const uint8_t* InputNext;
+const uint8_t* InputEnd;
+BitWord BitBuffer;
+uint32_t BitCount;
+uint32_t FillerBits;
+
+static uint8_t* OutputBuffer;
+static uint32_t OutputSize;
+static uint8_t* OutputNext;
+static uint8_t* OutputFlushed;          // the first byte not yet written
+static uint8_t* BlockOutput;            // the current block's first byte not yet written
 
 // ---------------------------------------------------------------------------
-// Huffman tables
+// Decode tables
 
-SFX_SMALL int32_t BuildHuffmanTables(const uint16_t* lengths, uint16_t count, uint16_t simple,
-                                     const uint16_t* bases, const uint8_t* extras, HuffmanEntry*& root,
-                                     HuffmanEntry*& chain, int32_t& lookupBits)
+SFX_SMALL void PrepareResults()
 {
-    if (count > MaxSymbols)
-        return HuffmanOversubscribed;
-    // c: codes per length; 32-bit so that filler codes of length 16 fit.
-    int32_t c[MaxCodeLength + 1] = {0};
-    for (uint32_t i = 0; i < count; i++) {
-        if (lengths[i] > MaxCodeLength)
-            return HuffmanOversubscribed;
-        c[lengths[i]]++;
+    for (uint32_t s = 0; s < 256; s++)
+        LiteralResults[s] = s << 16 | EntryLiteral;
+    LiteralResults[256] = EntrySpecial | EntryEndOfBlock;
+    for (uint32_t s = 257; s < MaxSymbols; s++) {
+        uint32_t extra = LengthExtraBits[s - 257];
+        LiteralResults[s] = extra > 13 ? EntrySpecial : (uint32_t)LengthBases[s - 257] << 16 | extra;
     }
-    if (c[0] == count) {
-        root = 0;
-        lookupBits = 0;
-        return HuffmanComplete;
+    for (uint32_t s = 0; s < 32; s++) {
+        uint32_t extra = DistanceExtraBits[s];
+        DistanceResults[s] = extra > 13 ? EntrySpecial : (uint32_t)DistanceBases[s] << 16 | extra;
     }
-    int32_t endOfBlockLength = count > 256 ? lengths[256] : 16;
-    int32_t nonZero = count - c[0];
-
-    int32_t shortest = 1;
-    while (c[shortest] == 0)
-        shortest++;
-    if (lookupBits < shortest)
-        lookupBits = shortest;
-    int32_t longest = MaxCodeLength;
-    while (c[longest] == 0)
-        longest--;
-    if (lookupBits > longest)
-        lookupBits = longest;
-
-    // Fill check; the unused patterns of the longest length become filler
-    // codes that decode as invalid.
-    int32_t unused = 1 << shortest;
-    for (int32_t L = shortest; L < longest; L++) {
-        unused -= c[L];
-        if (unused < 0)
-            return HuffmanOversubscribed;
-        unused <<= 1;
-    }
-    unused -= c[longest];
-    if (unused < 0)
-        return HuffmanOversubscribed;
-    c[longest] += unused;
-
-    // Symbols in canonical code order.
-    int32_t x[MaxCodeLength + 1];
-    uint16_t symbols[MaxSymbols];
-    x[1] = 0;
-    for (int32_t L = 1; L < longest; L++)
-        x[L + 1] = x[L] + c[L];
-    for (uint32_t i = 0; i < count; i++)
-        if (lengths[i] != 0)
-            symbols[x[lengths[i]]++] = (uint16_t)i;
-
-    // Walk the codes in order, opening a table whenever a code is longer
-    // than the bits that the open tables index.
-    int32_t tableBitsStore[MaxCodeLength + 1];
-    int32_t* tableBits = tableBitsStore + 1;         // tableBits[-1] is 0
-    HuffmanEntry* levelTable[MaxCodeLength];
-    HuffmanEntry* table = 0;
-    int32_t code = 0;
-    int32_t level = -1;
-    int32_t consumed = 0;                             // bits indexed by the levels above
-    int32_t slots = 0;
-    int32_t next = 0;                                 // next of symbols
-    tableBits[-1] = 0;
-    x[0] = 0;
-    bool rootSet = false;
-    for (int32_t k = shortest; k <= longest; k++) {
-        for (int32_t left = c[k]; left-- > 0;) {
-            while (k > consumed + tableBits[level]) {
-                consumed += tableBits[level];
-                level++;
-                int32_t limit = longest - consumed;
-                if (limit > lookupBits)
-                    limit = lookupBits;
-                int32_t j = k - consumed;
-                int32_t f = 1 << j;
-                if (f > left + 1) {
-                    // Grow while the codes left still fill the larger table.
-                    f -= left + 1;
-                    int32_t L = k;
-                    while (++j < limit) {
-                        f <<= 1;
-                        if (f <= c[++L])
-                            break;
-                        f -= c[L];
-                    }
-                }
-                if (consumed + j > endOfBlockLength && consumed < endOfBlockLength)
-                    j = endOfBlockLength - consumed;
-                slots = 1 << j;
-                tableBits[level] = j;
-                HuffmanEntry* block =
-                    (HuffmanEntry*)AllocateBlock((uint32_t)(slots + 1) * sizeof(HuffmanEntry));
-                if (block == 0)
-                    return HuffmanNoMemory;
-                block->Link = chain;
-                table = block + 1;
-                chain = table;
-                levelTable[level] = table;
-                if (!rootSet) {
-                    root = table;
-                    rootSet = true;
-                }
-                if (level > 0) {
-                    x[level] = code;
-                    HuffmanEntry link;
-                    link.Op = (uint8_t)(OpLinkBase + j);
-                    link.Bits = (uint8_t)tableBits[level - 1];
-                    link.Value = 0;
-                    link.Link = table;
-                    int32_t above = consumed - tableBits[level - 1];
-                    levelTable[level - 1][(code & ((1 << consumed) - 1)) >> above] = link;
-                }
-            }
-
-            HuffmanEntry slot;
-            slot.Bits = (uint8_t)(k - consumed);
-            slot.Value = 0;
-            slot.Link = 0;
-            if (next >= nonZero) {
-                slot.Op = OpInvalid;
-            } else {
-                uint32_t s = symbols[next++];
-                if (s < simple) {
-                    slot.Op = s < 256 ? OpLiteral : OpEndOfBlock;
-                    slot.Value = (uint16_t)s;
-                } else {
-                    slot.Op = extras[s - simple];
-                    slot.Value = bases[s - simple];
-                }
-            }
-            int32_t step = 1 << (k - consumed);
-            for (int32_t j = code >> consumed; j < slots; j += step)
-                table[j] = slot;
-
-            // Next code of this length, counting in bit-reversed order.
-            int32_t bit = 1 << (k - 1);
-            while (code & bit) {
-                code ^= bit;
-                bit >>= 1;
-            }
-            code ^= bit;
-
-            while ((code & ((1 << consumed) - 1)) != x[level]) {
-                level--;
-                consumed -= tableBits[level];
-            }
-        }
-    }
-    lookupBits = tableBits[0];
-    return (unused != 0 && longest != 1) ? HuffmanIncomplete : HuffmanComplete;
+    for (uint32_t s = 0; s < 19; s++)
+        PrecodeResults[s] = s << 16;
 }
 
-SFX_SMALL void FreeHuffmanTables(HuffmanEntry* chain)
+// The canonical code after code, both len bits long and stored bit-reversed
+// (the stream's first bit lowest): add 1 at the code's last bit, which is
+// the highest bit here. 0 after the last code of all ones.
+static inline uint32_t NextCode(uint32_t code, uint32_t len)
 {
-    while (chain != 0) {
-        HuffmanEntry* block = chain - 1;
-        chain = block->Link;
-        ReleaseBlock(block);
+    uint32_t open = ~code & ((1u << len) - 1);       // the code's 0-bits
+    if (open == 0)
+        return 0;
+    uint32_t bit = 1u << (31 - __builtin_clz(open)); // the last of them
+    return (code & (bit - 1)) | bit;
+}
+
+SFX_SMALL int32_t BuildHuffmanTables(uint32_t* table, const uint8_t* lengths, uint32_t count,
+                                     const uint32_t* results, uint32_t& rootBits, bool mayShrink,
+                                     bool acceptIncomplete)
+{
+    uint32_t counts[MaxCodeLength + 1] = {0};
+    for (uint32_t s = 0; s < count; s++)
+        counts[lengths[s]]++;
+    uint32_t longest = MaxCodeLength;
+    while (longest > 0 && counts[longest] == 0)
+        longest--;
+    if (mayShrink)
+        rootBits = longest == 0 ? 1 : longest < rootBits ? longest : rootBits;
+    // A pattern that no code has is an invalid code; it accounts for the
+    // bits that its table is indexed with, so that the end of the data is
+    // told from damage where those bits run past it.
+    const uint32_t invalidRoot = EntrySpecial + rootBits * 0x101;
+    if (longest == 0) {
+        for (uint32_t i = 0; i < (1u << rootBits); i++)
+            table[i] = invalidRoot;
+        return HuffmanEmpty;
     }
+
+    // Code space used, in codes of the longest length; where each length's
+    // symbols start in code order.
+    uint32_t starts[MaxCodeLength + 2];
+    uint32_t used = 0;
+    starts[1] = 0;
+    for (uint32_t len = 1; len <= longest; len++) {
+        starts[len + 1] = starts[len] + counts[len];
+        used = (used << 1) + counts[len];
+    }
+    if (used > (1u << longest))
+        return HuffmanOversubscribed;
+    // A single one-bit code is complete enough: its other pattern is invalid.
+    int32_t result = (used == (1u << longest) || longest == 1) ? HuffmanComplete : HuffmanIncomplete;
+    if (result == HuffmanIncomplete && !acceptIncomplete)
+        return result;
+
+    uint16_t symbols[MaxSymbols];
+    for (uint32_t s = 0; s < count; s++)
+        if (lengths[s] != 0)
+            symbols[starts[lengths[s]]++] = (uint16_t)s;
+    const uint16_t* next = symbols;
+
+    // Root codes. A code of length len owns every 2^len-th root slot from
+    // its own bits on. So the table is first seen as 2^len slots, each code
+    // filling one, and doubled (the new half a copy of the old) before the
+    // next length. Slots that no code reaches stay invalid.
+    uint32_t len = 1;
+    while (counts[len] == 0)
+        len++;
+    uint32_t size = 1u << (len < rootBits ? len : rootBits);
+    for (uint32_t i = 0; i < size; i++)
+        table[i] = invalidRoot;
+    uint32_t code = 0;
+    for (; len <= rootBits; len++) {
+        for (uint32_t n = counts[len]; n > 0; n--) {
+            table[code] = results[*next++] + len * 0x101;
+            code = NextCode(code, len);
+        }
+        if (len < rootBits) {
+            __builtin_memcpy(table + size, table, size * sizeof *table);
+            size <<= 1;
+        }
+    }
+
+    // Longer codes: the root slot of their first rootBits bits links to a
+    // sub-table, as wide as the codes that share those bits need: the
+    // fewest bits that the codes left fill, from this code's length on (an
+    // incomplete code may leave its last sub-table part empty: invalid).
+    const uint32_t rootMask = (1u << rootBits) - 1;
+    uint32_t prefix = ~0u;
+    uint32_t subStart = 0;
+    for (; len <= longest; len++) {
+        for (uint32_t n = counts[len]; n > 0; n--) {
+            if ((code & rootMask) != prefix) {
+                prefix = code & rootMask;
+                uint32_t subBits = len - rootBits;
+                uint32_t space = n;
+                while (space < (1u << subBits) && rootBits + subBits < longest) {
+                    subBits++;
+                    space = (space << 1) + counts[rootBits + subBits];
+                }
+                subStart = size;
+                size += 1u << subBits;
+                for (uint32_t i = subStart; i < size; i++)
+                    table[i] = EntrySpecial + subBits * 0x101;
+                table[prefix] = subStart << 16 | EntrySpecial | EntryLink | subBits << 8 | rootBits;
+            }
+            uint32_t below = len - rootBits;
+            uint32_t entry = results[*next++] + below * 0x101;
+            for (uint32_t i = subStart + (code >> rootBits); i < size; i += 1u << below)
+                table[i] = entry;
+            code = NextCode(code, len);
+        }
+    }
+    return result;
 }
 
 // ---------------------------------------------------------------------------
 // Input
 
-SFX_SMALL int32_t ReadInputByte()
+// The input block: FastInputBytes in front for the bytes carried over, then
+// one chunk. Reads always go behind the carried bytes.
+SFX_SMALL void ReadInputChunk()
 {
-    if (InputPosition >= InputCount) {
-        int32_t wanted = DataRemaining < (int32_t)InputChunkSize ? DataRemaining : (int32_t)InputChunkSize;
-        int32_t delivered = wanted > 0 ? ReadArchive(InputBuffer, wanted) : 0;
-        if (delivered < 0)
-            delivered = 0;
-        if (delivered > wanted)
-            delivered = wanted;
-        if (EntryHeader.Flags & FlagEncrypted)
-            DecryptBuffer(InputBuffer, delivered);
-        InputCount = delivered;
-        InputPosition = 0;
-    }
-    if (InputCount == 0) {
-        DataRemaining = 0;
-        InputPosition = 0;
-        return -1;
-    }
-    return InputBuffer[InputPosition++];
+    uint32_t kept = (uint32_t)(InputEnd - InputNext);
+    uint8_t* chunk = InputBuffer + FastInputBytes;
+    __builtin_memmove(chunk - kept, InputNext, kept);
+    int32_t wanted = DataRemaining < (int32_t)InputChunkSize ? DataRemaining : (int32_t)InputChunkSize;
+    int32_t delivered = wanted > 0 ? ReadArchive(chunk, wanted) : 0;
+    if (delivered < 0)
+        delivered = 0;
+    if (delivered > wanted)
+        delivered = wanted;
+    if (EntryHeader.Flags & FlagEncrypted)
+        DecryptBuffer(chunk, delivered);
+    // A read that delivers nothing ends the entry's data: the archive is cut.
+    DataRemaining = delivered > 0 ? DataRemaining - delivered : 0;
+    InputNext = chunk - kept;
+    InputEnd = chunk + delivered;
 }
 
-SFX_SMALL int32_t NextInputByte()
-{
-    if (DataRemaining <= 0)
-        return -1;
-    int32_t next = ReadInputByte();
-    DataRemaining--;
-    return next;
-}
-
-SFX_SMALL void NeedBits(uint32_t n, uint32_t& buffer, uint32_t& count)
+SFX_SMALL void NeedBits(uint32_t n, BitWord& buffer, uint32_t& count)
 {
     while (count < n) {
-        int32_t next = NextInputByte();
-        if (next < 0)
+        if (InputNext == InputEnd && DataRemaining > 0)
+            ReadInputChunk();
+        if (InputNext != InputEnd)
+            buffer |= (BitWord)*InputNext++ << count;
+        else
             FillerBits += 8;
-        buffer |= (uint32_t)next << count;
         count += 8;
     }
 }
 
-// True once a step has used bits that lie past the end of the data.
+// True once the bits consumed reach into those supplied past the end.
 static SFX_ALWAYS_INLINE bool PastEnd(uint32_t count)
 {
     return count < FillerBits;
 }
 
+// Adds the whole bytes that fit above the valid bits, from a word load at
+// in (which must be readable), so that at least RefilledBits are valid.
+// The bits above count then hold the start of the byte at in, which a later
+// refill adds again: harmless, they are the same bits. Only the low byte of
+// count matters here (see Consume); the masks cost nothing on x86, whose
+// shifts take their count modulo the word's bits.
+static SFX_ALWAYS_INLINE void RefillWord(BitWord& bits, uint32_t& count, const uint8_t*& in)
+{
+    BitWord word;
+    __builtin_memcpy(&word, in, sizeof word);
+    bits |= word << (count & (BitWordBits - 1));
+    in += sizeof(BitWord) - 1 - ((count >> 3) & (sizeof(BitWord) - 1));
+    count |= RefilledBits;
+}
+
+// RefillWord where a word is left to load; else byte by byte through
+// NeedBits, with 0-bits past the end. NeedBits gets copies: a variable whose
+// address leaves the function would live in memory throughout the loops.
+static SFX_ALWAYS_INLINE void Refill(BitWord& bits, uint32_t& count, const uint8_t*& in)
+{
+    if (InputEnd - in >= (int32_t)sizeof(BitWord)) {
+        RefillWord(bits, count, in);
+    } else {
+        BitWord b = bits;
+        uint32_t c = count;
+        InputNext = in;
+        NeedBits(RefilledBits, b, c);
+        in = InputNext;
+        bits = b;
+        count = c;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Output
 
-// Writes the first p bytes of the window and runs the CRC over the bytes
-// that the output accepted, so a full disk fails the entry.
-SFX_SMALL static void FlushWindow(uint32_t p)
+// Writes the bytes not yet written and runs the CRC over those that the
+// output accepted, so a full disk fails the entry.
+SFX_SMALL static void FlushOutput()
 {
-    int32_t written = WriteOutput(Window, (int32_t)p);
-    if (written > (int32_t)p)
-        written = (int32_t)p;
-    if (written < (int32_t)p)
-        EntryDataComplete = 0;
-    CrcUpdateBuffer(Window, written, RunningCrc);
+    int32_t count = (int32_t)(OutputNext - OutputFlushed);
+    if (count > 0) {
+        int32_t written = WriteOutput(OutputFlushed, count);
+        if (written > count)
+            written = count;
+        if (written < count)
+            EntryDataComplete = 0;
+        CrcUpdateBuffer(OutputFlushed, written, RunningCrc);
+    }
+    OutputFlushed = BlockOutput = OutputNext;
+}
+
+// Makes room for FastOutputBytes behind OutputNext: a buffer smaller than
+// OutputBlockSize (the entry claimed to be small) is replaced by a full one;
+// a full one is written and keeps only the window. False without memory.
+SFX_SMALL static bool MakeRoom()
+{
+    uint32_t used = (uint32_t)(OutputNext - OutputBuffer);
+    if (OutputSize < OutputBlockSize) {
+        uint8_t* larger = (uint8_t*)AllocateBlock(OutputBlockSize);
+        if (larger == 0)
+            return false;
+        __builtin_memcpy(larger, OutputBuffer, used);
+        OutputFlushed = larger + (OutputFlushed - OutputBuffer);
+        BlockOutput = larger + (BlockOutput - OutputBuffer);
+        ReleaseBlock(OutputBuffer);
+        OutputBuffer = larger;
+        OutputSize = OutputBlockSize;
+        OutputNext = larger + used;
+        return true;
+    }
+    FlushOutput();
+    __builtin_memcpy(OutputBuffer, OutputNext - WindowSize, WindowSize);
+    OutputNext = OutputFlushed = BlockOutput = OutputBuffer + WindowSize;
+    return true;
 }
 
 static SFX_ALWAYS_INLINE void Copy8(uint8_t* to, const uint8_t* from)
@@ -307,367 +356,280 @@ static SFX_ALWAYS_INLINE void Copy8(uint8_t* to, const uint8_t* from)
     __builtin_memcpy(to, &v, 8);
 }
 
-// Byte loops here are short and rare; vectorising them only adds code.
-#if defined(__clang__)
-#define SFX_SCALAR_LOOP _Pragma("clang loop vectorize(disable) interleave(disable) unroll(disable)")
-#else
-#define SFX_SCALAR_LOOP
-#endif
-
-// Copies n bytes from an address at or after to, eight at a time: each load
-// comes before the store that could overwrite its bytes.
-static void CopyForward(uint8_t* to, const uint8_t* from, uint32_t n)
+// Copies a match of length bytes (3 to 258) from distance bytes back, eight
+// bytes at a time, writing up to MatchOverrun bytes past its end; those
+// bytes are overwritten before they are output. Each load precedes the
+// store that could change its bytes. The first MatchPrefix bytes go without
+// a test: most matches are shorter (with 64-bit registers; 32-bit ones take
+// two moves per eight bytes).
+static SFX_ALWAYS_INLINE void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length)
 {
-    SFX_SCALAR_LOOP
-    for (; n >= 8; n -= 8, to += 8, from += 8)
-        Copy8(to, from);
-    SFX_SCALAR_LOOP
-    for (; n > 0; n--)
-        *to++ = *from++;
-}
-
-// Copies a match of n bytes from distance bytes back within the window,
-// eight bytes at a time, running up to seven bytes past its end. Those bytes
-// are history that a later distance of up to 32,768 may still need, so they
-// are saved first and put back afterwards; the caller leaves room for them.
-static SFX_ALWAYS_INLINE void CopyMatch(uint8_t* to, uint32_t distance, uint32_t n)
-{
-    uint8_t* const end = to + n;
-    uint64_t behind;
-    __builtin_memcpy(&behind, end, 8);
+    uint8_t* const end = to + length;
     if (distance >= 8) {
         const uint8_t* from = to - distance;
-        SFX_SCALAR_LOOP
-        do {
+        for (uint32_t i = 0; i < MatchPrefix; i += 8)
+            Copy8(to + i, from + i);
+        for (to += MatchPrefix, from += MatchPrefix; to < end; to += 8, from += 8)
             Copy8(to, from);
-            to += 8;
-            from += 8;
-        } while (to < end);
     } else if (distance == 1) {
         uint64_t run = to[-1] * 0x0101010101010101ull;
-        SFX_SCALAR_LOOP
-        do {
+        for (uint32_t i = 0; i < MatchPrefix; i += 8)
+            __builtin_memcpy(to + i, &run, 8);
+        for (to += MatchPrefix; to < end; to += 8)
             __builtin_memcpy(to, &run, 8);
-            to += 8;
-        } while (to < end);
     } else {
-        const uint8_t* from = to - distance;
-        SFX_SCALAR_LOOP
-        do
-            *to++ = *from++;
-        while (to < end);
+        // Each eight-byte step at a multiple of the distance gets its first
+        // distance bytes right; once eight are in place, their span is a
+        // period of the match that eight-byte steps can copy from.
+        uint8_t* p = to;
+        do {
+            Copy8(p, p - distance);
+            p += distance;
+        } while (p - to < 8);
+        const uint32_t period = (uint32_t)(p - to);
+        for (; p < end; p += 8)
+            Copy8(p, p - period);
     }
-    __builtin_memcpy(end, &behind, 8);
+}
+
+// A match that reaches before the entry's first byte (start): those bytes
+// read as 0. Rare, and small: inline, since a call inside the decode loop
+// makes compilers keep its variables in memory around it.
+static SFX_ALWAYS_INLINE void CopyFromBeforeStart(uint8_t* to, const uint8_t* start, uint32_t distance,
+                                                  uint32_t length)
+{
+    for (; length > 0; length--, to++)
+        *to = (uint32_t)(to - start) >= distance ? to[-(int32_t)distance] : 0;
 }
 
 // ---------------------------------------------------------------------------
 // Literal/length and distance codes
 
-// The fast path's bit buffer: room for a whole length and distance with
-// their extra bits after one refill.
-typedef uint64_t BitWord;
-
-static SFX_ALWAYS_INLINE void RefillWord(BitWord& bits, uint32_t& count, const uint8_t*& in)
+// The extra bits of a length or distance: they follow the code within the
+// bits that the entry accounts for.
+// (A length or distance entry has no flag, so bits 8-13 are the code's bits.)
+static SFX_ALWAYS_INLINE uint32_t ExtraValue(uint32_t entry, BitWord saved)
 {
-    BitWord word;
-    __builtin_memcpy(&word, in, sizeof word);
-    bits |= word << count;
-    in += (sizeof(BitWord) * 8 - 1 - count) >> 3;
-    count |= sizeof(BitWord) * 8 - 8;
+    const uint32_t shiftMask = BitWordBits - 1;
+    return (uint32_t)((saved & (((BitWord)1 << (entry & shiftMask)) - 1)) >> ((entry >> 8) & shiftMask));
 }
 
-// The fast path reads its codes from compact tables, one 32-bit word a slot,
-// filled from the Huffman tables for each block: a code of up to
-// FastLiteralBits (FastDistanceBits) bits, also one behind a link, costs one
-// load and one shift. A slot holds
-//   bits 0-5    bits of the whole symbol: code, plus extra bits of a base
-//   bit 6       a literal; bit 7: left to the exact path (end of block,
-//               invalid code, or a code longer than the table resolves)
-//   bits 8-11   bits of the code alone; bits 12-15: extra bits
-//   bits 16-31  literal byte or base
-enum : uint32_t {
-    FastLiteral = 0x40,
-    FastExit = 0x80,
-    FastLiteralBits = 11,
-    FastDistanceBits = 10,
-};
-static uint32_t FastLiteralRoot[1u << FastLiteralBits] SFX_UNINITIALISED;
-static uint32_t FastDistanceRoot[1u << FastDistanceBits] SFX_UNINITIALISED;
-
-// The compact form of a symbol slot whose code starts with prefix bits.
-SFX_SMALL static uint32_t CompactSlot(const HuffmanEntry* t, uint32_t prefix)
+static SFX_ALWAYS_INLINE uint32_t SubTableIndex(uint32_t link, BitWord bits)
 {
-    uint32_t code = prefix + t->Bits;
-    uint32_t op = t->Op;
-    if (op == OpLiteral)
-        return (uint32_t)t->Value << 16 | code << 8 | FastLiteral | code;
-    if (op <= OpMaxExtraBits)
-        return (uint32_t)t->Value << 16 | op << 12 | code << 8 | (code + op);
-    return FastExit;
+    return (link >> 16) + (uint32_t)(bits & (((BitWord)1 << ((link >> 8) & 15)) - 1));
 }
 
-static SFX_ALWAYS_INLINE bool IsLink(uint32_t op)
+// Drops the bits that an entry accounts for. The decode loop subtracts the
+// whole entry from count, which saves masking it: only count's low byte is
+// the bit count, and it never goes below 0, so no borrow reaches the bits
+// above; they hold garbage until count is stored (ValidBits).
+static SFX_ALWAYS_INLINE void Consume(uint32_t entry, BitWord& bits, uint32_t& count)
 {
-    return op > OpLinkBase && op != OpInvalid;
+    bits >>= entry & (BitWordBits - 1);
+    count -= entry;
 }
 
-// Fills a compact table of 2^bits slots (bits not below rootBits) from a
-// root table: the root repeats 2^(bits - rootBits) times, except that a link
-// resolves, slot by slot, to the code behind it when that code fits in bits.
-SFX_SMALL static void CompactTable(uint32_t* compact, const HuffmanEntry* root, uint32_t rootBits, uint32_t bits)
+static SFX_ALWAYS_INLINE uint32_t ValidBits(uint32_t count)
 {
-    const uint32_t rootSlots = 1u << rootBits;
-    const uint32_t slots = 1u << bits;
-    for (uint32_t r = 0; r < rootSlots; r++)
-        compact[r] = CompactSlot(root + r, 0);
-    for (uint32_t i = rootSlots; i < slots; i += i)
-        __builtin_memcpy(compact + i, compact, i * sizeof *compact);
-    for (uint32_t r = 0; r < rootSlots; r++) {
-        const HuffmanEntry* t = root + r;
-        if (IsLink(t->Op)) {
-            const uint32_t subMask = BitMasks[t->Op - OpLinkBase];
-            for (uint32_t i = r; i < slots; i += rootSlots) {
-                const HuffmanEntry* sub = t->Link + ((i >> rootBits) & subMask);
-                if (rootBits + sub->Bits <= bits)
-                    compact[i] = CompactSlot(sub, rootBits);
-            }
-        }
+    return count & 0xFF;
+}
+
+// One code of the careful step, with the count kept exact: refills (with
+// 0-bits past the end), follows a link, and drops the entry's bits; saved
+// gets the bits as they were before the entry.
+static SFX_ALWAYS_INLINE uint32_t TakeCarefully(const uint32_t* table, BitWord mask, BitWord& bits,
+                                                uint32_t& count, const uint8_t*& in, BitWord& saved)
+{
+    Refill(bits, count, in);
+    uint32_t entry = table[bits & mask];
+    if (entry & EntryLink) {
+        DumpBits(entry & 0xFF, bits, count);
+        Refill(bits, count, in);
+        entry = table[SubTableIndex(entry, bits)];
     }
+    saved = bits;
+    DumpBits(entry & 0xFF, bits, count);
+    return entry;
 }
 
-// For a slot that the compact table leaves to the exact path: the compact
-// form of the code behind a root link, or FastExit.
-static SFX_ALWAYS_INLINE uint32_t ResolveLink(const HuffmanEntry* t, BitWord bits)
+int32_t InflateCodes(uint32_t literalBits)
 {
-    if (!IsLink(t->Op))
-        return FastExit;
-    return CompactSlot(t->Link + ((bits >> t->Bits) & BitMasks[t->Op - OpLinkBase]), t->Bits);
-}
+    const uint32_t* const literals = LiteralCodes;
+    const uint32_t* const distances = DistanceCodes;
+    const bool wide = BitWordBits == 64;
+    const BitWord literalMask = ((BitWord)1 << literalBits) - 1;
+    const BitWord distanceMask = ((BitWord)1 << DistanceBits) - 1;
+    BitWord bits = BitBuffer;
+    uint32_t count = BitCount;
+    const uint8_t* in = InputNext;
+    uint8_t* out = OutputNext;
+    int32_t result;
+    BlockOutput = out;
 
-static SFX_ALWAYS_INLINE uint32_t ExtraValue(uint32_t e, BitWord bits)
-{
-    return (e >> 16) + (uint32_t)((bits >> ((e >> 8) & 15)) & BitMasks[(e >> 12) & 15]);
-}
-
-// Decodes literals and matches while the chunk and the window have room.
-// Each code is looked at whole before any of its bits is consumed, so the
-// path can stop at the start of any code that it leaves to the exact path
-// (end of block, invalid or deeply nested codes): it then returns true.
-static SFX_ALWAYS_INLINE bool DecodeFast(const HuffmanEntry* lt, const HuffmanEntry* dt,
-                                         BitWord lmask, BitWord dmask, uint32_t& bitsRef,
-                                         uint32_t& countRef, uint32_t& wRef)
-{
-    BitWord bits = bitsRef;
-    uint32_t count = countRef;
-    uint8_t* const window = Window;
-    uint8_t* out = window + wRef;
-    uint8_t* const outLimit = window + FastWindowLimit;
-    const uint8_t* in = InputBuffer + InputPosition;
-    const uint8_t* const inLimit = InputBuffer + InputCount - FastInputMargin;
-    const uint32_t* const literals = FastLiteralRoot;
-    const uint32_t* const distances = FastDistanceRoot;
-    const BitWord fastLmask = (1u << FastLiteralBits) - 1;
-    const BitWord fastDmask = (1u << FastDistanceBits) - 1;
-    bool handOver = true;
-
-    while (in <= inLimit && out <= outLimit) {
-        RefillWord(bits, count, in);
-        uint32_t e = literals[bits & fastLmask];
-        if (e & FastLiteral) {
-            // Up to three literals fit in the bits of one refill.
-            bits >>= e & 63;
-            count -= e & 63;
-            *out++ = (uint8_t)(e >> 16);
-            e = literals[bits & fastLmask];
-            if (e & FastLiteral) {
-                bits >>= e & 63;
-                count -= e & 63;
-                *out++ = (uint8_t)(e >> 16);
-                e = literals[bits & fastLmask];
-                if (e & FastLiteral) {
-                    bits >>= e & 63;
-                    count -= e & 63;
-                    *out++ = (uint8_t)(e >> 16);
-                    continue;
+    for (;;) {
+        const uint8_t* const inLimit = InputEnd - FastInputBytes;
+        uint8_t* const outLimit = OutputBuffer + OutputSize - FastOutputBytes;
+        uint8_t* const outStart = OutputBuffer;
+        if (in <= inLimit && out <= outLimit) {
+            // Fast loop: every step has its input and output room. entry is
+            // looked up before the step starts, with at least RefilledBits
+            // valid.
+            RefillWord(bits, count, in);
+            uint32_t entry = literals[bits & literalMask];
+            do {
+                BitWord saved = bits;
+                Consume(entry, bits, count);
+                if (entry & EntryLiteral) {
+                    if (wide) {
+                        *out++ = (uint8_t)(entry >> 16);
+                        entry = literals[bits & literalMask];
+                        saved = bits;
+                        Consume(entry, bits, count);
+                        if (entry & EntryLiteral) {
+                            *out++ = (uint8_t)(entry >> 16);
+                            entry = literals[bits & literalMask];
+                            saved = bits;
+                            Consume(entry, bits, count);
+                            if (entry & EntryLiteral) {
+                                *out++ = (uint8_t)(entry >> 16);
+                                entry = literals[bits & literalMask];
+                                RefillWord(bits, count, in);
+                                continue;
+                            }
+                        }
+                        // entry, consumed, is something else: go on below.
+                    } else {
+                        // A second literal fits before the next refill.
+                        *out++ = (uint8_t)(entry >> 16);
+                        entry = literals[bits & literalMask];
+                        if (entry & EntryLiteral) {
+                            Consume(entry, bits, count);
+                            *out++ = (uint8_t)(entry >> 16);
+                            RefillWord(bits, count, in);
+                            entry = literals[bits & literalMask];
+                            continue;
+                        }
+                        RefillWord(bits, count, in);
+                        continue;
+                    }
                 }
-            }
-            RefillWord(bits, count, in);             // keeps the low bits, so e stands
+                if (entry & EntrySpecial) {
+                    if (!(entry & EntryLink)) {
+                        result = (entry & EntryEndOfBlock) ? InflateOk : InvalidCode;
+                        goto done;
+                    }
+                    entry = literals[SubTableIndex(entry, bits)];
+                    saved = bits;
+                    Consume(entry, bits, count);
+                    if (!wide)
+                        RefillWord(bits, count, in);
+                    if (entry & EntryLiteral) {
+                        *out++ = (uint8_t)(entry >> 16);
+                        entry = literals[bits & literalMask];
+                        RefillWord(bits, count, in);
+                        continue;
+                    }
+                    if (entry & EntrySpecial) {
+                        result = (entry & EntryEndOfBlock) ? InflateOk : InvalidCode;
+                        goto done;
+                    }
+                }
+                uint32_t length = (entry >> 16) + ExtraValue(entry, saved);
+
+                if (!wide)
+                    RefillWord(bits, count, in);
+                entry = distances[bits & distanceMask];
+                if (wide && ValidBits(count) < MaxDistanceBits)
+                    RefillWord(bits, count, in);
+                if (entry & EntrySpecial) {
+                    if (!(entry & EntryLink)) {
+                        result = InvalidCode;
+                        goto done;
+                    }
+                    bits >>= DistanceBits;
+                    count -= DistanceBits;
+                    entry = distances[SubTableIndex(entry, bits)];
+                    if (!wide)
+                        RefillWord(bits, count, in);
+                    if (entry & EntrySpecial) {
+                        result = InvalidCode;
+                        goto done;
+                    }
+                }
+                saved = bits;
+                Consume(entry, bits, count);
+                uint32_t distance = (entry >> 16) + ExtraValue(entry, saved);
+                RefillWord(bits, count, in);
+                entry = literals[bits & literalMask];
+                if (__builtin_expect(distance <= (uint32_t)(out - outStart), 1))
+                    CopyMatch(out, distance, length);
+                else
+                    CopyFromBeforeStart(out, outStart, distance, length);
+                out += length;
+            } while (in <= inLimit && out <= outLimit);
         }
-        if (e & FastExit) {
-            e = ResolveLink(lt + (bits & lmask), bits);
-            if (e & FastExit)
-                goto stop;
-            if (e & FastLiteral) {
-                bits >>= e & 63;
-                count -= e & 63;
-                *out++ = (uint8_t)(e >> 16);
+
+        // Out of room: make some, or read on, and go back to the fast loop.
+        if (out > outLimit) {
+            OutputNext = out;
+            if (!MakeRoom()) {
+                result = InflateBroken;
+                goto done;
+            }
+            out = OutputNext;
+            continue;
+        }
+        if (in > inLimit && DataRemaining > 0) {
+            InputNext = in;
+            ReadInputChunk();
+            in = InputNext;
+            continue;
+        }
+
+        // The careful step: one code, with its match, at the end of the data.
+        {
+            BitWord saved;
+            count = ValidBits(count);
+            uint32_t entry = TakeCarefully(literals, literalMask, bits, count, in, saved);
+            if (PastEnd(count)) {
+                result = InflateBroken;
+                goto done;
+            }
+            if (entry & EntryLiteral) {
+                *out++ = (uint8_t)(entry >> 16);
                 continue;
             }
-        }
-        {
-            // Length, distance and their extra bits, all peeked first. A
-            // match that would reach the end of the window is the exact
-            // path's, which flushes.
-            uint32_t length = ExtraValue(e, bits);
-            if (length + MatchOverrun >= (uint32_t)(window + WindowSize - out))
-                goto stop;
-            uint32_t used = e & 63;
-            BitWord rest = bits >> used;
-            uint32_t d = distances[rest & fastDmask];
-            if (d & FastExit) {
-                d = ResolveLink(dt + (rest & dmask), rest);
-                if (d & (FastExit | FastLiteral))
-                    goto stop;
+            if (entry & EntrySpecial) {
+                result = (entry & EntryEndOfBlock) ? InflateOk : InvalidCode;
+                goto done;
             }
-            uint32_t distance = ExtraValue(d, rest);
-            used += d & 63;
-            bits >>= used;
-            count -= used;
-
-            uint32_t w = (uint32_t)(out - window);
-            if (distance <= w) {
+            uint32_t length = (entry >> 16) + ExtraValue(entry, saved);
+            entry = TakeCarefully(distances, distanceMask, bits, count, in, saved);
+            if (PastEnd(count) || (entry & EntrySpecial)) {
+                result = PastEnd(count) ? InflateBroken : InvalidCode;
+                goto done;
+            }
+            uint32_t distance = (entry >> 16) + ExtraValue(entry, saved);
+            if (distance <= (uint32_t)(out - outStart))
                 CopyMatch(out, distance, length);
-            } else {
-                // The source starts in the previous lap of the window and may
-                // run over its end into position 0.
-                uint32_t from = w + WindowSize - distance;
-                uint32_t first = WindowSize - from;
-                if (first >= length) {
-                    CopyForward(out, window + from, length);
-                } else {
-                    CopyForward(out, window + from, first);
-                    CopyMatch(out + first, distance, length - first);
-                }
-            }
+            else
+                CopyFromBeforeStart(out, outStart, distance, length);
             out += length;
         }
     }
-    handOver = false;
-stop:
-    // Give back the whole bytes that the word loads took ahead, so that the
-    // exact path goes on from the same byte as a byte-wise reader.
-    uint32_t ahead = count >> 3;
-    uint32_t taken = (uint32_t)(in - InputBuffer);
-    if (ahead > taken)
-        ahead = taken;
-    in -= ahead;
-    count -= ahead * 8;
-    bits &= ((BitWord)1 << count) - 1;
-    int32_t advanced = (int32_t)(in - (InputBuffer + InputPosition));
-    InputPosition = (uint16_t)(InputPosition + advanced);
-    DataRemaining -= advanced;
 
-    bitsRef = (uint32_t)bits;                        // at most 23 bits are left
-    countRef = count;
-    wRef = (uint32_t)(out - window);
-    return handOver;
-}
-
-// From a root slot through its sub-tables to the slot of the code itself,
-// dropping the bits of each level passed; 0 for an invalid code.
-static inline const HuffmanEntry* FollowLinks(const HuffmanEntry* t, uint32_t& bits, uint32_t& count)
-{
-    uint32_t e = t->Op;
-    while (e > OpLinkBase) {
-        if (e == OpInvalid)
-            return 0;
-        DumpBits(t->Bits, bits, count);
-        e -= OpLinkBase;
-        NeedBits(e, bits, count);
-        t = t->Link + (bits & BitMasks[e]);
-        e = t->Op;
+done:
+    // An invalid code drops what its block decoded and has not written, and
+    // ends the entry: nothing after it can be trusted to start a code.
+    if (result == InvalidCode) {
+        out = BlockOutput;
+        result = InflateBroken;
     }
-    return t;
-}
-
-int32_t InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* distanceTable,
-                     int32_t literalBits, int32_t distanceBits)
-{
-    uint32_t bits = BitBuffer;
-    uint32_t count = BitCount;
-    uint32_t w = WindowPosition;
-    uint8_t* const window = Window;
-    const uint32_t lmask = BitMasks[literalBits];
-    const uint32_t dmask = BitMasks[distanceBits];
-    // Roots wider than the compact tables come only from odd codes: those
-    // blocks take the exact path throughout.
-    bool fast = literalBits <= (int32_t)FastLiteralBits && distanceBits <= (int32_t)FastDistanceBits;
-    if (fast) {
-        CompactTable(FastLiteralRoot, literalTable, literalBits, FastLiteralBits);
-        CompactTable(FastDistanceRoot, distanceTable, distanceBits, FastDistanceBits);
-    }
-
-    for (;;) {
-        if (fast && InputCount - (int32_t)InputPosition >= (int32_t)FastInputMargin && w <= FastWindowLimit) {
-            if (!DecodeFast(literalTable, distanceTable, lmask, dmask, bits, count, w))
-                continue;
-        }
-
-        // One code, a byte at a time.
-        NeedBits((uint32_t)literalBits, bits, count);
-        const HuffmanEntry* t = FollowLinks(literalTable + (bits & lmask), bits, count);
-        if (t == 0)
-            return InflateInvalidCode;
-        uint32_t e = t->Op;
-        DumpBits(t->Bits, bits, count);
-        if (PastEnd(count))
-            break;
-        if (e == OpLiteral) {
-            window[w++] = (uint8_t)t->Value;
-            if (w == WindowSize) {
-                FlushWindow(WindowSize);
-                w = 0;
-            }
-            continue;
-        }
-        if (e == OpEndOfBlock) {
-            BitBuffer = bits;
-            BitCount = (uint16_t)count;
-            WindowPosition = (uint16_t)w;
-            return InflateOk;
-        }
-
-        NeedBits(e, bits, count);
-        uint32_t n = t->Value + (uint32_t)(bits & BitMasks[e]);
-        DumpBits(e, bits, count);
-
-        NeedBits((uint32_t)distanceBits, bits, count);
-        t = FollowLinks(distanceTable + (bits & dmask), bits, count);
-        if (t == 0)
-            return InflateInvalidCode;
-        e = t->Op;
-        DumpBits(t->Bits, bits, count);
-        NeedBits(e, bits, count);
-        uint32_t d = (w - t->Value - (uint32_t)(bits & BitMasks[e])) & 0xFFFF;
-        DumpBits(e, bits, count);
-        if (PastEnd(count))
-            break;
-
-        // Runs up to the end of the window (or of the source's lap), with a
-        // flush whenever the window is full.
-        do {
-            d &= WindowSize - 1;
-            uint32_t run = WindowSize - (d > w ? d : w);
-            if (run > n)
-                run = n;
-            n -= run;
-            if ((int32_t)(w - d) >= (int32_t)run) {
-                __builtin_memcpy(window + w, window + d, run);
-                w += run;
-                d += run;
-            } else {
-                for (; run > 0; run--)
-                    window[w++] = window[d++];
-            }
-            if (w == WindowSize) {
-                FlushWindow(WindowSize);
-                w = 0;
-            }
-        } while (n > 0);
-    }
-    // The stream ran past the end of the data: keep what was decoded.
-    WindowPosition = (uint16_t)w;
-    return InflateBroken;
+    BitBuffer = bits;
+    BitCount = ValidBits(count);
+    InputNext = in;
+    OutputNext = out;
+    return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -675,11 +637,8 @@ int32_t InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* dista
 
 SFX_SMALL int32_t InflateStoredBlock()
 {
-    uint32_t bits = BitBuffer;
+    BitWord bits = BitBuffer;
     uint32_t count = BitCount;
-    uint32_t w = WindowPosition;
-    uint8_t* const window = Window;
-
     DumpBits(count & 7, bits, count);
     NeedBits(16, bits, count);
     uint32_t length = (uint32_t)(bits & 0xFFFF);
@@ -687,57 +646,57 @@ SFX_SMALL int32_t InflateStoredBlock()
     NeedBits(16, bits, count);
     uint32_t complement = (uint32_t)(bits & 0xFFFF);
     DumpBits(16, bits, count);
+    int32_t result = InflateOk;
     // A length whose check word does not match is taken as damage.
     if (PastEnd(count) || (length ^ complement) != 0xFFFF)
-        return InflateBroken;
+        result = InflateBroken;
 
-    int32_t result = InflateOk;
-    while (length > 0) {
-        if (count >= 8) {
+    uint8_t* out = OutputNext;
+    while (result == InflateOk && length > 0) {
+        uint32_t room = (uint32_t)(OutputBuffer + OutputSize - out);
+        if (room == 0) {
+            OutputNext = out;
+            if (!MakeRoom())
+                result = InflateBroken;
+            out = OutputNext;
+        } else if (count >= 8) {
             // Bytes already in the bit buffer come first.
             if (count - 8 < FillerBits) {
                 result = InflateBroken;
-                break;
+            } else {
+                *out++ = (uint8_t)bits;
+                DumpBits(8, bits, count);
+                length--;
             }
-            window[w++] = (uint8_t)bits;
-            DumpBits(8, bits, count);
-            length--;
-        } else if (InputPosition >= InputCount) {
-            // The chunk is used up: the next byte reads a new one.
-            int32_t next = NextInputByte();
-            if (next < 0) {
+        } else if (InputNext == InputEnd) {
+            if (DataRemaining > 0)
+                ReadInputChunk();
+            else
                 result = InflateBroken;
-                break;
-            }
-            window[w++] = (uint8_t)next;
-            length--;
         } else {
-            uint32_t run = (uint32_t)(InputCount - InputPosition);
+            uint32_t run = (uint32_t)(InputEnd - InputNext);
             if (run > length)
                 run = length;
-            if (run > WindowSize - w)
-                run = WindowSize - w;
-            __builtin_memcpy(window + w, InputBuffer + InputPosition, run);
-            InputPosition = (uint16_t)(InputPosition + run);
-            DataRemaining -= (int32_t)run;
-            w += run;
+            if (run > room)
+                run = room;
+            __builtin_memcpy(out, InputNext, run);
+            InputNext += run;
+            out += run;
             length -= run;
         }
-        if (w == WindowSize) {
-            FlushWindow(WindowSize);
-            w = 0;
-        }
     }
-    BitBuffer = bits;
-    BitCount = (uint16_t)count;
-    WindowPosition = (uint16_t)w;
+    // Once the bytes in the bit buffer are used up, the copy reads the input
+    // itself: the look-ahead bits above count belong to a byte passed over.
+    BitBuffer = count != 0 ? bits : 0;
+    BitCount = count;
+    OutputNext = out;
     return result;
 }
 
 SFX_SMALL int32_t InflateFixedBlock()
 {
-    if (FixedLiteralTable == 0) {
-        uint16_t lengths[MaxSymbols];
+    if (!FixedCodesLoaded) {
+        uint8_t lengths[MaxSymbols];
         uint32_t i = 0;
         for (; i < 144; i++)
             lengths[i] = 8;
@@ -747,165 +706,107 @@ SFX_SMALL int32_t InflateFixedBlock()
             lengths[i] = 7;
         for (; i < MaxSymbols; i++)
             lengths[i] = 8;
-        FixedLiteralBits = FixedLiteralLookupBits;
-        int32_t result = BuildHuffmanTables(lengths, MaxSymbols, 257, LengthBases, LengthExtraBits,
-                                            FixedLiteralTable, FixedLiteralChain, FixedLiteralBits);
-        if (result == HuffmanComplete) {
-            for (i = 0; i < 30; i++)
-                lengths[i] = 5;
-            FixedDistanceBits = FixedDistanceLookupBits;
-            result = BuildHuffmanTables(lengths, 30, 0, DistanceBases, DistanceExtraBits,
-                                        FixedDistanceTable, FixedDistanceChain, FixedDistanceBits);
-            if (result <= HuffmanIncomplete)
-                result = HuffmanComplete;
-        }
-        if (result != HuffmanComplete) {
-            // Only a lack of memory gets here.
-            FreeHuffmanTables(FixedLiteralChain);
-            FreeHuffmanTables(FixedDistanceChain);
-            FixedLiteralChain = FixedDistanceChain = 0;
-            FixedLiteralTable = FixedDistanceTable = 0;
-            return InflateBroken;
-        }
+        uint32_t bits = FixedLiteralBits;
+        BuildHuffmanTables(LiteralCodes, lengths, MaxSymbols, LiteralResults, bits, false, false);
+        for (i = 0; i < 32; i++)
+            lengths[i] = 5;
+        bits = DistanceBits;
+        BuildHuffmanTables(DistanceCodes, lengths, 32, DistanceResults, bits, false, false);
+        FixedCodesLoaded = true;
     }
-    return InflateCodes(FixedLiteralTable, FixedDistanceTable, FixedLiteralBits, FixedDistanceBits);
-}
-
-// Reads the code lengths of a dynamic block into lengths; false when the
-// block cannot be decoded.
-SFX_SMALL static bool ReadCodeLengths(uint16_t* lengths, uint32_t total)
-{
-    uint32_t bits = BitBuffer;
-    uint32_t count = BitCount;
-
-    for (uint32_t j = 0; j < 19; j++)
-        lengths[j] = 0;
-    NeedBits(4, bits, count);
-    uint32_t codes = 4 + (uint32_t)(bits & 15);
-    DumpBits(4, bits, count);
-    for (uint32_t j = 0; j < codes; j++) {
-        NeedBits(3, bits, count);
-        lengths[CodeLengthOrder[j]] = (uint16_t)(bits & 7);
-        DumpBits(3, bits, count);
-    }
-
-    HuffmanEntry* table = 0;
-    HuffmanEntry* chain = 0;
-    int32_t lookup = CodeLengthLookupBits;
-    int32_t result = BuildHuffmanTables(lengths, 19, 19, 0, 0, table, chain, lookup);
-    // An incomplete or empty code-length code is taken as damage.
-    bool ok = result == HuffmanComplete && table != 0 && !PastEnd(count);
-
-    const uint32_t mask = BitMasks[lookup];
-    uint32_t previous = 0;
-    for (uint32_t i = 0; ok && i < total;) {
-        NeedBits((uint32_t)lookup, bits, count);
-        const HuffmanEntry* t = table + (bits & mask);
-        if (t->Op != OpLiteral) {                     // an unused pattern
-            ok = false;
-            break;
-        }
-        DumpBits(t->Bits, bits, count);
-        uint32_t symbol = t->Value;
-        if (symbol < 16) {
-            lengths[i++] = (uint16_t)symbol;
-            previous = symbol;
-        } else {
-            uint32_t repeat;
-            uint32_t value = 0;
-            if (symbol == 16) {
-                NeedBits(2, bits, count);
-                repeat = 3 + (uint32_t)(bits & 3);
-                DumpBits(2, bits, count);
-                value = previous;
-            } else if (symbol == 17) {
-                NeedBits(3, bits, count);
-                repeat = 3 + (uint32_t)(bits & 7);
-                DumpBits(3, bits, count);
-            } else {
-                NeedBits(7, bits, count);
-                repeat = 11 + (uint32_t)(bits & 127);
-                DumpBits(7, bits, count);
-            }
-            previous = value;
-            if (repeat > total - i) {                 // would run past the lists
-                ok = false;
-                break;
-            }
-            while (repeat-- > 0)
-                lengths[i++] = (uint16_t)value;
-        }
-        if (PastEnd(count))
-            ok = false;
-    }
-    FreeHuffmanTables(chain);
-    BitBuffer = bits;
-    BitCount = (uint16_t)count;
-    return ok;
+    return InflateCodes(FixedLiteralBits);
 }
 
 SFX_SMALL int32_t InflateDynamicBlock()
 {
-    uint32_t bits = BitBuffer;
+    BitWord bits = BitBuffer;
     uint32_t count = BitCount;
-    NeedBits(5, bits, count);
+    NeedBits(14, bits, count);
     uint32_t literals = 257 + (uint32_t)(bits & 31);
-    DumpBits(5, bits, count);
-    NeedBits(5, bits, count);
-    uint32_t distances = 1 + (uint32_t)(bits & 31);
-    DumpBits(5, bits, count);
+    uint32_t distances = 1 + (uint32_t)((bits >> 5) & 31);
+    uint32_t codes = 4 + (uint32_t)((bits >> 10) & 15);
+    DumpBits(14, bits, count);
+
+    uint8_t lengths[MaxSymbols + 32];
+    for (uint32_t j = 0; j < 19; j++)
+        lengths[j] = 0;
+    for (uint32_t j = 0; j < codes; j++) {
+        NeedBits(3, bits, count);
+        lengths[CodeLengthOrder[j]] = (uint8_t)(bits & 7);
+        DumpBits(3, bits, count);
+    }
+    uint32_t precodeBits = PrecodeBits;
+    // An incomplete or empty code-length code is taken as damage.
+    bool ok = BuildHuffmanTables(PrecodeCodes, lengths, 19, PrecodeResults, precodeBits, false, false)
+                  == HuffmanComplete;
+
+    // The literal/length and distance lengths, one code-length code each;
+    // a repeat code (16) before any length repeats 0.
+    const uint8_t* in = InputNext;
+    const uint32_t total = literals + distances;
+    uint32_t previous = 0;
+    for (uint32_t i = 0; ok && i < total;) {
+        if (count < PrecodeBits + 7)
+            Refill(bits, count, in);
+        uint32_t entry = PrecodeCodes[bits & ((1u << PrecodeBits) - 1)];
+        if (entry & EntrySpecial) {                   // an unused pattern
+            ok = false;
+            break;
+        }
+        DumpBits(entry & 0xFF, bits, count);
+        uint32_t symbol = entry >> 16;
+        uint32_t repeat = 1;
+        if (symbol < 16) {
+            previous = symbol;
+        } else if (symbol == 16) {
+            repeat = 3 + (uint32_t)(bits & 3);
+            DumpBits(2, bits, count);
+        } else if (symbol == 17) {
+            previous = 0;
+            repeat = 3 + (uint32_t)(bits & 7);
+            DumpBits(3, bits, count);
+        } else {
+            previous = 0;
+            repeat = 11 + (uint32_t)(bits & 127);
+            DumpBits(7, bits, count);
+        }
+        if (repeat > total - i) {                    // would run past the lists
+            ok = false;
+            break;
+        }
+        for (; repeat > 0; repeat--)
+            lengths[i++] = (uint8_t)previous;
+    }
+    InputNext = in;
     BitBuffer = bits;
-    BitCount = (uint16_t)count;
-
-    uint16_t lengths[DynamicLengthsSize];
-    if (!ReadCodeLengths(lengths, literals + distances))
+    BitCount = count;
+    if (!ok || PastEnd(count))
         return InflateBroken;
 
-    HuffmanEntry* literalTable = 0;
-    HuffmanEntry* literalChain = 0;
-    int32_t literalBits = LiteralLookupBits;
-    int32_t result = BuildHuffmanTables(lengths, (uint16_t)literals, 257, LengthBases, LengthExtraBits,
-                                        literalTable, literalChain, literalBits);
+    FixedCodesLoaded = false;
+    uint32_t literalBits = LiteralBits;
     // Only a complete literal/length code (or a single one-bit code) is used.
-    if (result != HuffmanComplete || literalTable == 0) {
-        FreeHuffmanTables(literalChain);
+    if (BuildHuffmanTables(LiteralCodes, lengths, literals, LiteralResults, literalBits, true, false)
+        != HuffmanComplete)
         return InflateBroken;
-    }
-
-    HuffmanEntry* distanceTable = 0;
-    HuffmanEntry* distanceChain = 0;
-    int32_t distanceBits = DistanceLookupBits;
-    result = BuildHuffmanTables(lengths + literals, (uint16_t)distances, 0, DistanceBases,
-                                DistanceExtraBits, distanceTable, distanceChain, distanceBits);
-    if (result > HuffmanIncomplete) {
-        FreeHuffmanTables(literalChain);
-        FreeHuffmanTables(distanceChain);
+    // A distance code may be incomplete, or empty (then any match is invalid).
+    uint32_t distanceBits = DistanceBits;
+    if (BuildHuffmanTables(DistanceCodes, lengths + literals, distances, DistanceResults, distanceBits, false,
+                           true) == HuffmanOversubscribed)
         return InflateBroken;
-    }
-    const HuffmanEntry* codesDistance = distanceTable;
-    if (codesDistance == 0) {
-        codesDistance = NoDistanceCodes;
-        distanceBits = 0;
-    }
-
-    result = InflateCodes(literalTable, codesDistance, literalBits, distanceBits);
-    FreeHuffmanTables(literalChain);
-    FreeHuffmanTables(distanceChain);
-    return result;
+    return InflateCodes(literalBits);
 }
 
 SFX_SMALL int32_t InflateBlock(int32_t& last)
 {
-    uint32_t bits = BitBuffer;
+    BitWord bits = BitBuffer;
     uint32_t count = BitCount;
-    NeedBits(1, bits, count);
+    NeedBits(3, bits, count);
     last = (int32_t)(bits & 1);
-    DumpBits(1, bits, count);
-    NeedBits(2, bits, count);
-    uint32_t type = (uint32_t)(bits & 3);
-    DumpBits(2, bits, count);
+    uint32_t type = (uint32_t)((bits >> 1) & 3);
+    DumpBits(3, bits, count);
     BitBuffer = bits;
-    BitCount = (uint16_t)count;
+    BitCount = count;
     if (PastEnd(count))
         return InflateBroken;
 
@@ -918,8 +819,8 @@ SFX_SMALL int32_t InflateBlock(int32_t& last)
         return InflateDynamicBlock();
     default:
         // Type 3 carries nothing; no valid stream has it, so the entry
-        // cannot count as whole.
-        return InflateInvalidCode;
+        // cannot count as whole. The next header follows at once.
+        return InflateDamaged;
     }
 }
 
@@ -928,21 +829,25 @@ SFX_SMALL int32_t InflateBlock(int32_t& last)
 
 SFX_SMALL void InflateEntry()
 {
-    InputPosition = 0;
-    InputCount = 0;
-    WindowPosition = 0;
-    BitCount = 0;
+    if (LiteralResults[0] == 0)
+        PrepareResults();
+    int32_t data = DataRemaining < (int32_t)InputChunkSize ? DataRemaining : (int32_t)InputChunkSize;
+    InputBuffer = (uint8_t*)AllocateBlock(FastInputBytes + (uint32_t)(data > 0 ? data : 0));
+    // The stated size, when it is small, saves clearing a full buffer; an
+    // entry that turns out larger gets one then (MakeRoom).
+    uint32_t stated = EntryHeader.UncompressedSize;
+    OutputSize = stated != 0 && stated <= StatedSizeLimit ? stated + FastOutputBytes : (uint32_t)OutputBlockSize;
+    OutputBuffer = (uint8_t*)AllocateBlock(OutputSize);
     BitBuffer = 0;
+    BitCount = 0;
     FillerBits = 0;
-    InputBuffer = (uint8_t*)AllocateBlock(DecoderBlockSize);
-    Window = (uint8_t*)AllocateBlock(DecoderBlockSize);
-    FixedLiteralTable = FixedDistanceTable = 0;
-    FixedLiteralChain = FixedDistanceChain = 0;
     EntryDataComplete = 0;
 
-    if (InputBuffer != 0 && Window != 0) {
+    if (InputBuffer != 0 && OutputBuffer != 0) {
+        InputNext = InputEnd = InputBuffer + FastInputBytes;
+        OutputNext = OutputFlushed = BlockOutput = OutputBuffer;
         // Whole only when every block, the last one included, decoded
-        // without an invalid code and within the entry's data.
+        // without damage and within the entry's data.
         EntryDataComplete = 1;
         int32_t last = 0;
         int32_t result;
@@ -951,15 +856,12 @@ SFX_SMALL void InflateEntry()
             if (result != InflateOk)
                 EntryDataComplete = 0;
         } while (last == 0 && result != InflateBroken);
-        if (WindowPosition > 0)
-            FlushWindow(WindowPosition);
+        FlushOutput();
     }
 
-    FreeHuffmanTables(FixedLiteralChain);
-    FreeHuffmanTables(FixedDistanceChain);
-    FixedLiteralChain = FixedDistanceChain = 0;
-    FixedLiteralTable = FixedDistanceTable = 0;
     ReleaseBlock(InputBuffer);
-    ReleaseBlock(Window);
-    InputBuffer = Window = 0;
+    ReleaseBlock(OutputBuffer);
+    InputBuffer = OutputBuffer = 0;
+    InputNext = InputEnd = 0;
+    OutputNext = OutputFlushed = BlockOutput = 0;
 }

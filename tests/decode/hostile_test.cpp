@@ -143,6 +143,22 @@ TEST(Hostile, DataEndingBeforeTheLastBlock)
     s.FixedBlock(true);
     s.Literal('z');
     EXPECT_EQ(Decode(s.bits.bytes), Bytes{'z'});
+
+    // Data that end inside a pattern that no code has (the distance code
+    // has one code, 0, of one bit): a cut, not damage, so the block's
+    // output stays. The 1 does not end a byte, so the pattern's eight bits
+    // run past the data.
+    std::vector<int> literal(259, 0);
+    literal['a'] = literal[256] = literal[257] = literal[258] = 2;
+    std::vector<int> symbols(literal.begin(), literal.end());
+    symbols.push_back(1);
+    StreamWriter cut;
+    cut.DynamicBlock(true, literal, {1}, symbols);
+    for (int i = 0; i < 3 || (cut.bits.used + 2) % 8 == 0; i++)
+        cut.Literal('a');
+    cut.Symbol(257);
+    cut.bits.Put(1, 1);
+    EXPECT_EQ(Decode(cut.bits.bytes), cut.expected);
 }
 
 TEST(Hostile, DistanceBeforeTheFirstByteReadsZeros)

@@ -1,5 +1,7 @@
 // Inflate: byte-exact against streams of zlib, libdeflate and 7-Zip, the
 // reads and writes that it makes, and the edge cases of the format.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 #include <zlib.h>
@@ -13,22 +15,26 @@ using namespace memio;
 namespace {
 
 // Decodes stream as an entry followed by other bytes, and checks the
-// output, the CRC, the writes (whole windows, then the rest), the reads
-// (never beyond the entry) and whether the entry counts as whole.
-void ExpectInflates(const Bytes& stream, const Bytes& expected, int32_t deliverAtMost = 0, bool whole = true)
+// output, the CRC, the writes (bounded pieces, each but the last from a
+// full buffer), the reads (never beyond the entry) and whether the entry
+// counts as whole. stated is the header's uncompressed size, a hint.
+void ExpectInflates(const Bytes& stream, const Bytes& expected, int32_t deliverAtMost = 0, bool whole = true,
+                    uint32_t stated = 0)
 {
     Bytes archive = stream;
     archive.insert(archive.end(), 64, 0x5A);
     Reset(archive);
     io.deliverAtMost = deliverAtMost;
-    uint32_t crc = RunInflate((int32_t)stream.size());
+    uint32_t crc = RunInflate((int32_t)stream.size(), false, stated);
     ASSERT_EQ(io.output.size(), expected.size());
     ASSERT_TRUE(io.output == expected);
     EXPECT_EQ(crc, ReferenceCrc(expected));
-    for (size_t i = 0; i + 1 < io.writeRequests.size(); i++)
-        ASSERT_EQ(io.writeRequests[i], 32768);
-    if (!io.writeRequests.empty())
-        EXPECT_GT(io.writeRequests.back(), 0);
+    for (size_t i = 0; i < io.writeRequests.size(); i++) {
+        ASSERT_GT(io.writeRequests[i], 0);
+        ASSERT_LE(io.writeRequests[i], (int32_t)OutputBlockSize);
+        if (i + 1 < io.writeRequests.size())
+            ASSERT_GE(io.writeRequests[i], (int32_t)(OutputBlockSize - WindowSize - 512));
+    }
     EXPECT_LE(io.archivePosition, stream.size());
     int64_t left = (int64_t)stream.size();
     for (size_t i = 0; i < io.readRequests.size(); i++) {
@@ -39,9 +45,16 @@ void ExpectInflates(const Bytes& stream, const Bytes& expected, int32_t deliverA
     EXPECT_EQ(EntryDataComplete != 0, whole);
 }
 
+// Text-like and binary-like data around a stretch that does not compress,
+// which encoders store: stored blocks after and before Huffman blocks.
 Bytes Corpus()
 {
     Bytes data = SampleData(150000, 21);
+    uint32_t state = 5;
+    for (int i = 0; i < 40000; i++) {
+        state = state * 1103515245u + 12345u;
+        data.push_back((uint8_t)(state >> 23));
+    }
     Bytes more = SampleData(60000, 22);
     data.insert(data.end(), more.begin(), more.end());
     return data;
@@ -55,8 +68,14 @@ TEST(Inflate, ZlibEveryLevelAndStrategy)
             SCOPED_TRACE(testing::Message() << "level " << level << " strategy " << strategy);
             ExpectInflates(ZlibDeflate(data, level, strategy), data);
         }
-    // Short reads move every chunk boundary.
-    ExpectInflates(ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY), data, 777);
+    // Short reads move every chunk boundary, and with it the point where
+    // the fast loop hands over to the careful step and back.
+    Bytes stream = ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY);
+    for (int32_t delivery : {1, 7, 8, 9, (int32_t)FastInputBytes - 1, (int32_t)FastInputBytes,
+                             (int32_t)FastInputBytes + 1, 777}) {
+        SCOPED_TRACE(delivery);
+        ExpectInflates(stream, data, delivery);
+    }
 }
 
 TEST(Inflate, LibdeflateEveryLevel)
@@ -89,43 +108,48 @@ TEST(Inflate, SevenZipDeflate)
     memio::Run("rm -rf " + folder);
 }
 
-TEST(Inflate, ReaderTakesBytesOnlyAsNeeded)
+TEST(Inflate, ReaderReadsChunksAndSuppliesZerosPastTheEnd)
 {
-    // 5 bytes: one read of 5; the sixth byte is -1 without a read.
+    // 5 bytes: one read of 5 behind the carry area; then 0-bits, counted
+    // as filler, without another read.
     EnsureCrcTable();
     Reset(Bytes{1, 2, 3, 4, 5, 6, 7});
     EntryHeader.Flags = 0;
     DataRemaining = 5;
-    InputBuffer = (uint8_t*)AllocateBlock(32770);
-    InputPosition = 0;
-    InputCount = 0;
-    for (int i = 1; i <= 5; i++)
-        EXPECT_EQ(NextInputByte(), i);
-    EXPECT_EQ(NextInputByte(), -1);
+    InputBuffer = (uint8_t*)AllocateBlock(FastInputBytes + 32768);
+    InputNext = InputEnd = InputBuffer + FastInputBytes;
+    FillerBits = 0;
+    BitWord buffer = 0;
+    uint32_t count = 0;
+    NeedBits(24, buffer, count);
+    EXPECT_EQ(count, 24u);
+    EXPECT_EQ(buffer, (BitWord)0x030201);
+    NeedBits(24, buffer, count);                     // nothing to do
+    DumpBits(20, buffer, count);
+    NeedBits(24, buffer, count);                     // at bit 4: 4 and 5, then 8 filler bits
+    EXPECT_EQ(count, 28u);
+    EXPECT_EQ(buffer, (BitWord)0x05040);
+    EXPECT_EQ(FillerBits, 8u);
     EXPECT_EQ(io.readRequests, std::vector<int32_t>{5});
     EXPECT_EQ(DataRemaining, 0);
 
-    // NeedBits(16) with 3 bits and 1 byte left: the byte at bit 3, then 1-bits.
-    Reset(Bytes{0xA5});
-    DataRemaining = 1;
-    InputPosition = 0;
-    InputCount = 0;
-    FillerBits = 0;
-    uint32_t buffer = 0x5, count = 3;
-    NeedBits(16, buffer, count);
-    EXPECT_EQ(count, 19u);
-    EXPECT_EQ(buffer, 0xFFFFF800u | 0xA5u << 3 | 0x5u);
-
-    // An archive that ends early: the empty read leaves -1, then no reads.
-    Reset(Bytes{9});
-    DataRemaining = 3;
-    InputPosition = 0;
-    InputCount = 0;
-    EXPECT_EQ(NextInputByte(), 9);
-    EXPECT_EQ(NextInputByte(), -1);
-    EXPECT_EQ(DataRemaining, -1);
-    EXPECT_EQ(NextInputByte(), -1);
-    EXPECT_EQ(io.readRequests, (std::vector<int32_t>{3, 2}));
+    // A chunk is read behind the bytes not yet taken, which move in front
+    // of it; an archive that ends early ends the data at the empty read.
+    Reset(Bytes{9, 8, 7});
+    DataRemaining = 40000;
+    InputNext = InputBuffer + FastInputBytes + 100;
+    InputEnd = InputNext + 2;
+    InputBuffer[FastInputBytes + 100] = 0xAA;
+    InputBuffer[FastInputBytes + 101] = 0xBB;
+    ReadInputChunk();
+    EXPECT_EQ(InputNext, InputBuffer + FastInputBytes - 2);
+    EXPECT_EQ(Bytes(InputNext, InputEnd), (Bytes{0xAA, 0xBB, 9, 8, 7}));
+    EXPECT_EQ(DataRemaining, 40000 - 3);
+    InputNext = InputEnd;
+    ReadInputChunk();
+    EXPECT_EQ(InputNext, InputEnd);
+    EXPECT_EQ(DataRemaining, 0);
+    EXPECT_EQ(io.readRequests, (std::vector<int32_t>{32768, 32768}));
     ReleaseBlock(InputBuffer);
     InputBuffer = 0;
 }
@@ -133,19 +157,42 @@ TEST(Inflate, ReaderTakesBytesOnlyAsNeeded)
 TEST(Inflate, ReadsAndWritesInTheirOrder)
 {
     // 40,000 bytes of entry: 32,768 then 7,232, the second read only when
-    // the first chunk is used up, before the window is full.
+    // the first chunk is used up; one write at the end.
     StreamWriter s;
     s.StoredBlock(true, SampleData(39995, 8));
     ASSERT_EQ(s.bits.bytes.size(), 40000u);
     ExpectInflates(s.bits.bytes, s.expected);
-    std::vector<std::pair<char, int32_t>> order = {{'R', 32768}, {'R', 7232}, {'W', 32768}, {'W', 7227}};
+    std::vector<std::pair<char, int32_t>> order = {{'R', 32768}, {'R', 7232}, {'W', 39995}};
     EXPECT_EQ(io.events, order);
 
-    // A stream that ends its data in the middle of a window.
-    Bytes data = SampleData(100000, 9);
-    Bytes stream = ZlibDeflate(data, 9, Z_DEFAULT_STRATEGY);
+    // A long entry is written while it is read, not after.
+    Bytes data = SampleData(3 * OutputBlockSize, 9);
+    Bytes stream = ZlibDeflate(data, 1, Z_DEFAULT_STRATEGY);
     ExpectInflates(stream, data);
-    EXPECT_EQ(io.writeRequests, (std::vector<int32_t>{32768, 32768, 32768, 1696}));
+    ASSERT_GT(stream.size(), 2u * 32768);
+    EXPECT_EQ(io.writeRequests.size(), 4u);
+    auto firstWrite = std::find(io.events.begin(), io.events.end(), std::make_pair('W', io.writeRequests[0]));
+    EXPECT_NE(std::find(firstWrite, io.events.end(), std::make_pair('R', io.readRequests.back())),
+              io.events.end());
+}
+
+TEST(Inflate, StatedSizeIsOnlyAHint)
+{
+    // Too small, exact, too large, or unknown: the same output, and the
+    // buffer sized from a small claim grows when the entry turns out larger.
+    Bytes data = SampleData(250000, 14);
+    Bytes stream = ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY);
+    for (uint32_t stated : {1u, 5000u, 250000u, 4000000000u, 0u}) {
+        SCOPED_TRACE(stated);
+        ExpectInflates(stream, data, 0, true, stated);
+    }
+    Bytes small = SampleData(5000, 15);
+    ExpectInflates(ZlibDeflate(small, 6, Z_DEFAULT_STRATEGY), small, 0, true, 5000);
+    EXPECT_LT(io.peakBytes, 2u * 32768);
+    // The most a decode holds: the largest buffer from a stated size, the
+    // full one that replaces it, the input, and the tables.
+    ExpectInflates(stream, data, 0, true, StatedSizeLimit);
+    EXPECT_LE(io.peakBytes + DecodeTableBytes, 300u * 1024);
 }
 
 TEST(Inflate, EdgesOfTheFormat)
@@ -157,43 +204,71 @@ TEST(Inflate, EdgesOfTheFormat)
         EXPECT_TRUE(io.writeRequests.empty());
         EXPECT_EQ(RunningCrc, 0xFFFFFFFFu);
     }
-    {   // Exactly one window: a single flush during decoding.
-        Bytes data = SampleData(32768, 10);
-        ExpectInflates(ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY), data);
-        EXPECT_EQ(io.writeRequests, std::vector<int32_t>{32768});
+    {   // Exactly one full buffer, and one byte more.
+        for (uint32_t size : {(uint32_t)OutputBlockSize, (uint32_t)OutputBlockSize + 1}) {
+            Bytes data = SampleData(size, 10);
+            ExpectInflates(ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY), data);
+            EXPECT_EQ(io.writeRequests.size(), 2u);
+        }
     }
-    {   // Length 258 at distance 1; distance 32,768; copies across the end.
+    {   // Length 258 at distance 1; distance 32,768; matches around the
+        // point where the buffer is written and keeps only the window.
         StreamWriter s;
         s.FixedBlock(true);
         s.Literal('x');
         s.Match(258, 1);
-        Bytes noise = SampleData(32768 - 259 - 100, 11);
+        Bytes noise = SampleData(OutputBlockSize - 259 - 600, 11);
         for (uint8_t b : noise)
             s.Literal(b);
-        s.Match(258, 1000);                          // crosses the end of the window
-        s.Match(258, 32768);
-        s.Match(200, 32768);
-        s.Match(3, 7);
+        for (int i = 0; i < 4; i++) {
+            s.Match(258, 1000);
+            s.Match(258, 32768);
+            s.Match(200, 32768);
+            s.Match(3, 7);
+        }
         s.EndOfBlock();
         ExpectInflates(s.bits.bytes, s.expected);
-        EXPECT_EQ(io.writeRequests[0], 32768);
+        EXPECT_EQ(io.writeRequests.size(), 2u);
     }
-    {   // Two fixed blocks build the fixed tables once.
-        StreamWriter one;
-        one.FixedBlock(true);
-        one.Literal('a');
-        one.EndOfBlock();
-        ExpectInflates(one.bits.bytes, one.expected);
-        int64_t allocations = io.allocations;
-        StreamWriter two;
-        two.FixedBlock(false);
-        two.Literal('a');
-        two.EndOfBlock();
-        two.FixedBlock(true);
-        two.Match(5, 1);
-        two.EndOfBlock();
-        ExpectInflates(two.bits.bytes, two.expected);
-        EXPECT_EQ(io.allocations, allocations);
+    {   // Overlapping copies at every short distance, of every short length
+        // and the longest, after as many bytes as the distance.
+        StreamWriter s;
+        s.FixedBlock(true);
+        for (int distance = 1; distance <= 17; distance++) {
+            for (int i = 0; i < distance; i++)
+                s.Literal((uint8_t)('a' + i));
+            for (int length : {3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 258})
+                s.Match(length, distance);
+        }
+        s.EndOfBlock();
+        ExpectInflates(s.bits.bytes, s.expected);
+    }
+    {   // Fixed blocks one after the other keep the fixed tables; a dynamic
+        // block between them takes the same tables, so the fixed ones come
+        // back after it; and the next entry starts with what is loaded.
+        std::vector<int> literal(258, 0);
+        literal['b'] = literal[256] = literal[257] = 2;
+        literal['c'] = 2;
+        std::vector<int> symbols(literal.begin(), literal.end());
+        symbols.push_back(1);
+        StreamWriter s;
+        s.FixedBlock(false);
+        s.Literal('a');
+        s.EndOfBlock();
+        s.FixedBlock(false);
+        s.Match(5, 1);
+        s.EndOfBlock();
+        s.DynamicBlock(false, literal, {1}, symbols);
+        s.Literal('b');
+        s.Literal('c');
+        s.Match(3, 1);
+        s.EndOfBlock();
+        s.FixedBlock(true);
+        s.Literal('d');
+        s.Match(4, 2);
+        s.EndOfBlock();
+        ExpectInflates(s.bits.bytes, s.expected);
+        ExpectInflates(s.bits.bytes, s.expected);
     }
     {   // A block of type 3 without the last bit: the next header follows.
         StreamWriter s;

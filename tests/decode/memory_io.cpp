@@ -34,18 +34,19 @@ void EnsureCrcTable()
     }
 }
 
-static void PrepareEntry(int32_t size, bool encrypted)
+static void PrepareEntry(int32_t size, bool encrypted, uint32_t stated = 0)
 {
     EnsureCrcTable();
     EntryHeader = LocalHeader();
     EntryHeader.Flags = encrypted ? FlagEncrypted : 0;
+    EntryHeader.UncompressedSize = stated;
     DataRemaining = size >= 0 ? size : (int32_t)(io.archive.size() - io.archivePosition);
     RunningCrc = 0xFFFFFFFFu;
 }
 
-uint32_t RunInflate(int32_t size, bool encrypted)
+uint32_t RunInflate(int32_t size, bool encrypted, uint32_t stated)
 {
-    PrepareEntry(size, encrypted);
+    PrepareEntry(size, encrypted, stated);
     InflateEntry();
     return RunningCrc ^ 0xFFFFFFFFu;
 }

@@ -44,8 +44,10 @@ void EnsureCrcTable();
 
 // Prepares the shared entry variables and runs the decoder over io.archive:
 // DataRemaining = size (default: the whole archive), RunningCrc preset,
-// flag bit 0 as given. Returns the final CRC (RunningCrc complemented).
-uint32_t RunInflate(int32_t size = -1, bool encrypted = false);
+// flag bit 0 as given, the header's uncompressed size as stated (0: not
+// known, as with a data descriptor). Returns the final CRC (RunningCrc
+// complemented).
+uint32_t RunInflate(int32_t size = -1, bool encrypted = false, uint32_t stated = 0);
 uint32_t RunStored(int32_t size = -1, bool encrypted = false);
 
 // Standard CRC-32 of a byte run (zlib).
