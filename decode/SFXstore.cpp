@@ -6,10 +6,6 @@
 #include "SFXio.h"
 #include "../startup/SFXstate.h"
 
-// Large pieces: each read and write is a call into the system, whose cost
-// rivals copying the bytes when the pieces are small.
-enum : int32_t { StoredChunkSize = 256 * 1024 };
-
 SFX_SMALL void CopyStoredEntry()
 {
     EntryDataComplete = 1;

@@ -177,8 +177,9 @@ static bool ExtractLikeTheProgram(Setting& setting)
 
     Check(io.liveBlocks == blocksBefore, "a decoder block is still allocated");
     Check(FilePosition() - start <= (size > 0 ? size : 0), "read beyond the entry's data");
+    int32_t chunk = method == MethodStored ? StoredChunkSize : (int32_t)InputChunkSize;
     for (int32_t request : io.readRequests)
-        Check(request > 0 && request <= 32768, "read request size");
+        Check(request > 0 && request <= chunk, "read request size");
     Check((RunningCrc ^ 0xFFFFFFFF) == ReferenceCrc(io.output), "CRC over other bytes than the output took");
     if (method == MethodStored)
         Check(io.output.size() <= (size_t)(size > 0 ? size : 0), "a stored entry grew");
