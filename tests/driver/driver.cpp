@@ -457,8 +457,16 @@ PROCESS_INFORMATION CreateChild(const std::string& exe, const Arguments& a, DWOR
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup,
-                        &process))
+    BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup, &process);
+    if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
+        // Wine's answer when the new process died before its loader reported
+        // to the server: before the program's first instruction. It comes
+        // about once in some thousands of starts on a busy machine, with
+        // nothing in the log; the program never ran, so it is started anew.
+        fprintf(stderr, "sfx-driver: Wine lost the start of %s (error 1359); starting it again\n", exe.c_str());
+        started = CreateProcessA(exe.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup, &process);
+    }
+    if (!started)
         throw Failure("cannot start " + exe + " (error " + std::to_string(GetLastError()) + ")");
     CloseHandle(process.hThread);
     Started[process.dwProcessId] = process.hProcess;
