@@ -268,7 +268,7 @@ TEST(Inflate, EdgesOfTheFormat)
         s.Match(4, 2);
         s.EndOfBlock();
         ExpectInflates(s.bits.bytes, s.expected);
-        ExpectInflates(s.bits.bytes, s.expected);
+        ExpectInflates(s.bits.bytes, s.expected);   // with the fixed tables still loaded
     }
     {   // A block of type 3 without the last bit: the next header follows.
         StreamWriter s;
