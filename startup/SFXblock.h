@@ -22,6 +22,9 @@ enum : uint8_t {
     FlagOverwriteMask = 0x18,
     FlagOverwriteAlways = 0x08,
     FlagOverwriteNever = 0x10,
+    // Title, folder and command are UTF-8 (else bytes of the ANSI code
+    // page). Extractors that know nothing of it ignore the bit.
+    FlagUtf8Texts = 0x20,
 };
 
 #endif
