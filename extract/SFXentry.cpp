@@ -16,18 +16,23 @@
 #include "../startup/SFXtext.h"
 #include "../ui/SFXovr.h"
 #include "../ui/SFXpwd.h"
+#include "../ui/SFXwin.h"
 
-enum : int32_t {
-    PasswordTries = 3,
-    ShownPathSize = DestFolderSize + NameShownSize,   // the folder, "\" and the name as shown
-};
+enum : int32_t { PasswordTries = 3 };
 
 bool EntryAccepted = false;
 static bool UnsafeNameWarned = false;
 
+// The current entry's target: as it is shown (the destination, "\" and the
+// name, every "/" a "\"), and as the system takes it (SystemPath).
+static NameUnit Target[PathTextSize];
+static NameUnit SystemTarget[PathTextSize];
+// Room for a message that names a path.
+static NameUnit BoxText[PathTextSize + 200];
+
 static void DeselectEntry(HWND list)
 {
-    SendMessageA(list, LB_SETSEL, FALSE, ListSearchIndex);
+    SendMessageW(list, LB_SETSEL, FALSE, ListSearchIndex);
 }
 
 // Tries the remembered password, then asks up to three times. The 12 stored
@@ -53,14 +58,14 @@ static bool AcceptPassword()
     return accepted;
 }
 
-static void ShowPathError(const char* lead, const char* path, const char* caption)
+static void ShowPathError(const char* lead, const char* caption)
 {
-    char text[ShownPathSize + 32];
-    CopyText(text, sizeof text, lead);
-    AppendText(text, sizeof text, "\"");
-    AppendText(text, sizeof text, path);
-    AppendText(text, sizeof text, "\".");
-    MessageBoxA(0, text, caption, MB_OK | MB_ICONHAND);
+    BoxText[0] = 0;
+    AppendAscii(BoxText, PathTextSize + 200, lead);
+    AppendAscii(BoxText, PathTextSize + 200, "\"");
+    AppendText(BoxText, PathTextSize + 200, Target);
+    AppendAscii(BoxText, PathTextSize + 200, "\".");
+    ShowMessage(BoxText, caption, MB_ICONHAND);
 }
 
 void BeginEntryWalk()
@@ -71,7 +76,7 @@ void BeginEntryWalk()
 // One box per run is enough to explain why such items stay selected; a
 // hostile archive may hold thousands of them. It gives the first one's
 // reason.
-static void RefuseName(const char* shown, NameFault fault)
+static void RefuseName(const NameUnit* shown, NameFault fault)
 {
     if (UnsafeNameWarned)
         return;
@@ -80,23 +85,31 @@ static void RefuseName(const char* shown, NameFault fault)
         "",
         "\" would be written outside the destination folder or to a device. ",
         "\" holds characters that Windows does not allow in file names. ",
+        "\" ends in a dot or a blank, which Windows does not keep. ",
         "\" is not valid in the encoding that the archive gives for it. ",
     };
-    char text[NameShownSize + 160];
-    CopyText(text, sizeof text, "The name \"");
-    AppendText(text, sizeof text, shown);
-    AppendText(text, sizeof text, reasons[fault]);
-    AppendText(text, sizeof text, "Files with such names are not extracted.");
-    MessageBoxA(0, text, TEXT_WARNING_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+    enum : int32_t { Size = NameUnitsMax + 200 };
+    BoxText[0] = 0;
+    AppendAscii(BoxText, Size, "The name \"");
+    AppendText(BoxText, Size, shown);
+    AppendAscii(BoxText, Size, reasons[fault]);
+    AppendAscii(BoxText, Size, "Files with such names are not extracted.");
+    ShowMessage(BoxText, TEXT_WARNING_CAPTION, MB_ICONEXCLAMATION);
+}
+
+// "Error in directory", with the folder as the text.
+static void ShowFolderError(NameUnit* folder)
+{
+    ShowMessage(folder, TEXT_ERROR_IN_DIR, MB_ICONHAND);
 }
 
 // A folder entry (name ending in a separator) is done when the folder exists.
-static EntryOutcome ExtractFolderEntry(HWND list, const NameUnit* target, char* shown)
+static EntryOutcome ExtractFolderEntry(HWND list)
 {
-    ForceFolders(target);
-    if (!WidePathExists(target)) {
-        RemoveBackslash(shown);
-        MessageBoxA(0, shown, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
+    ForceFolders(SystemTarget);
+    if (!WidePathExists(SystemTarget)) {
+        RemoveBackslash(Target);
+        ShowFolderError(Target);
         return EndWalk;
     }
     DeselectEntry(list);
@@ -104,14 +117,14 @@ static EntryOutcome ExtractFolderEntry(HWND list, const NameUnit* target, char* 
 }
 
 // Applies the overwrite policy to an existing target. True: write it.
-static bool MayOverwrite(HWND list, const char* shown)
+static bool MayOverwrite(HWND list)
 {
     switch (OverwriteChoice) {
     case 1:
         DeselectEntry(list);
         return false;
     case 2:
-        FileNamePart(shown, OverwriteFileName, sizeof OverwriteFileName);
+        FileNamePart(Target, OverwriteFileName, FileNamePartMax + 1);
         AskToOverwrite();
         if (!OverwriteAnswer) {
             DeselectEntry(list);
@@ -124,18 +137,21 @@ static bool MayOverwrite(HWND list, const char* shown)
 }
 
 // Creates the target's folders. False after "Error in directory".
-static bool MakeTargetFolder(const NameUnit* target, const char* shown)
+static bool MakeTargetFolder()
 {
-    NameUnit folder[PathTextSize];
-    CopyText(folder, PathTextSize, target);
-    folder[ParentLength(folder, StrLength(folder))] = 0;
-    ForceFolders(folder);
-    if (WidePathExists(folder))
-        return true;
-    char shownFolder[ShownPathSize];
-    ParentPath(shown, shownFolder, sizeof shownFolder);
-    MessageBoxA(0, shownFolder, TEXT_ERROR_IN_DIR, MB_OK | MB_ICONHAND);
-    return false;
+    // The folder is the target cut at its last separator, for as long as
+    // the folders are made.
+    int32_t parent = ParentLength(SystemTarget, StrLength(SystemTarget));
+    NameUnit cut = SystemTarget[parent];
+    SystemTarget[parent] = 0;
+    ForceFolders(SystemTarget);
+    bool made = WidePathExists(SystemTarget);
+    SystemTarget[parent] = cut;
+    if (!made) {
+        Target[ParentLength(Target, StrLength(Target))] = 0;
+        ShowFolderError(Target);
+    }
+    return made;
 }
 
 static HANDLE CreateTarget(const NameUnit* target, DWORD disposition)
@@ -156,28 +172,28 @@ enum TargetOutcome {
 // when the system says that the path is missing. (Asking first whether the
 // target exists costs as much as creating it on a file system that folds
 // case by reading the folder.)
-static TargetOutcome OpenTarget(HWND list, const NameUnit* target, const char* shown)
+static TargetOutcome OpenTarget(HWND list)
 {
-    OutputHandle = CreateTarget(target, CREATE_NEW);
+    OutputHandle = CreateTarget(SystemTarget, CREATE_NEW);
     if (OutputHandle != INVALID_HANDLE_VALUE)
         return TargetOpen;
     DWORD error = GetLastError();
     if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
-        if (!MakeTargetFolder(target, shown))
+        if (!MakeTargetFolder())
             return TargetNoFolder;
-        OutputHandle = CreateTarget(target, CREATE_NEW);
+        OutputHandle = CreateTarget(SystemTarget, CREATE_NEW);
         if (OutputHandle != INVALID_HANDLE_VALUE)
             return TargetOpen;
         error = GetLastError();
     }
-    if (error == ERROR_FILE_EXISTS || WidePathExists(target)) {
-        if (!MayOverwrite(list, shown))
+    if (error == ERROR_FILE_EXISTS || WidePathExists(SystemTarget)) {
+        if (!MayOverwrite(list))
             return TargetKept;
-        OutputHandle = CreateTarget(target, CREATE_ALWAYS);
+        OutputHandle = CreateTarget(SystemTarget, CREATE_ALWAYS);
         if (OutputHandle != INVALID_HANDLE_VALUE)
             return TargetOpen;
     }
-    ShowPathError("Cannot Open File ", shown, "Cannot Open File.");
+    ShowPathError("Cannot Open File ", "Cannot Open File.");
     return TargetFailed;
 }
 
@@ -186,9 +202,9 @@ static TargetOutcome OpenTarget(HWND list, const NameUnit* target, const char* s
 static void DispatchOneMessage()
 {
     MSG message;
-    if (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
+    if (PeekMessageW(&message, 0, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
 }
 
@@ -202,25 +218,18 @@ static void DecodeIntoOutput()
         InflateEntry();
 }
 
-// The target as the system takes it (DestFolder, "\", the decoded name,
-// every "/" a "\") and as the dialogs show it. False when it is longer than
-// the system's paths.
-static bool BuildTarget(const EntryName& name, NameUnit* target, char* shown)
+// Target and SystemTarget for the entry: DestFolder, "\" and the decoded
+// name, every "/" a "\". False when the path is longer than the system
+// takes.
+static bool BuildTarget(const EntryName& name)
 {
     AddBackslash(DestFolder, DestFolderSize);
     RemoveBackslash(DestFolder);
-    CopyText(shown, ShownPathSize, DestFolder);
-    AppendText(shown, ShownPathSize, "\\");
-    AppendText(shown, ShownPathSize, name.Shown);
-    SlashesToBackslashes(shown);
-    int32_t folder = MultiByteToWideChar(CP_ACP, 0, DestFolder, -1, target, PathTextSize);
-    if (folder <= 0)
-        return false;
-    static const NameUnit backslash[] = {'\\', 0};
-    if (!AppendText(target, PathTextSize, backslash) || !AppendText(target, PathTextSize, name.Units))
-        return false;
-    SlashesToBackslashes(target);
-    return StrLength(target) < MAX_PATH;
+    Target[0] = 0;
+    bool fits = AppendText(Target, PathTextSize, DestFolder) && AppendAscii(Target, PathTextSize, "\\")
+             && AppendText(Target, PathTextSize, name.Units);
+    SlashesToBackslashes(Target);
+    return fits && SystemPath(Target, SystemTarget);
 }
 
 EntryOutcome ExtractEntry(HWND list, const EntryName& name)
@@ -229,7 +238,7 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
     NameFault fault = name.Decoded ? EntryNameFault(name.Units) : NameNotDecodable;
     if (fault != NameFine) {
         EntryAccepted = true;              // taken up, and failed: the run reports it
-        RefuseName(name.Shown, fault);
+        RefuseName(name.Units, fault);
         return Next;
     }
 
@@ -241,23 +250,21 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
         EntryAccepted = true;
     }
 
-    NameUnit target[PathTextSize];
-    char shown[ShownPathSize];
-    if (!BuildTarget(name, target, shown)) {
+    if (!BuildTarget(name)) {
         // Longer than the system's paths: the entry fails, the run goes on.
-        ShowPathError("Cannot Open File ", shown, "Cannot Open File.");
+        ShowPathError("Cannot Open File ", "Cannot Open File.");
         return Next;
     }
-    uint16_t length = StrLength(target);
-    if (target[length - 1] == '\\')
-        return ExtractFolderEntry(list, target, shown);
+    uint16_t length = StrLength(Target);
+    if (Target[length - 1] == '\\')
+        return ExtractFolderEntry(list);
 
     // An entry that cannot be written is found out before its target is
     // created or emptied; an existing file that the policy keeps is done
     // all the same, whatever the entry holds.
     bool unknownMethod = EntryHeader.Method != MethodStored && EntryHeader.Method != MethodDeflated;
     if (unknownMethod || EntryLacksData()) {
-        if (WidePathExists(target) && !MayOverwrite(list, shown))
+        if (WidePathExists(SystemTarget) && !MayOverwrite(list))
             return Next;
         if (!unknownMethod)
             return Next;                   // fails; the target is not touched
@@ -265,14 +272,14 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
         return Abort;
     }
 
-    TargetOutcome opened = OpenTarget(list, target, shown);
+    TargetOutcome opened = OpenTarget(list);
     ProfileMark(ProfileCreate);
     if (opened == TargetNoFolder)
         return EndWalk;
     if (opened != TargetOpen)
         return Next;
 
-    ShowProgress(shown);
+    ShowProgress(Target);
     DispatchOneMessage();
     ProfileMark(ProfileProgress);
 
@@ -289,7 +296,7 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
     bool closed = CloseHandle(OutputHandle);
     ProfileMark(ProfileClose);
     if (!closed)
-        ShowPathError("Cannot Close File ", shown, "Cannot close the file");
+        ShowPathError("Cannot Close File ", "Cannot close the file");
     OutputHandle = 0;
     return Next;
 }

@@ -22,14 +22,14 @@ static int32_t ListedEntries = 0;      // items added by the listing
 static int32_t WalkedEntries = 0;      // entries looked up by this extraction
 static int32_t* ItemOfEntry = 0;       // entry's place in the walk -> item + 1; 0: none
 
-static int32_t FindText(HWND list, int32_t after, const char* text)
+static int32_t FindText(HWND list, int32_t after, const NameUnit* text)
 {
-    return (int32_t)SendMessageA(list, LB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)text);
+    return (int32_t)SendMessageW(list, LB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)text);
 }
 
 // Whether item matches text. Quick only when item + 1 matches, where the
 // search stops at the latest.
-static bool ItemMatches(HWND list, int32_t item, const char* text)
+static bool ItemMatches(HWND list, int32_t item, const NameUnit* text)
 {
     return FindText(list, item - 1, text) == item;
 }
@@ -39,26 +39,26 @@ static bool ItemMatches(HWND list, int32_t item, const char* text)
 // meets next if not.
 static bool NextItemMatches(HWND list, int32_t item)
 {
-    char next[NameShownSize];
-    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, (WPARAM)(item + 1), 0);
-    if (length < 0 || length >= NameShownSize)
+    NameUnit next[NameUnitsMax + 1];
+    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, (WPARAM)(item + 1), 0);
+    if (length < 0 || length > NameUnitsMax)
         return false;
-    if (SendMessageA(list, LB_GETTEXT, (WPARAM)(item + 1), (LPARAM)next) != length)
+    if (SendMessageW(list, LB_GETTEXT, (WPARAM)(item + 1), (LPARAM)next) != length)
         return false;
     return FindText(list, item - 1, next) == item;
 }
 
 void BeginListing(HWND list)
 {
-    SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
     ListedEntries = 0;
 }
 
-void AddEntryItem(HWND list, const char* name)
+void AddEntryItem(HWND list, const NameUnit* name)
 {
-    LRESULT item = SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)name);
+    LRESULT item = SendMessageW(list, LB_ADDSTRING, 0, (LPARAM)name);
     if (item >= 0)
-        SendMessageA(list, LB_SETITEMDATA, (WPARAM)item, (LPARAM)ListedEntries);
+        SendMessageW(list, LB_SETITEMDATA, (WPARAM)item, (LPARAM)ListedEntries);
     ListedEntries++;
 }
 
@@ -66,14 +66,14 @@ void BeginItemLookup(HWND list)
 {
     WalkedEntries = 0;
     ItemOfEntry = 0;
-    int32_t items = (int32_t)SendMessageA(list, LB_GETCOUNT, 0, 0);
+    int32_t items = (int32_t)SendMessageW(list, LB_GETCOUNT, 0, 0);
     if (ListedEntries <= 0 || ListedEntries > 0x1000000 || items <= 0)
         return;
     ItemOfEntry = (int32_t*)AllocateBlock((uint32_t)ListedEntries * sizeof(int32_t));
     if (ItemOfEntry == 0)
         return;                         // every entry is searched the slow way
     for (int32_t item = 0; item < items; item++) {
-        LRESULT entry = SendMessageA(list, LB_GETITEMDATA, (WPARAM)item, 0);
+        LRESULT entry = SendMessageW(list, LB_GETITEMDATA, (WPARAM)item, 0);
         if (entry >= 0 && entry < ListedEntries)
             ItemOfEntry[entry] = item + 1;
     }
@@ -86,20 +86,20 @@ void EndItemLookup()
     ItemOfEntry = 0;
 }
 
-int32_t FindEntryItem(HWND list, const char* name, bool nameShownExactly)
+int32_t FindEntryItem(HWND list, const NameUnit* name, bool nameShownExactly)
 {
     int32_t entry = WalkedEntries++;
     int32_t hint = ItemOfEntry != 0 && entry < ListedEntries ? ItemOfEntry[entry] - 1 : -1;
     if (hint < 0 || !ItemMatches(list, hint, name))
         return FindText(list, ListSearchIndex, name);
-    // Names that the list shows with "?" for what the code page lacks can
-    // look alike without being alike: the entry's own item is the one.
+    // Names that cannot be written are shown approximately, and such names
+    // can look alike without being alike: the entry's own item is the one.
     if (!nameShownExactly)
         return hint;
 
     // Where the list box's search starts: after the previous match, from
     // the top after the last item or after no match.
-    int32_t items = (int32_t)SendMessageA(list, LB_GETCOUNT, 0, 0);
+    int32_t items = (int32_t)SendMessageW(list, LB_GETCOUNT, 0, 0);
     int32_t start = ListSearchIndex + 1;
     if (start < 0 || start >= items)
         start = 0;

@@ -97,8 +97,14 @@ static uint32_t UpperCase(uint32_t c)
     return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
 }
 
+static bool IsSuperscriptDigit(uint32_t c)
+{
+    return c == 0xB9 || c == 0xB2 || c == 0xB3;     // superscript one, two, three
+}
+
 // Windows opens these as devices in any folder, with any extension and
-// with trailing dots or blanks.
+// with trailing dots or blanks; COM and LPT take the superscript digits
+// one to three as well as 1 to 9.
 template <typename Unit> static bool IsDeviceName(const Unit* component, int32_t length)
 {
     int32_t base = 0;
@@ -109,7 +115,9 @@ template <typename Unit> static bool IsDeviceName(const Unit* component, int32_t
         return false;
     for (int32_t i = 0; i < base; i++) {
         uint32_t c = UpperCase(Value(component[i]));
-        if (c >= 0x80)
+        if (i == 3 && IsSuperscriptDigit(c))
+            c = '1';
+        else if (c >= 0x80)
             return false;
         name[i] = (char)c;
     }
@@ -157,6 +165,12 @@ template <typename Unit> NameFault EntryNameFault(const Unit* name)
             bool single = length == 1 && component[0] == '.';
             if ((!single && IsDotsAndBlanks(component, length)) || IsDeviceName(component, length))
                 return NameLeavesFolder;
+            // Windows drops a trailing dot or blank, except on a path it
+            // takes literally ("\\?\"): the file would be another's, or
+            // one that Explorer cannot handle.
+            if (!single && length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ')
+                && fault == NameFine)
+                fault = NameTrailingDotOrBlank;
             if (*p == 0)
                 return fault;
             component = p + 1;
@@ -207,40 +221,24 @@ static int32_t DecodeAnsi(const char* bytes, int32_t count, NameUnit* units, int
 #endif
 }
 
-// Units in the ANSI code page, "?" for what it cannot show; false when a
-// character had to be replaced.
-static bool ShowUnits(const NameUnit* units, int32_t count, char* shown, int32_t shownSize)
+// An approximation of a name that cannot be written, for the list and the
+// warning only: its bytes in the ANSI code page (on other systems, for
+// tests, as Latin-1), cut to what the units hold.
+static void ShowBytes(EntryName& name)
 {
+    int32_t count = name.StoredLength < NameUnitsMax ? name.StoredLength : NameUnitsMax;
 #ifdef _WIN32
-    BOOL replaced = FALSE;
-    int32_t n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, count, shown, shownSize - 1, 0,
-                                    &replaced);
-    if (n <= 0 && count > 0) {
-        // A UTF-8 code page takes neither the flag nor the question, and
-        // shows everything.
-        replaced = FALSE;
-        n = WideCharToMultiByte(CP_ACP, 0, units, count, shown, shownSize - 1, 0, 0);
-        if (n < 0)
-            n = 0;
-    }
-    shown[n] = 0;
-    return !replaced;
+    int32_t n = count > 0 ? MultiByteToWideChar(CP_ACP, 0, name.Stored, count, name.Units, NameUnitsMax) : 0;
 #else
-    bool exact = true;
-    int32_t n = 0;
-    for (; n < count && n < shownSize - 1; n++) {
-        exact = exact && units[n] < 0x100;
-        shown[n] = units[n] < 0x100 ? (char)units[n] : '?';
-    }
-    shown[n] = 0;
-    return exact;
+    int32_t n = count;
+    for (int32_t i = 0; i < count; i++)
+        name.Units[i] = (NameUnit)(uint8_t)name.Stored[i];
 #endif
+    name.Units[n > 0 ? n : 0] = 0;
 }
 
 void DecodeEntryName(EntryName& name)
 {
-    name.Decoded = false;
-    name.ShownExactly = true;
     name.Units[0] = 0;
     int32_t n;
     if (IsAscii(name.Stored, name.StoredLength)) {
@@ -258,15 +256,6 @@ void DecodeEntryName(EntryName& name)
     if (n == NameTooLong)
         name.TooLong = true;
     name.Decoded = n >= 0 && !name.TooLong;
-    if (name.Decoded && name.IsUtf8 && !IsAscii(name.Stored, name.StoredLength)) {
-        name.ShownExactly = ShowUnits(name.Units, n, name.Shown, (int32_t)sizeof name.Shown);
-    } else {
-        // Bytes of the code page are shown as they are (at most two bytes a
-        // unit); a name that will not be written is shown cut.
-        int32_t limit = name.Decoded ? (int32_t)sizeof name.Shown - 1 : NameUnitsMax;
-        int32_t kept = name.StoredLength < limit ? name.StoredLength : limit;
-        for (int32_t i = 0; i < kept; i++)
-            name.Shown[i] = name.Stored[i];
-        name.Shown[kept] = 0;
-    }
+    if (!name.Decoded)
+        ShowBytes(name);
 }

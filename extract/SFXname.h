@@ -20,7 +20,6 @@
 enum : int32_t {
     NameUnitsMax = 258,                // UTF-16 units of the longest name written
     NameBytesMax = 3 * NameUnitsMax,   // its UTF-8 form, at most
-    NameShownSize = 2 * NameUnitsMax + 1,   // in an ANSI code page, with its NUL
     UnicodePathFieldId = 0x7075,
 };
 
@@ -46,12 +45,14 @@ bool FindUnicodePath(const uint8_t* extra, int32_t length, uint32_t nameCrc, con
 // and blanks other than "."), names a device (CON, NUL, COM1, ...), or holds
 // a character that Windows does not allow in file names (< > " | ? * and
 // control characters), which the system's calls would otherwise read as
-// wildcards. "/" and "\" both separate components. Units are bytes of UTF-8
+// wildcards, or ends a component in a dot or a blank, which Windows would
+// drop. "/" and "\" both separate components. Units are bytes of UTF-8
 // or of an ANSI code page, or UTF-16 units.
 enum NameFault : int32_t {
     NameFine = 0,
     NameLeavesFolder,           // outside the folder, or a device
     NameForbiddenCharacter,
+    NameTrailingDotOrBlank,
     NameNotDecodable,           // not valid in its encoding (the extraction's verdict)
 };
 template <typename Unit> NameFault EntryNameFault(const Unit* name);
@@ -64,17 +65,16 @@ struct EntryName {
     int32_t StoredLength;
     bool IsUtf8;
     bool TooLong;               // more than NameBytesMax bytes or NameUnitsMax units
-    bool Decoded;               // Units hold the name
-    bool ShownExactly;          // Shown is the name itself, not an approximation
+    // Units hold the name. Without it, they hold an approximation to show
+    // in the file list (its bytes in the ANSI code page, cut), and nothing
+    // is written under it.
+    bool Decoded;
     NameUnit Units[NameUnitsMax + 1];
-    // As the file list shows it: in the ANSI code page, with "?" for what
-    // that cannot show (a name too long to write is shown cut).
-    char Shown[NameShownSize];
 };
 
-// Fills Units and Shown from Stored and IsUtf8 (and TooLong when the units
-// do not fit). Bytes that are not UTF-8 are read in the system's ANSI code
-// page; on other systems, for tests, as Latin-1.
+// Fills Units from Stored and IsUtf8 (and TooLong when the units do not
+// fit). Bytes that are not UTF-8 are read in the system's ANSI code page;
+// on other systems, for tests, as Latin-1.
 void DecodeEntryName(EntryName& name);
 
 #endif

@@ -57,28 +57,43 @@ template <typename Unit> int32_t ParentLength(const Unit* path, int32_t length)
         if (path[i] == ':')
             hasColon = true;
     }
+    // A drive's root keeps its backslash, also behind "\\?\".
+    bool root = (n == 3 && path[1] == ':') || (n == 7 && path[5] == ':' && path[2] == '?');
     if (length == 3 && hasColon) {
         n = 3;                                   // C:\ stays C:\ .
-    } else if (n > 0 && path[n - 1] != ':') {
-        if (!(n == 3 && path[1] == ':'))         // C:\x keeps the root's backslash.
-            n--;                                 // Otherwise the separator goes.
+    } else if (n > 0 && path[n - 1] != ':' && !root) {
+        n--;                                     // C:\x keeps the root's backslash; other separators go.
     }
     return n;
 }
 
-void ParentPath(const char* path, char* parent, int32_t parentSize)
+template <typename Unit> void ParentPath(const Unit* path, Unit* parent, int32_t parentSize)
 {
-    StringFromBuffer(path, (uint16_t)ParentLength(path, StrLength(path)), parent, parentSize);
+    int32_t n = ParentLength(path, StrLength(path));
+    if (n > parentSize - 1)
+        n = parentSize > 0 ? parentSize - 1 : 0;
+    if (parentSize <= 0)
+        return;
+    for (int32_t i = 0; i < n; i++)
+        parent[i] = path[i];
+    parent[n] = 0;
 }
 
-void FileNamePart(const char* path, char* name, int32_t nameSize)
+template <typename Unit> void FileNamePart(const Unit* path, Unit* name, int32_t nameSize)
 {
     int32_t start = 0;
     for (int32_t i = 0; path[i] != 0; i++)
         if (IsSeparator(path[i]))
             start = i + 1;
     int32_t limit = nameSize - 1 < FileNamePartMax ? nameSize - 1 : FileNamePartMax;
-    StringFromBuffer(path + start, (uint16_t)limit, name, nameSize);
+    if (limit < 0)
+        return;
+    int32_t n = 0;
+    while (n < limit && path[start + n] != 0) {
+        name[n] = path[start + n];
+        n++;
+    }
+    name[n] = 0;
 }
 
 template <typename Unit> void SlashesToBackslashes(Unit* text)
@@ -88,7 +103,7 @@ template <typename Unit> void SlashesToBackslashes(Unit* text)
             *text = '\\';
 }
 
-bool AddBackslash(char* text, int32_t size)
+template <typename Unit> bool AddBackslash(Unit* text, int32_t size)
 {
     int32_t n = StrLength(text);
     if (n > 0 && text[n - 1] == '\\')
@@ -100,32 +115,80 @@ bool AddBackslash(char* text, int32_t size)
     return true;
 }
 
-void RemoveBackslash(char* text)
+template <typename Unit> void RemoveBackslash(Unit* text)
 {
     int32_t n = StrLength(text);
     if (n > 0 && text[n - 1] == '\\')
         text[n - 1] = 0;
 }
 
+bool AppendAscii(NameUnit* buffer, int32_t size, const char* ascii)
+{
+    int32_t used = StrLength(buffer);
+    int32_t n = StrLength(ascii);
+    if (used + n >= size)
+        return false;
+    for (int32_t i = 0; i <= n; i++)
+        buffer[used + i] = (NameUnit)(uint8_t)ascii[i];
+    return true;
+}
+
 #ifdef _WIN32
 
-bool PathExists(char* path)
+static bool StartsWith(const NameUnit* text, const char* ascii)
 {
-    int32_t n = StrLength(path);
-    HANDLE search;
-    WIN32_FIND_DATAA found;
-    if (n > 0 && path[n - 1] == '\\') {
-        // A folder "exists" when it has an entry; a path too long for the
-        // system's ANSI calls cannot be searched and tests as missing.
-        char pattern[MAX_PATH];
-        if (!CopyText(pattern, sizeof pattern, path) || !AppendText(pattern, sizeof pattern, "*.*"))
+    for (; *ascii != 0; text++, ascii++)
+        if (*text != (NameUnit)*ascii)
             return false;
-        SlashesToBackslashes(pattern);
-        search = FindFirstFileA(pattern, &found);
-    } else {
-        SlashesToBackslashes(path);
-        search = FindFirstFileA(path, &found);
+    return true;
+}
+
+bool SystemPath(const NameUnit* path, NameUnit* system)
+{
+    // The full form is made apart: GetFullPathNameW may not write into
+    // its own input.
+    static NameUnit full[PathTextSize];
+    int32_t length = StrLength(path);
+    if (length < LongPathFrom || StartsWith(path, "\\\\?\\")) {
+        if (system != path && !CopyText(system, PathTextSize, path))
+            return false;
+        return true;
     }
+    DWORD n = GetFullPathNameW(path, PathTextSize, full, 0);
+    if (n == 0 || n >= (DWORD)PathTextSize)
+        return false;
+    // A drive path takes "\\?\", a share "\\?\UNC\" in place of its
+    // two backslashes; a device path is left as it is.
+    const NameUnit* rest = full;
+    system[0] = 0;
+    if (StartsWith(full, "\\\\")) {
+        if (!StartsWith(full, "\\\\.\\") && !StartsWith(full, "\\\\?\\")) {
+            AppendAscii(system, PathTextSize, "\\\\?\\UNC\\");
+            rest = full + 2;
+        }
+    } else {
+        AppendAscii(system, PathTextSize, "\\\\?\\");
+    }
+    return AppendText(system, PathTextSize, rest);
+}
+
+bool PathExists(NameUnit* path)
+{
+    // A folder "exists" when it has an entry.
+    static NameUnit pattern[PathTextSize];
+    // With a trailing backslash the search goes to a copy; without, the
+    // caller's path itself has its "/" turned into "\\".
+    int32_t n = StrLength(path);
+    bool folder = n > 0 && path[n - 1] == '\\';
+    if (!folder)
+        SlashesToBackslashes(path);
+    if (!CopyText(pattern, PathTextSize, path) || (folder && !AppendAscii(pattern, PathTextSize, "*.*")))
+        return false;
+    SlashesToBackslashes(pattern);
+    if (!SystemPath(pattern, pattern))
+        return false;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         return false;
     FindClose(search);
@@ -137,57 +200,35 @@ bool WidePathExists(const NameUnit* path)
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-static bool FolderExists(char* path)
-{
-    return PathExists(path);
-}
-
-static bool FolderExists(NameUnit* path)
-{
-    return WidePathExists(path);
-}
-
-static void CreateFolder(const char* path)
-{
-    CreateDirectoryA(path, 0);
-}
-
-static void CreateFolder(const NameUnit* path)
-{
-    CreateDirectoryW(path, 0);
-}
-
 // folder holds length units; each parent is made by cutting the text in
 // place, so a deep path costs no copy per level.
-template <typename Unit> static void ForceFoldersIn(Unit* folder, int32_t length)
+static void ForceFoldersIn(NameUnit* folder, int32_t length)
 {
-    if (length < 3 || FolderExists(folder))
+    if (length < 3 || WidePathExists(folder))
         return;
     // A parent that is no shorter (a ":" past the drive prefix) has nothing
     // above it to create; climbing on would never end.
     int32_t parent = ParentLength(folder, length);
     if (parent < length) {
-        Unit cut = folder[parent];
+        NameUnit cut = folder[parent];
         folder[parent] = 0;
         ForceFoldersIn(folder, parent);
         folder[parent] = cut;
     }
-    CreateFolder(folder);
+    CreateDirectoryW(folder, 0);
 }
 
-template <typename Unit> void ForceFolders(const Unit* path)
+void ForceFolders(const NameUnit* path)
 {
-    Unit folder[PathTextSize];
-    if (!CopyText(folder, PathTextSize, path))
+    static NameUnit folder[PathTextSize];
+    if (!SystemPath(path, folder))
         return;
+    SlashesToBackslashes(folder);
     int32_t length = StrLength(folder);
     if (length > 0 && folder[length - 1] == '\\')
         folder[--length] = 0;
     ForceFoldersIn(folder, length);
 }
-
-template void ForceFolders<char>(const char* path);
-template void ForceFolders<NameUnit>(const NameUnit* path);
 
 void SetFileTimeFromDos(void* file, uint32_t timeDate)
 {
@@ -205,6 +246,15 @@ template bool CopyText<char>(char* buffer, int32_t size, const char* source);
 template bool CopyText<NameUnit>(NameUnit* buffer, int32_t size, const NameUnit* source);
 template bool AppendText<char>(char* buffer, int32_t size, const char* source);
 template bool AppendText<NameUnit>(NameUnit* buffer, int32_t size, const NameUnit* source);
+template int32_t ParentLength<char>(const char* path, int32_t length);
 template int32_t ParentLength<NameUnit>(const NameUnit* path, int32_t length);
+template void ParentPath<char>(const char* path, char* parent, int32_t parentSize);
+template void ParentPath<NameUnit>(const NameUnit* path, NameUnit* parent, int32_t parentSize);
+template void FileNamePart<char>(const char* path, char* name, int32_t nameSize);
+template void FileNamePart<NameUnit>(const NameUnit* path, NameUnit* name, int32_t nameSize);
 template void SlashesToBackslashes<char>(char* text);
 template void SlashesToBackslashes<NameUnit>(NameUnit* text);
+template bool AddBackslash<char>(char* text, int32_t size);
+template bool AddBackslash<NameUnit>(NameUnit* text, int32_t size);
+template void RemoveBackslash<char>(char* text);
+template void RemoveBackslash<NameUnit>(NameUnit* text);

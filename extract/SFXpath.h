@@ -1,10 +1,11 @@
 // Path texts and the file-system operations that extraction and the dialogs
 // share. "\", "/" and ":" all count as separators when a path is split.
 //
-// Texts are NUL-terminated buffers of single bytes (ANSI, what the dialogs
-// show) or of UTF-16 units (the paths that extraction creates, which hold
-// any name exactly). Every operation that writes a buffer is told its size
-// in units and never writes past it.
+// Texts are NUL-terminated buffers of UTF-16 units, as the system's wide
+// calls take them, so that a folder or a name in any script is used
+// exactly; the splitting operations also take bytes (the packer and tests
+// use them so). Every operation that writes a buffer is told its size in
+// units and never writes past it.
 #ifndef SFX_PATH_H
 #define SFX_PATH_H
 
@@ -17,7 +18,13 @@ typedef char16_t NameUnit;
 #endif
 
 enum : int32_t {
-    PathTextSize = 520,       // a 255-character folder, "\" and a 257-byte name
+    // The longest path that the system's wide calls take, in units with the
+    // terminator, "\\?\" included.
+    PathTextSize = 32768,
+    // From this length on, a path goes to the system as "\\?\" and its full
+    // form: without it, folders end at 248 units (room is kept for an 8.3
+    // name) and files at 260.
+    LongPathFrom = 248,
     FileNamePartMax = 255,
 };
 
@@ -33,34 +40,46 @@ void StringFromBuffer(const char* buffer, uint16_t length, char* text, int32_t t
 template <typename Unit> bool CopyText(Unit* buffer, int32_t size, const Unit* source);
 template <typename Unit> bool AppendText(Unit* buffer, int32_t size, const Unit* source);
 
+// Appends a text of ASCII characters (the program's own fixed texts, kept
+// as bytes) to a buffer of UTF-16 units; false, unchanged, when it does
+// not fit.
+bool AppendAscii(NameUnit* buffer, int32_t size, const char* ascii);
+
 // The folder part of path: C:\a\b gives C:\a, C:\x gives C:\, C:\ stays,
 // C:xy gives C:, a name without separator gives "". ParentLength counts
 // its units in a path of length units.
-void ParentPath(const char* path, char* parent, int32_t parentSize);
+template <typename Unit> void ParentPath(const Unit* path, Unit* parent, int32_t parentSize);
 template <typename Unit> int32_t ParentLength(const Unit* path, int32_t length);
 
 // The characters after the last separator, at most 255 of them.
-void FileNamePart(const char* path, char* name, int32_t nameSize);
+template <typename Unit> void FileNamePart(const Unit* path, Unit* name, int32_t nameSize);
 
 template <typename Unit> void SlashesToBackslashes(Unit* text);
 
 // Appends "\" unless the text already ends with one; false when the buffer
 // has no room for it.
-bool AddBackslash(char* text, int32_t size);
-void RemoveBackslash(char* text);
+template <typename Unit> bool AddBackslash(Unit* text, int32_t size);
+template <typename Unit> void RemoveBackslash(Unit* text);
 
 #ifdef _WIN32
+// The path as the system's calls take it, into system (PathTextSize
+// units): as it is while shorter than LongPathFrom; longer, in its full
+// form behind "\\?\" ("\\?\UNC\" for \\server\share), which the system
+// takes literally and at any length. False when that exceeds what the
+// system takes. May be called with system == path.
+bool SystemPath(const NameUnit* path, NameUnit* system);
+
 // True when a file or folder of that name exists; with a trailing backslash,
 // when the folder has an entry. Turns "/" into "\" in path itself.
-bool PathExists(char* path);
+bool PathExists(NameUnit* path);
 
 // True when a file or folder of that name exists. Nothing in the name is
-// taken as a wildcard.
+// taken as a wildcard. The path is as SystemPath gives it.
 bool WidePathExists(const NameUnit* path);
 
 // Creates the folder and every missing parent, top down. Reports nothing:
 // callers test the folder afterwards.
-template <typename Unit> void ForceFolders(const Unit* path);
+void ForceFolders(const NameUnit* path);
 
 // Sets the last-write time from a DOS time-and-date word (local time).
 void SetFileTimeFromDos(void* file, uint32_t timeDate);

@@ -6,17 +6,15 @@
 #include "../startup/SFXstate.h"
 #include "../ui/SFXres.h"
 
-static const char Lead[] = "Uncompressing ";
-
 static HWND Footer = 0;
 static DWORD LastRefresh = 0;
 static bool FooterStale = false;
-static char FooterText[sizeof Lead + 2 * PathTextSize];
+static NameUnit FooterText[PathTextSize + 16];
 
 static void Refresh()
 {
     if (FooterStale)
-        SendMessageA(Footer, WM_SETTEXT, 0, (LPARAM)FooterText);
+        SendMessageW(Footer, WM_SETTEXT, 0, (LPARAM)FooterText);
     FooterStale = false;
     LastRefresh = GetTickCount();
 }
@@ -39,10 +37,11 @@ void EndProgress()
     Footer = 0;
 }
 
-void ShowProgress(const char* path)
+void ShowProgress(const NameUnit* path)
 {
-    CopyText(FooterText, (int32_t)sizeof FooterText, Lead);
-    AppendText(FooterText, (int32_t)sizeof FooterText, path);
+    FooterText[0] = 0;
+    AppendAscii(FooterText, PathTextSize + 16, "Uncompressing ");
+    AppendText(FooterText, PathTextSize + 16, path);
     FooterStale = true;
     if (RefreshDue())
         Refresh();
@@ -56,9 +55,9 @@ void KeepResponsive()
     MSG message;
     // Messages sent from other threads and programs are answered inside
     // PeekMessage; nothing posted is taken.
-    PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    PeekMessageW(&message, 0, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     // Paint requests are not input: the footer's new text, and windows
     // uncovered meanwhile, are drawn.
-    for (int32_t n = 0; n < 64 && PeekMessageA(&message, 0, WM_PAINT, WM_PAINT, PM_REMOVE | PM_QS_PAINT); n++)
-        DispatchMessageA(&message);
+    for (int32_t n = 0; n < 64 && PeekMessageW(&message, 0, WM_PAINT, WM_PAINT, PM_REMOVE | PM_QS_PAINT); n++)
+        DispatchMessageW(&message);
 }

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include "SFXpath.h"
+
 enum : DWORD { RefreshInterval = 100 };   // milliseconds
 
 // At the start and the end of an extracting walk.
@@ -19,7 +21,7 @@ void EndProgress();
 
 // The footer's text for the entry now being written ("Uncompressing " and
 // its path); shown now or at the next refresh.
-void ShowProgress(const char* path);
+void ShowProgress(const NameUnit* path);
 
 // Called by the decoders' input and output while an entry is decoded: at
 // most every RefreshInterval, answers the messages that other programs send

@@ -23,24 +23,24 @@ static const char CorruptedText[] =
 
 bool IsEntrySelected(HWND list, const EntryName& name)
 {
-    ListSearchIndex = FindEntryItem(list, name.Shown, name.ShownExactly);
-    return SendMessageA(list, LB_GETSEL, (WPARAM)ListSearchIndex, 0) > 0;
+    ListSearchIndex = FindEntryItem(list, name.Units, name.Decoded);
+    return SendMessageW(list, LB_GETSEL, (WPARAM)ListSearchIndex, 0) > 0;
 }
 
 static void ReportListing(HWND list)
 {
-    if (SendMessageA(list, LB_GETCOUNT, 0, 0) == 0)
+    if (SendMessageW(list, LB_GETCOUNT, 0, 0) == 0)
         MessageBoxA(0, CorruptedText, TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
 }
 
 static void ReportExtraction(HWND dialog, HWND list)
 {
-    if (SendMessageA(list, LB_GETSELCOUNT, 0, 0) == 0) {
+    if (SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 0) {
         MessageBoxA(0, ExtractedText, "Extraction Completed", MB_OK | MB_ICONASTERISK);
         ExtractionSucceeded = 1;
     } else {
         MessageBoxA(0, NotExtractedText, TEXT_WARNING_CAPTION, MB_OK | MB_ICONEXCLAMATION);
-        SendDlgItemMessageA(dialog, IDC_FOOTER, WM_SETTEXT, 0, (LPARAM)NotExtractedText);
+        SetDlgItemTextA(dialog, IDC_FOOTER, NotExtractedText);
     }
 }
 
@@ -56,7 +56,7 @@ static bool Walk(HWND list, bool listing, EntryName& name)
             return false;
         }
         if (listing) {
-            AddEntryItem(list, name.Shown);
+            AddEntryItem(list, name.Units);
         } else if (WalkStopRequested) {
             return false;                // the user closed the dialog
         } else if (IsEntrySelected(list, name)) {

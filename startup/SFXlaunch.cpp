@@ -7,27 +7,23 @@
 #include "../decode/SFXio.h"
 #include "../extract/SFXpath.h"
 
-static const char FolderToken[] = "><";
-
-static bool IsToken(const char* p)
+static bool IsToken(const NameUnit* p)
 {
-    return p[0] == FolderToken[0] && p[1] == FolderToken[1];
+    return p[0] == '>' && p[1] == '<';
 }
 
-char* BuildCommandPart(int32_t part)
+NameUnit* BuildCommandPart(int32_t part)
 {
     // The folder with its trailing backslash. DestFolder keeps the
-    // backslash too, when its 256 bytes have room for it.
-    char folder[DestFolderSize + 1];
-    CopyText(folder, sizeof folder, DestFolder);
-    AddBackslash(folder, sizeof folder);
+    // backslash too, when its buffer has room for it.
     AddBackslash(DestFolder, DestFolderSize);
+    const NameUnit* folder = DestFolder;
 
-    const char* text = RunCommand;
+    const NameUnit* text = RunCommand;
     int32_t bar = 0;
     while (text[bar] != 0 && text[bar] != '|')
         bar++;
-    const char* start = part == 1 ? text : (text[bar] == '|' ? text + bar + 1 : text + bar);
+    const NameUnit* start = part == 1 ? text : (text[bar] == '|' ? text + bar + 1 : text + bar);
     int32_t length = part == 1 ? bar : StrLength(start);
 
     int32_t tokens = 0;
@@ -38,7 +34,7 @@ char* BuildCommandPart(int32_t part)
         }
     int32_t folderLength = StrLength(folder);
     int32_t size = length + tokens * folderLength + 1;
-    char* result = (char*)AllocateBlock((uint32_t)size);
+    NameUnit* result = (NameUnit*)AllocateBlock((uint32_t)size * sizeof(NameUnit));
     if (result == 0)
         return 0;
 
@@ -59,7 +55,7 @@ char* BuildCommandPart(int32_t part)
     // used only when it names something and is shorter. The call writes
     // nothing when the short form does not fit in the result's length.
     if (out > 0)
-        GetShortPathNameA(result, result, (DWORD)out);
+        GetShortPathNameW(result, result, (DWORD)out);
     return result;
 }
 
@@ -67,10 +63,10 @@ void LaunchAfterExtraction(int32_t checkState)
 {
     if (checkState != BST_CHECKED || !HasRunCommand)
         return;
-    char* program = BuildCommandPart(1);
-    char* parameters = BuildCommandPart(2);
+    NameUnit* program = BuildCommandPart(1);
+    NameUnit* parameters = BuildCommandPart(2);
     if (program != 0 && parameters != 0)
-        ShellExecuteA(0, "open", program, parameters, "", SW_SHOW);
+        ShellExecuteW(0, L"open", program, parameters, L"", SW_SHOW);
     ReleaseBlock(program);
     ReleaseBlock(parameters);
 }

@@ -7,11 +7,13 @@
 
 #include <stdint.h>
 
+#include "../extract/SFXpath.h"
+
 // Part 1 (the program) or 2 (the parameters) of RunCommand, the folder
 // substituted, in short (8.3) form when that names something and is
 // shorter. Appends a trailing backslash to DestFolder in place. The result
 // is a heap block of the decoders' allocator; release it with ReleaseBlock.
-char* BuildCommandPart(int32_t part);
+NameUnit* BuildCommandPart(int32_t part);
 
 // Starts the program through the shell with the verb "open" when the run
 // check box state is 1 and a command is configured.

@@ -21,7 +21,7 @@ static void RunWithOpenArchive()
     if (CrcTable != 0) {                         // without it nothing could be checked
         BuildCrcTable();
         ReadSettingsBlock();
-        DialogBoxParamA(ModuleInstance, "MainDialog", 0, MainDialogProc, 0);
+        DialogBoxParamW(ModuleInstance, L"MainDialog", 0, MainDialogProc, 0);
     }
     if (!CloseHandle(ArchiveHandle))
         MessageBoxA(0, "Cannot close the file", TEXT_WARNING_CAPTION, MB_OK);
@@ -35,14 +35,20 @@ extern "C" void SfxEntry()
     ModuleInstance = GetModuleHandleA(0);
     RestrictDllSearch();
 
-    char ownPath[MAX_PATH + 1];
-    DWORD length = GetModuleFileNameA(0, ownPath, MAX_PATH + 1);
-    ownPath[length <= MAX_PATH ? length : MAX_PATH] = 0;
+    // In UTF-16, so that a folder named in any script is found; the path
+    // may be longer than the ANSI calls' 260 characters.
+    static NameUnit ownPath[PathTextSize];
+    static NameUnit systemPath[PathTextSize];
+    DWORD length = GetModuleFileNameW(0, ownPath, PathTextSize);
+    ownPath[length < (DWORD)PathTextSize ? length : PathTextSize - 1] = 0;
 
-    ArchiveHandle = CreateFileA(ownPath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, 0);
+    ArchiveHandle = INVALID_HANDLE_VALUE;
+    if (SystemPath(ownPath, systemPath))
+        ArchiveHandle = CreateFileW(systemPath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, 0);
     if (ArchiveHandle == INVALID_HANDLE_VALUE) {
-        MessageBoxA(0, ownPath, TEXT_ERROR_READING, MB_OK | MB_ICONEXCLAMATION);
+        static const NameUnit caption[] = L"" TEXT_ERROR_READING;
+        MessageBoxW(0, ownPath, caption, MB_OK | MB_ICONEXCLAMATION);
     } else {
         RunWithOpenArchive();
     }

@@ -8,6 +8,7 @@
 #include "SFXsett.h"
 #include "SFXstate.h"
 #include "../extract/SFXarch.h"
+#include "../extract/SFXname.h"
 #include "../decode/SFXio.h"
 
 // One byte of the block. A block cut short by the end of the file reads as
@@ -19,15 +20,21 @@ static uint8_t ReadBlockByte()
     return value;
 }
 
-// length bytes into a 261-byte buffer, terminated at [length]; bytes past
-// the end of the file are zero, which ends the text where the file ended.
-static void ReadBlockText(char* buffer, uint8_t length)
+// length bytes of the block as text, in UTF-16 units into a buffer of
+// SettingsBufferSize units. Bytes past the end of the file are zero, which
+// ends the text where the file ended. With utf8 the bytes are UTF-8, unless
+// they are not valid UTF-8: then, as without, bytes of the ANSI code page,
+// so that a file from a careless packer still runs.
+static void ReadBlockText(NameUnit* buffer, uint8_t length, bool utf8)
 {
-    for (int32_t i = 0; i < SettingsBufferSize; i++)
-        buffer[i] = 0;
+    char bytes[SettingsBufferSize] = {0};
     if (length > 0)
-        ReadArchive(buffer, length);
-    buffer[length] = 0;
+        ReadArchive(bytes, length);
+    int32_t count = StrLength(bytes);
+    int32_t n = utf8 ? DecodeUtf8(bytes, count, buffer, SettingsBufferSize) : -1;
+    if (n < 0)
+        n = MultiByteToWideChar(CP_ACP, 0, bytes, count, buffer, SettingsBufferSize - 1);
+    buffer[n > 0 ? n : 0] = 0;
 }
 
 void ReadSettingsBlock()
@@ -61,17 +68,18 @@ void ReadSettingsBlock()
     HasDefaultFolder = folderLength > 0;
     HasRunCommand = commandLength > 0;
 
-    ReadBlockText(TitleText, titleLength);
+    bool utf8 = (flags & FlagUtf8Texts) != 0;
+    ReadBlockText(TitleText, titleLength, utf8);
     if (HasDefaultFolder) {
-        ReadBlockText(DefaultFolder, folderLength);
+        ReadBlockText(DefaultFolder, folderLength, utf8);
         if (DefaultFolder[0] == '>' && DefaultFolder[1] == '<' && DefaultFolder[2] == 0) {
-            // The temporary folder; if the system cannot give it in 260
-            // characters the token is not a folder, so the current folder
-            // is used as if the block named none.
-            DWORD length = GetTempPathA(SettingsBufferSize - 1, DefaultFolder);
-            if (length == 0 || length >= SettingsBufferSize - 1)
+            // The temporary folder; if the system cannot give it the token
+            // is not a folder, so the current folder is used as if the
+            // block named none.
+            DWORD length = GetTempPathW(FolderTextSize, DefaultFolder);
+            if (length == 0 || length >= (DWORD)FolderTextSize)
                 HasDefaultFolder = 0;
         }
     }
-    ReadBlockText(RunCommand, commandLength);
+    ReadBlockText(RunCommand, commandLength, utf8);
 }

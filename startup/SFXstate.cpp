@@ -8,10 +8,10 @@ bool8 ShowRunCheckBox = 1;
 bool8 UserSelectsFiles = 1;
 bool8 HideOverwriteOptions = 0;
 int32_t OverwriteMode = OverwriteConfirm;
-char TitleText[SettingsBufferSize];
-char DefaultFolder[SettingsBufferSize];
-char RunCommand[SettingsBufferSize];
-char BrowseFolder[SettingsBufferSize];
+NameUnit TitleText[SettingsBufferSize];
+NameUnit DefaultFolder[FolderTextSize];
+NameUnit RunCommand[SettingsBufferSize];
+NameUnit BrowseFolder[FolderTextSize];
 
 uint32_t ArchiveBase = 0;
 int32_t LastSeekPosition = 0;
@@ -24,10 +24,10 @@ uint32_t RunningCrc = 0;
 bool8 EntryDataComplete = 0;
 int32_t ListSearchIndex = 0;
 
-char DestFolder[DestFolderSize];
+NameUnit DestFolder[DestFolderSize];
 uint8_t OverwriteChoice = 0;
 bool8 OverwriteAnswer = 0;
-char OverwriteFileName[256];
+NameUnit OverwriteFileName[FileNamePartMax + 1];
 bool8 ExtractionSucceeded = 0;
 char PasswordText[PasswordTextSize];
 int32_t PasswordLength = 0;

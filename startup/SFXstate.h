@@ -16,12 +16,16 @@
 #endif
 
 #include "SFXblock.h"
+#include "../extract/SFXpath.h"
 
 typedef uint8_t bool8;
 
+// Texts are UTF-16, as the system's wide calls take them; the sizes count
+// units. Folders may be as long as a path the system takes.
 enum : int32_t {
-    SettingsBufferSize = 261,      // title, default folder, run command, browse folder
-    DestFolderSize = 256,          // at most 255 characters
+    SettingsBufferSize = 261,      // title, run command: 255 bytes of the block at most
+    FolderTextSize = PathTextSize, // default, destination and browse folders
+    DestFolderSize = FolderTextSize,
     PasswordTextSize = 80,         // at most 79 characters
 };
 
@@ -63,10 +67,10 @@ extern bool8 ShowRunCheckBox;
 extern bool8 UserSelectsFiles;
 extern bool8 HideOverwriteOptions;
 extern int32_t OverwriteMode;
-extern char TitleText[SettingsBufferSize];
-extern char DefaultFolder[SettingsBufferSize];
-extern char RunCommand[SettingsBufferSize];
-extern char BrowseFolder[SettingsBufferSize];
+extern NameUnit TitleText[SettingsBufferSize];
+extern NameUnit DefaultFolder[FolderTextSize];
+extern NameUnit RunCommand[SettingsBufferSize];
+extern NameUnit BrowseFolder[FolderTextSize];
 
 // Archive access.
 extern uint32_t ArchiveBase;
@@ -86,11 +90,13 @@ extern bool8 EntryDataComplete;
 extern int32_t ListSearchIndex;
 
 // Extraction and dialogs.
-extern char DestFolder[DestFolderSize];
+extern NameUnit DestFolder[DestFolderSize];
 extern uint8_t OverwriteChoice;   // 0 overwrite, 1 skip, 2 ask
 extern bool8 OverwriteAnswer;
-extern char OverwriteFileName[256];
+extern NameUnit OverwriteFileName[FileNamePartMax + 1];
 extern bool8 ExtractionSucceeded;
+// The password stays in bytes of the ANSI code page, as archives made on
+// the same system hold it.
 extern char PasswordText[PasswordTextSize];
 extern int32_t PasswordLength;
 extern char Password[PasswordTextSize];

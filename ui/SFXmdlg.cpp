@@ -16,16 +16,13 @@
 #include "../startup/SFXtext.h"
 
 static const char RunCaptionLead[] = "After Extraction, E&xecute ";
-static const char NoFolderText[] =
-    "The current folder's path is too long to extract into. Please choose a destination folder.";
 
-// The initial destination: the default folder when it fits the 255
-// characters of DestFolder, otherwise the current folder. A longer default
-// (only the system's temporary folder can be) is not cut, since a cut path
-// names some other folder.
+// The initial destination: the default folder when it fits DestFolder,
+// otherwise the current folder. A longer default is not cut, since a cut
+// path names some other folder.
 static void UseCurrentFolder()
 {
-    DWORD length = GetCurrentDirectoryA(DestFolderSize, DestFolder);
+    DWORD length = GetCurrentDirectoryW(DestFolderSize, DestFolder);
     if (length == 0 || length >= (DWORD)DestFolderSize)
         DestFolder[0] = 0;
 }
@@ -37,13 +34,13 @@ static void SetInitialFolder()
 }
 
 // Appends the file-name part of one command part to the caption.
-static void AppendCommandName(char* caption, int32_t size, int32_t part)
+static void AppendCommandName(NameUnit* caption, int32_t size, int32_t part)
 {
-    char* text = BuildCommandPart(part);
+    NameUnit* text = BuildCommandPart(part);
     if (text == 0)
         return;
-    char name[FileNamePartMax + 1];
-    FileNamePart(text, name, sizeof name);
+    NameUnit name[FileNamePartMax + 1];
+    FileNamePart(text, name, FileNamePartMax + 1);
     AppendText(caption, size, name);
     ReleaseBlock(text);
 }
@@ -54,13 +51,14 @@ static void SetUpRunCheckBox(HWND runCheck)
         ShowWindow(runCheck, SW_HIDE);
         return;
     }
-    char caption[sizeof RunCaptionLead + 2 * FileNamePartMax + 2];
-    CopyText(caption, sizeof caption, RunCaptionLead);
-    AppendCommandName(caption, sizeof caption, 1);
-    AppendText(caption, sizeof caption, " ");
-    AppendCommandName(caption, sizeof caption, 2);
-    SendMessageA(runCheck, WM_SETTEXT, 0, (LPARAM)caption);
-    SendMessageA(runCheck, BM_SETCHECK, BST_CHECKED, 0);
+    enum : int32_t { Size = sizeof RunCaptionLead + 2 * FileNamePartMax + 2 };
+    NameUnit caption[Size] = {0};
+    AppendAscii(caption, Size, RunCaptionLead);
+    AppendCommandName(caption, Size, 1);
+    AppendAscii(caption, Size, " ");
+    AppendCommandName(caption, Size, 2);
+    SendMessageW(runCheck, WM_SETTEXT, 0, (LPARAM)caption);
+    SendMessageW(runCheck, BM_SETCHECK, BST_CHECKED, 0);
     if (!ShowRunCheckBox)
         ShowWindow(runCheck, SW_HIDE);   // hidden, and still checked
 }
@@ -80,14 +78,14 @@ static void OnInitDialog(HWND dialog)
     // Before the folder box is filled: building the command adds the
     // trailing backslash that the box then shows.
     SetUpRunCheckBox(runCheck);
-    SendDlgItemMessageA(dialog, IDC_FOLDER_EDIT, WM_SETTEXT, 0, (LPARAM)DestFolder);
-    SendDlgItemMessageA(dialog, IDC_FOLDER_EDIT, EM_SETSEL, 0, 0x7FFF);
-    SendDlgItemMessageA(dialog, OverwriteMode, BM_SETCHECK, BST_CHECKED, 0);
+    SendDlgItemMessageW(dialog, IDC_FOLDER_EDIT, WM_SETTEXT, 0, (LPARAM)DestFolder);
+    SendDlgItemMessageW(dialog, IDC_FOLDER_EDIT, EM_SETSEL, 0, 0x7FFF);
+    SendDlgItemMessageW(dialog, OverwriteMode, BM_SETCHECK, BST_CHECKED, 0);
     OverwriteChoice = (uint8_t)(OverwriteMode - OverwriteAlways);
     if (HideOverwriteOptions)
         RemoveOverwriteOptions(dialog);
     if (HasTitle)
-        SetWindowTextA(dialog, TitleText);
+        SetWindowTextW(dialog, TitleText);
     CenterWindow(dialog);
     ProcessArchive(dialog, IDC_FILE_LIST, true);
     if (UserSelectsFiles) {
@@ -96,7 +94,7 @@ static void OnInitDialog(HWND dialog)
         ShowWindow(GetDlgItem(dialog, IDC_FILE_LIST), SW_HIDE);
         ProcessArchive(dialog, IDC_PLAIN_LIST, true);
     }
-    SendDlgItemMessageA(dialog, IDC_FILE_LIST, LB_SETSEL, TRUE, -1);
+    SendDlgItemMessageW(dialog, IDC_FILE_LIST, LB_SETSEL, TRUE, -1);
     MainWindow = dialog;
 }
 
@@ -105,21 +103,21 @@ static void OnUnzip(HWND dialog)
     if (!UserSelectsFiles) {
         // Every file is extracted: the selectable list, all selected,
         // takes the plain list's place so the user can watch the walk.
-        SendDlgItemMessageA(dialog, IDC_FILE_LIST, LB_SETSEL, TRUE, -1);
+        SendDlgItemMessageW(dialog, IDC_FILE_LIST, LB_SETSEL, TRUE, -1);
         ShowWindow(GetDlgItem(dialog, IDC_PLAIN_LIST), SW_HIDE);
         ShowWindow(GetDlgItem(dialog, IDC_FILE_LIST), SW_SHOW);
     }
-    UINT length = GetDlgItemTextA(dialog, IDC_FOLDER_EDIT, DestFolder, DestFolderSize);
+    UINT length = GetDlgItemTextW(dialog, IDC_FOLDER_EDIT, DestFolder, DestFolderSize);
     DestFolder[length < (UINT)DestFolderSize ? length : DestFolderSize - 1] = 0;
     RemoveBackslash(DestFolder);
     if (DestFolder[0] == 0) {
         UseCurrentFolder();
         // An empty folder would put the files at the root of the drive.
-        if (DestFolder[0] == 0) {
-            MessageBoxA(0, NoFolderText, TEXT_WARNING_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+        // The current folder always fits DestFolder, so this is a system
+        // that cannot say where it is: nothing is extracted.
+        if (DestFolder[0] == 0)
             return;
-        }
-        SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, DestFolder);
+        SetDlgItemTextW(dialog, IDC_FOLDER_EDIT, DestFolder);
     }
 
     WalkInProgress = 1;
@@ -132,7 +130,7 @@ static void OnUnzip(HWND dialog)
         return;
     }
     if (ExtractionSucceeded) {
-        int32_t state = (int32_t)SendDlgItemMessageA(dialog, IDC_RUN_CHECK, BM_GETCHECK, 0, 0);
+        int32_t state = (int32_t)SendDlgItemMessageW(dialog, IDC_RUN_CHECK, BM_GETCHECK, 0, 0);
         LaunchAfterExtraction(state);
         EndDialog(dialog, IDC_OK);
     }
@@ -140,14 +138,10 @@ static void OnUnzip(HWND dialog)
 
 static void OnBrowse(HWND dialog)
 {
-    char folder[DestFolderSize];
-    UINT length = GetDlgItemTextA(dialog, IDC_FOLDER_EDIT, folder, DestFolderSize);
-    folder[length < (UINT)DestFolderSize ? length : DestFolderSize - 1] = 0;
-    CopyText(BrowseFolder, SettingsBufferSize, folder);
-    if (DialogBoxParamA(ModuleInstance, "DLGSEL", dialog, SelectFolderProc, 0) == IDC_OK) {
-        BrowseFolder[DestFolderSize - 1] = 0;   // 256 bytes come back
-        SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, BrowseFolder);
-    }
+    UINT length = GetDlgItemTextW(dialog, IDC_FOLDER_EDIT, BrowseFolder, FolderTextSize);
+    BrowseFolder[length < (UINT)FolderTextSize ? length : FolderTextSize - 1] = 0;
+    if (DialogBoxParamW(ModuleInstance, L"DLGSEL", dialog, SelectFolderProc, 0) == IDC_OK)
+        SetDlgItemTextW(dialog, IDC_FOLDER_EDIT, BrowseFolder);
 }
 
 static INT_PTR OnCommand(HWND dialog, WORD id)
@@ -190,7 +184,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         // Sent by another program while an entry is decoded: its turn comes
         // after the entry, as a click's would.
         if (DecodingEntry) {
-            PostMessageA(dialog, message, wParam, lParam);
+            PostMessageW(dialog, message, wParam, lParam);
             return TRUE;
         }
         return OnCommand(dialog, LOWORD(wParam));

@@ -10,57 +10,54 @@
 
 enum : int32_t { NameTextSize = 260 };
 
-bool CreateNewFolder(const char* base, const char* name)
+bool CreateNewFolder(const NameUnit* base, const NameUnit* name)
 {
-    char folder[NameTextSize];
-    StringFromBuffer(name, StrLength(name), folder, sizeof folder);
-    for (const char* p = folder; *p != 0; p++)
+    for (const NameUnit* p = name; *p != 0; p++)
         if (*p == ':')
             return false;                      // no drives: the folder goes below base
     // Leading separators would name the root; the folder goes below base.
-    const char* relative = folder;
+    const NameUnit* relative = name;
     while (*relative == '\\' || *relative == '/')
         relative++;
     if (*relative == 0)
         return false;
 
-    char full[PathTextSize];
-    if (!CopyText(full, sizeof full, base) || !AppendText(full, sizeof full, relative))
+    // The folder is made by its full path, which may be longer than the
+    // current folder's own calls take; it is entered by its name.
+    static NameUnit full[PathTextSize];
+    if (!CopyText(full, PathTextSize, base) || !AppendText(full, PathTextSize, relative))
         return false;
     ForceFolders(full);
-
-    char probe[NameTextSize + 1];
-    if (!CopyText(probe, sizeof probe, relative) || !AppendText(probe, sizeof probe, "\\"))
+    if (!AddBackslash(full, PathTextSize) || !PathExists(full))
         return false;
-    if (!PathExists(probe))
-        return false;
-    return SetCurrentDirectoryA(relative) != 0;
+    // A folder too deep for the system's current folder is made all the
+    // same; the selection dialog then stays on the folder that holds it.
+    SetCurrentDirectoryW(relative);
+    return true;
 }
 
 static void OnInitDialog(HWND dialog)
 {
-    AddBackslash(BrowseFolder, SettingsBufferSize);
+    AddBackslash(BrowseFolder, FolderTextSize);
     CenterWindow(dialog);
-    char current[NameTextSize];
-    GetDlgItemTextA(GetParent(dialog), IDC_SEL_PATH, current, sizeof current);
-    SetDlgItemTextA(dialog, IDC_NEW_CURRENT, current);
+    NameUnit current[NameTextSize];
+    GetDlgItemTextW(GetParent(dialog), IDC_SEL_PATH, current, NameTextSize);
+    SetDlgItemTextW(dialog, IDC_NEW_CURRENT, current);
     SetFocus(GetDlgItem(dialog, IDC_NEW_NAME));
 }
 
 static void OnOk(HWND dialog)
 {
-    char name[NameTextSize];
-    GetDlgItemTextA(dialog, IDC_NEW_NAME, name, sizeof name);
+    NameUnit name[NameTextSize];
+    GetDlgItemTextW(dialog, IDC_NEW_NAME, name, NameTextSize);
     if (name[0] == 0)
         return;
     if (!CreateNewFolder(BrowseFolder, name)) {
         MessageBoxA(dialog, TEXT_ERROR_IN_DIR, TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
         return;
     }
-    // The selection dialog then shows the new folder; a path too long for
-    // its buffer leaves it on the folder that holds the new one.
-    if (StrLength(BrowseFolder) + StrLength(name) < 255)
-        AppendText(BrowseFolder, SettingsBufferSize, name);
+    // The selection dialog then shows the new folder.
+    AppendText(BrowseFolder, FolderTextSize, name);
     EndDialog(dialog, IDC_OK);
 }
 

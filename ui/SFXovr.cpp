@@ -10,11 +10,11 @@
 static void OnInitDialog(HWND dialog)
 {
     CenterWindow(dialog);   // the template has no DS_CENTER
-    static const char Question[] = "Already Exists in destination Folder. Overwrite?";
-    char question[sizeof OverwriteFileName + sizeof Question];
-    CopyText(question, sizeof question, OverwriteFileName);
-    AppendText(question, sizeof question, Question);
-    SendDlgItemMessageA(dialog, IDC_OVR_QUESTION, WM_SETTEXT, 0, (LPARAM)question);
+    enum : int32_t { Size = FileNamePartMax + 64 };
+    NameUnit question[Size];
+    CopyText(question, Size, OverwriteFileName);
+    AppendAscii(question, Size, "Already Exists in destination Folder. Overwrite?");
+    SendDlgItemMessageW(dialog, IDC_OVR_QUESTION, WM_SETTEXT, 0, (LPARAM)question);
 }
 
 // The button pressed answers for this file. With the check box set it also
@@ -24,9 +24,9 @@ static void OnAnswer(HWND dialog, WORD id)
 {
     bool overwrite = id == IDC_OK;
     OverwriteAnswer = overwrite;
-    if (SendDlgItemMessageA(dialog, IDC_OVR_DONT_ASK, BM_GETCHECK, 0, 0) == BST_CHECKED) {
-        SendDlgItemMessageA(MainWindow, IDC_OVERWRITE_CONFIRM, BM_SETCHECK, BST_UNCHECKED, 0);
-        SendDlgItemMessageA(MainWindow, overwrite ? IDC_OVERWRITE_ALWAYS : IDC_OVERWRITE_NEVER,
+    if (SendDlgItemMessageW(dialog, IDC_OVR_DONT_ASK, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+        SendDlgItemMessageW(MainWindow, IDC_OVERWRITE_CONFIRM, BM_SETCHECK, BST_UNCHECKED, 0);
+        SendDlgItemMessageW(MainWindow, overwrite ? IDC_OVERWRITE_ALWAYS : IDC_OVERWRITE_NEVER,
                             BM_SETCHECK, BST_CHECKED, 0);
         OverwriteChoice = overwrite ? 0 : 1;
     }
@@ -52,5 +52,5 @@ INT_PTR CALLBACK FileExistProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 void AskToOverwrite()
 {
-    DialogBoxParamA(ModuleInstance, "FileExist", 0, FileExistProc, 0);
+    DialogBoxParamW(ModuleInstance, L"FileExist", 0, FileExistProc, 0);
 }

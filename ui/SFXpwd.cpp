@@ -8,6 +8,8 @@
 
 static void OnOk(HWND dialog)
 {
+    // The typed text in the ANSI code page, as archives made on this
+    // system hold their passwords.
     UINT length = GetDlgItemTextA(dialog, IDC_PWD_EDIT, PasswordText, PasswordTextSize);
     if (length >= (UINT)PasswordTextSize)
         length = PasswordTextSize - 1;
@@ -35,5 +37,5 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 void AskForPassword()
 {
-    DialogBoxParamA(ModuleInstance, "PASSWD", 0, PasswordProc, 0);
+    DialogBoxParamW(ModuleInstance, L"PASSWD", 0, PasswordProc, 0);
 }

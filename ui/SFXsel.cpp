@@ -14,12 +14,12 @@
 #include "../startup/SFXstate.h"
 
 enum : int32_t {
-    SystemPathSize = 256,     // the size the system calls that fill BrowseFolder get
+    SystemPathSize = FolderTextSize,  // the size the system calls that fill BrowseFolder get
     ItemTextMax = 255,
     ItemTextSize = ItemTextMax + 3,  // a folder name of 255 characters in its brackets
 };
 
-static const char ParentItem[] = "[..]";
+static const NameUnit ParentItem[] = L"[..]";
 
 int32_t SmallIconSize = 0;
 HIMAGELIST SystemImageList = 0;
@@ -39,28 +39,29 @@ static void* SystemProcedure(const char* library, const char* name)
 
 void ResolveLongPath()
 {
-    char* path = BrowseFolder;
+    NameUnit* path = BrowseFolder;
     if (StrLength(path) < 4 || path[1] != ':' || path[2] != '\\')
         return;                              // a root, or no drive letter (UNC): left alone
-    char original[SettingsBufferSize];
+    static NameUnit original[FolderTextSize];
+    static NameUnit search[FolderTextSize];
+    static NameUnit prefix[FolderTextSize];
     if (!AddBackslash(path, SystemPathSize))
         return;
-    CopyText(original, sizeof original, path);
-    char search[SettingsBufferSize];
-    CopyText(search, sizeof search, path);
+    CopyText(original, FolderTextSize, path);
+    CopyText(search, FolderTextSize, path);
     search[2] = ':';                         // the search starts after the root
     path[3] = 0;
 
-    for (char* mark = search;; ) {
+    for (NameUnit* mark = search;; ) {
         while (*mark != 0 && *mark != '\\')
             mark++;
         if (*mark == 0)
             break;
         *mark = ':';                         // the next pass finds the following one
-        char prefix[SettingsBufferSize];
-        StringFromBuffer(original, (uint16_t)(mark - search), prefix, sizeof prefix);
-        WIN32_FIND_DATAA found;
-        HANDLE handle = FindFirstFileA(prefix, &found);
+        CopyText(prefix, FolderTextSize, original);
+        prefix[mark - search] = 0;
+        WIN32_FIND_DATAW found;
+        HANDLE handle = FindFirstFileW(prefix, &found);
         if (handle == INVALID_HANDLE_VALUE)
             break;                           // keeps the part resolved so far
         FindClose(handle);
@@ -76,45 +77,49 @@ static void RefreshFolderList(HWND dialog)
 {
     HWND list = GetDlgItem(dialog, IDC_SEL_LIST);
     LockWindowUpdate(dialog);
-    SetCurrentDirectoryA(BrowseFolder);
+    SetCurrentDirectoryW(BrowseFolder);
     // When entering failed this is the folder shown before. A folder whose
     // name does not fit the folder text could be neither shown nor handed
     // back: the nearest parent that fits is shown instead.
     for (int32_t level = 0; level < SystemPathSize / 2; level++) {
-        DWORD length = GetCurrentDirectoryA(SystemPathSize, BrowseFolder);
-        if ((length > 0 && length < (DWORD)SystemPathSize) || !SetCurrentDirectoryA(".."))
+        DWORD length = GetCurrentDirectoryW(SystemPathSize, BrowseFolder);
+        if ((length > 0 && length < (DWORD)SystemPathSize) || !SetCurrentDirectoryW(L".."))
             break;
     }
     ResolveLongPath();
-    DlgDirListA(dialog, BrowseFolder, IDC_SEL_LIST, IDC_SEL_PATH, DDL_DIRECTORY | DDL_DRIVES | DDL_EXCLUSIVE);
-    GetCurrentDirectoryA(SystemPathSize, BrowseFolder);
-    LRESULT parent = SendMessageA(list, LB_FINDSTRINGEXACT, 0, (LPARAM)ParentItem);
+    // The line is written here rather than by the system, which writes
+    // at most MAX_PATH characters and (under Wine) in lower case: it shows
+    // the folder in full and with the names as stored.
+    DlgDirListW(dialog, BrowseFolder, IDC_SEL_LIST, 0, DDL_DIRECTORY | DDL_DRIVES | DDL_EXCLUSIVE);
+    GetCurrentDirectoryW(SystemPathSize, BrowseFolder);
+    SetDlgItemTextW(dialog, IDC_SEL_PATH, BrowseFolder);
+    LRESULT parent = SendMessageW(list, LB_FINDSTRINGEXACT, 0, (LPARAM)ParentItem);
     if (parent != LB_ERR) {
-        SendMessageA(list, LB_DELETESTRING, (WPARAM)parent, 0);
-        SendMessageA(list, LB_INSERTSTRING, 0, (LPARAM)ParentItem);
+        SendMessageW(list, LB_DELETESTRING, (WPARAM)parent, 0);
+        SendMessageW(list, LB_INSERTSTRING, 0, (LPARAM)ParentItem);
     }
     SetFocus(list);
-    SendMessageA(list, LB_SETCURSEL, 0, 0);
+    SendMessageW(list, LB_SETCURSEL, 0, 0);
     LockWindowUpdate(0);
 }
 
 // The shell's icon index and display name for path; sets SystemImageList.
 // For a folder given by name only, the shell looks at no file: the icon is
 // that of any folder.
-static int GetShellItemInfo(const char* path, bool folderByName, char* displayName, int32_t nameSize)
+static int GetShellItemInfo(const NameUnit* path, bool folderByName, NameUnit* displayName, int32_t nameSize)
 {
     displayName[0] = 0;
-    SHFILEINFOA* info = (SHFILEINFOA*)AllocateBlock(sizeof(SHFILEINFOA));
+    SHFILEINFOW* info = (SHFILEINFOW*)AllocateBlock(sizeof(SHFILEINFOW));
     if (info == 0)
         return 0;
     UINT flags = SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_DISPLAYNAME;
     if (folderByName)
         flags |= SHGFI_USEFILEATTRIBUTES;
-    SystemImageList = (HIMAGELIST)SHGetFileInfoA(path, folderByName ? FILE_ATTRIBUTE_DIRECTORY : 0, info,
-                                                 sizeof(SHFILEINFOA), flags);
+    SystemImageList = (HIMAGELIST)SHGetFileInfoW(path, folderByName ? FILE_ATTRIBUTE_DIRECTORY : 0, info,
+                                                 sizeof(SHFILEINFOW), flags);
     int icon = info->iIcon;
-    info->szDisplayName[MAX_PATH - 1] = 0;
-    StringFromBuffer(info->szDisplayName, MAX_PATH, displayName, nameSize);
+    info->szDisplayName[nameSize < MAX_PATH ? nameSize - 1 : MAX_PATH - 1] = 0;
+    CopyText(displayName, nameSize, info->szDisplayName);
     ReleaseBlock(info);
     return icon;
 }
@@ -122,9 +127,9 @@ static int GetShellItemInfo(const char* path, bool folderByName, char* displayNa
 // The shell resolves a relative name against the current folder and takes
 // at most MAX_PATH - 1 characters; asked about a longer path, it describes
 // some other item (under Wine, "My Computer").
-static bool ShellReaches(const char* name)
+static bool ShellReaches(const NameUnit* name)
 {
-    DWORD current = GetCurrentDirectoryA(0, 0);   // counts the terminator, standing in for the "\"
+    DWORD current = GetCurrentDirectoryW(0, 0);   // counts the terminator, standing in for the "\"
     return current + StrLength(name) < MAX_PATH;
 }
 
@@ -145,20 +150,20 @@ static void DrawFolderItem(UINT control, const DRAWITEMSTRUCT* item)
     if (item->itemID == (UINT)-1)
         return;                              // an empty list gaining focus: no item to show
 
-    char text[ItemTextSize];
-    LRESULT length = SendMessageA(item->hwndItem, LB_GETTEXTLEN, item->itemID, 0);
+    NameUnit text[ItemTextSize];
+    LRESULT length = SendMessageW(item->hwndItem, LB_GETTEXTLEN, item->itemID, 0);
     if (length == LB_ERR || length >= ItemTextSize)
         return;
-    SendMessageA(item->hwndItem, LB_GETTEXT, item->itemID, (LPARAM)text);
+    SendMessageW(item->hwndItem, LB_GETTEXT, item->itemID, (LPARAM)text);
     text[length] = 0;
 
     // "[name]", "[-c-]" or "[..]": the brackets go.
-    char inner[ItemTextMax + 1] = "";
-    if (length >= 2)
-        StringFromBuffer(text + 1, (uint16_t)(length - 2), inner, sizeof inner);
+    NameUnit inner[ItemTextMax + 1] = {0};
+    for (int32_t i = 0; i + 2 < length; i++)
+        inner[i] = text[i + 1];
 
-    char path[8];
-    const char* query = inner;
+    NameUnit path[8];
+    const NameUnit* query = inner;
     bool parent = inner[0] == '.' && inner[1] == '.' && inner[2] == 0;
     bool drive = length == 5 && inner[0] == '-' && inner[2] == '-';
     if (drive) {
@@ -173,25 +178,25 @@ static void DrawFolderItem(UINT control, const DRAWITEMSTRUCT* item)
 
     // A folder out of the shell's reach shows its own name.
     bool byName = folder && !ShellReaches(query);
-    char displayName[ItemTextMax + 1];
-    int icon = GetShellItemInfo(query, byName, displayName, sizeof displayName);
-    const char* shown = parent ? ".." : byName ? inner : displayName;
+    NameUnit displayName[ItemTextMax + 1];
+    int icon = GetShellItemInfo(query, byName, displayName, ItemTextMax + 1);
+    const NameUnit* shown = parent ? L".." : byName ? inner : displayName;
     if (DrawImage == 0)
         DrawImage = (ImageListDrawProc)SystemProcedure("comctl32.dll", "ImageList_Draw");
     if (DrawImage != 0 && SystemImageList != 0)
         DrawImage(SystemImageList, icon, item->hDC, item->rcItem.left + indent + 3, item->rcItem.top + 1,
                   ILD_TRANSPARENT);
-    TextOutA(item->hDC, item->rcItem.left + SmallIconSize + indent + 8, item->rcItem.top + 2, shown,
+    TextOutW(item->hDC, item->rcItem.left + SmallIconSize + indent + 8, item->rcItem.top + 2, shown,
              StrLength(shown));
 }
 
 static void OnInitDialog(HWND dialog)
 {
-    AddBackslash(BrowseFolder, SettingsBufferSize);
+    AddBackslash(BrowseFolder, FolderTextSize);
     if (!PathExists(BrowseFolder))
-        GetCurrentDirectoryA(SystemPathSize, BrowseFolder);
+        GetCurrentDirectoryW(SystemPathSize, BrowseFolder);
     SmallIconSize = GetSystemMetrics(SM_CYSMICON);
-    SendDlgItemMessageA(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, SmallIconSize + 2);
+    SendDlgItemMessageW(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, SmallIconSize + 2);
     CenterWindow(dialog);
     RefreshFolderList(dialog);
 }
@@ -209,8 +214,8 @@ static void OnListNotification(HWND dialog, WORD code)
     case LBN_DBLCLK:
         // A folder comes back as "name\", the parent as "..\", a drive as
         // "c:", which the backslash turns into its root.
-        DlgDirSelectExA(dialog, BrowseFolder, SystemPathSize, IDC_SEL_LIST);
-        AddBackslash(BrowseFolder, SettingsBufferSize);
+        DlgDirSelectExW(dialog, BrowseFolder, SystemPathSize, IDC_SEL_LIST);
+        AddBackslash(BrowseFolder, FolderTextSize);
         RefreshFolderList(dialog);
         break;
     case LBN_SETFOCUS:
@@ -234,7 +239,7 @@ INT_PTR CALLBACK SelectFolderProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case IDC_OK:
         case IDC_CANCEL:
             // The folder shown, not the highlighted item, is the answer.
-            AddBackslash(BrowseFolder, SettingsBufferSize);
+            AddBackslash(BrowseFolder, FolderTextSize);
             EndDialog(dialog, LOWORD(wParam));
             return TRUE;
         case IDC_SEL_NETWORK:
@@ -244,7 +249,7 @@ INT_PTR CALLBACK SelectFolderProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             OnListNotification(dialog, HIWORD(wParam));
             break;
         case IDC_SEL_CREATE:
-            if (DialogBoxParamA(ModuleInstance, "DLGNEW", dialog, NewFolderProc, 0) == IDC_OK)
+            if (DialogBoxParamW(ModuleInstance, L"DLGNEW", dialog, NewFolderProc, 0) == IDC_OK)
                 RefreshFolderList(dialog);
             break;
         }

@@ -1,4 +1,5 @@
-// CenterWindow: every dialog calls it while it initialises.
+// CenterWindow, which every dialog calls while it initialises, and the
+// message boxes that name a path.
 #include <stdint.h>
 
 #include "SFXwin.h"
@@ -14,4 +15,11 @@ void CenterWindow(HWND window)
     int32_t x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     int32_t y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     SetWindowPos(window, 0, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void ShowMessage(const NameUnit* text, const char* caption, UINT flags)
+{
+    NameUnit wide[64] = {0};
+    AppendAscii(wide, 64, caption);
+    MessageBoxW(0, text, wide, MB_OK | flags);
 }

@@ -5,13 +5,15 @@
 // line, exactly one reply line per command, in order. A reply is
 //     ok <JSON value>
 //     error <text>
-// Replies are plain ASCII; every text byte of 0x80 and above (and every
-// control character) is written as \u00XX, so a JSON decoder gives one
-// character per ANSI byte (decode the line as Latin-1 texts, as they are).
+// Texts travel as Unicode: the driver reads and writes them through the
+// system's wide calls. Replies are plain ASCII; every UTF-16 unit beyond
+// ASCII (and every control character) is written as \uXXXX, so a JSON
+// decoder gives the text itself.
 //
-// Arguments are separated by blanks. An argument that contains blanks, quotes
-// or is empty is written in double quotes, with the escapes \\ \" \n \r \t
-// and \xHH (one byte). Numbers are decimal or 0x-hex.
+// Arguments are UTF-8, separated by blanks. An argument that contains
+// blanks, quotes or is empty is written in double quotes, with the escapes
+// \\ \" \n \r \t and \xHH (one byte of the UTF-8). Numbers are decimal or
+// 0x-hex.
 //   WINDOW   a window handle
 //   CONTROL  WINDOW/ID (the child with that control id, as GetDlgItem finds
 //            it) or a WINDOW handle itself
@@ -20,7 +22,7 @@
 //
 // Commands and their reply values:
 //   screen                         {"width":W,"height":H} of the primary screen
-//   temp-path                      GetTempPathA, e.g. "C:\\users\\root\\Temp\\"
+//   temp-path                      GetTempPathW, e.g. "C:\\users\\root\\Temp\\"
 //   start EXE [CWD]                {"pid":P}; starts EXE (no arguments) in CWD,
 //                                  default the driver's current folder
 //   wait-exit PID MS               the exit code of a process started here, or
@@ -57,7 +59,7 @@
 //   click CONTROL                  null; posts BM_CLICK
 //   command WINDOW ID [CODE]       null; posts WM_COMMAND (ID, CODE) with the
 //                                  control's handle, as the control would
-//   type CONTROL TEXT              null; posts WM_CHAR for every byte
+//   type CONTROL TEXT              null; posts WM_CHAR for every UTF-16 unit
 //   key CONTROL KEY                null; posts WM_KEYDOWN and WM_KEYUP. KEY is a
 //                                  virtual-key number or one of return escape
 //                                  tab space up down left right home end
@@ -126,16 +128,33 @@ std::string JsonWide(const wchar_t* text, size_t length)
     return out + "\"";
 }
 
-std::string JsonText(const std::string& text)
+std::wstring Wide(const std::string& utf8)
 {
+    std::wstring wide(utf8.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], (int)wide.size());
+    wide.resize(length > 0 ? length : 0);
+    return wide;
+}
+
+std::string Utf8(const wchar_t* units, size_t count)
+{
+    std::string utf8(count * 3 + 1, '\0');
+    int length = WideCharToMultiByte(CP_UTF8, 0, units, (int)count, &utf8[0], (int)utf8.size(), 0, 0);
+    utf8.resize(length > 0 ? length : 0);
+    return utf8;
+}
+
+std::string JsonText(const std::string& utf8)
+{
+    std::wstring units = Wide(utf8);
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (wchar_t c : units) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += (char)c;
         } else if (c < 0x20 || c >= 0x7F) {
             char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", c);
+            snprintf(escape, sizeof escape, "\\u%04x", (unsigned)c);
             out += escape;
         } else {
             out += (char)c;
@@ -297,7 +316,7 @@ private:
 LRESULT Query(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, QueryTimeoutMs,
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, QueryTimeoutMs,
                              &result))
         throw Failure("not responding");
     return (LRESULT)result;
@@ -305,24 +324,24 @@ LRESULT Query(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (!PostMessageA(window, message, wParam, lParam))
+    if (!PostMessageW(window, message, wParam, lParam))
         throw Failure("cannot post to the window");
 }
 
 std::string ClassOf(HWND window)
 {
-    char name[256];
-    int length = GetClassNameA(window, name, sizeof name);
-    return std::string(name, length > 0 ? length : 0);
+    wchar_t name[256];
+    int length = GetClassNameW(window, name, 256);
+    return Utf8(name, length > 0 ? length : 0);
 }
 
 // Top-level captions come from Wine's server copy without a message, so they
 // can be read while the owner is busy.
 std::string CaptionOf(HWND window)
 {
-    std::vector<char> text(GetWindowTextLengthA(window) + 2);
-    int length = GetWindowTextA(window, text.data(), (int)text.size());
-    return std::string(text.data(), length > 0 ? length : 0);
+    std::vector<wchar_t> text(GetWindowTextLengthW(window) + 2);
+    int length = GetWindowTextW(window, text.data(), (int)text.size());
+    return Utf8(text.data(), length > 0 ? length : 0);
 }
 
 // A control's text lives in the control (an edit box keeps its own buffer),
@@ -330,14 +349,11 @@ std::string CaptionOf(HWND window)
 std::string TextOf(HWND window)
 {
     LRESULT length = Query(window, WM_GETTEXTLENGTH, 0, 0);
-    std::vector<char> text(length + 2);
+    std::vector<wchar_t> text(length + 2);
     LRESULT copied = Query(window, WM_GETTEXT, text.size(), (LPARAM)text.data());
-    return std::string(text.data(), copied > 0 ? copied : 0);
+    return Utf8(text.data(), copied > 0 ? copied : 0);
 }
 
-// Wine hands a list box item across processes as UTF-16 whatever the
-// caller asked for, so it is asked for in UTF-16 and turned back into the
-// ANSI bytes that the owner stored.
 std::string ItemText(HWND list, LRESULT index)
 {
     LRESULT length = Query(list, LB_GETTEXTLEN, index, 0);
@@ -346,12 +362,7 @@ std::string ItemText(HWND list, LRESULT index)
     if (!SendMessageTimeoutW(list, LB_GETTEXT, index, (LPARAM)wide.data(), SMTO_ABORTIFHUNG,
                              QueryTimeoutMs, &copied))
         throw Failure("not responding");
-    if ((LRESULT)copied <= 0)
-        return std::string();
-    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)copied, 0, 0, 0, 0);
-    std::string text(size > 0 ? size : 0, '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)copied, &text[0], size, 0, 0);
-    return text;
+    return (LRESULT)copied > 0 ? Utf8(wide.data(), copied) : std::string();
 }
 
 DWORD ProcessOf(HWND window)
@@ -441,7 +452,7 @@ DWORD ParseAccess(const std::string& letters, DWORD read, DWORD write, DWORD rem
 
 long long LockFile(const std::string& path, const std::string& access, const std::string& share)
 {
-    HANDLE file = CreateFileA(path.c_str(), ParseAccess(access, GENERIC_READ, GENERIC_WRITE, DELETE),
+    HANDLE file = CreateFileW(Wide(path).c_str(), ParseAccess(access, GENERIC_READ, GENERIC_WRITE, DELETE),
                               ParseAccess(share, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE),
                               0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)
@@ -452,33 +463,26 @@ long long LockFile(const std::string& path, const std::string& access, const std
 
 PROCESS_INFORMATION CreateChild(const std::string& exe, const Arguments& a, DWORD flags)
 {
-    std::string commandLine = "\"" + exe + "\"";
-    const char* folder = a.Count() > 1 ? a[1].c_str() : 0;
-    STARTUPINFOA startup = {};
+    std::wstring program = Wide(exe), commandLine = L"\"" + program + L"\"";
+    std::wstring folderText = a.Count() > 1 ? Wide(a[1]) : std::wstring();
+    const wchar_t* folder = a.Count() > 1 ? folderText.c_str() : 0;
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup, &process);
+    BOOL started = CreateProcessW(program.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup, &process);
     if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
         // Wine's answer when the new process died before its loader reported
         // to the server: before the program's first instruction. It comes
         // about once in some thousands of starts on a busy machine, with
         // nothing in the log; the program never ran, so it is started anew.
         fprintf(stderr, "sfx-driver: Wine lost the start of %s (error 1359); starting it again\n", exe.c_str());
-        started = CreateProcessA(exe.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup, &process);
+        started = CreateProcessW(program.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup, &process);
     }
     if (!started)
         throw Failure("cannot start " + exe + " (error " + std::to_string(GetLastError()) + ")");
     CloseHandle(process.hThread);
     Started[process.dwProcessId] = process.hProcess;
     return process;
-}
-
-std::wstring Wide(const std::string& text)
-{
-    std::wstring wide(text.size() + 1, L'\0');
-    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size());
-    wide.resize(length > 0 ? length - 1 : 0);
-    return wide;
 }
 
 std::string VersionInfo(const std::string& path)
@@ -575,11 +579,11 @@ std::string Run(const std::vector<std::string>& words)
     }
     if (name == "temp-path") {
         Arguments a(words, 0, 0);
-        char path[MAX_PATH + 1];
-        DWORD length = GetTempPathA(sizeof path, path);
-        if (length == 0 || length >= sizeof path)
-            throw Failure("GetTempPathA failed");
-        return JsonText(std::string(path, length));
+        wchar_t path[MAX_PATH + 1];
+        DWORD length = GetTempPathW(MAX_PATH + 1, path);
+        if (length == 0 || length > MAX_PATH)
+            throw Failure("GetTempPathW failed");
+        return JsonText(Utf8(path, length));
     }
     if (name == "start") {
         Arguments a(words, 1, 2);
@@ -687,7 +691,8 @@ std::string Run(const std::vector<std::string>& words)
     }
     if (name == "set-text") {
         Arguments a(words, 2, 2);
-        if (!Query(ParseControl(a[0]), WM_SETTEXT, 0, (LPARAM)a[1].c_str()))
+        std::wstring text = Wide(a[1]);
+        if (!Query(ParseControl(a[0]), WM_SETTEXT, 0, (LPARAM)text.c_str()))
             throw Failure("the control refused the text");
         return "null";
     }
@@ -735,7 +740,7 @@ std::string Run(const std::vector<std::string>& words)
     if (name == "type") {
         Arguments a(words, 2, 2);
         HWND control = ParseControl(a[0]);
-        for (unsigned char c : a[1])
+        for (wchar_t c : Wide(a[1]))
             Post(control, WM_CHAR, c, 1);
         return "null";
     }
@@ -747,7 +752,7 @@ std::string Run(const std::vector<std::string>& words)
         Post(control, WM_KEYDOWN, key, scan | 1);
         // The program may have handled the key-down already and closed the
         // window (Esc, Enter): then the key-up has nowhere to go.
-        if (!PostMessageA(control, WM_KEYUP, key, scan | 1 | (LPARAM)0xC0000000) && IsWindow(control))
+        if (!PostMessageW(control, WM_KEYUP, key, scan | 1 | (LPARAM)0xC0000000) && IsWindow(control))
             throw Failure("cannot post to the window");
         return "null";
     }

@@ -180,15 +180,15 @@ class FolderTestCase(UnzipTestCase):
         return [i for i, (_, chosen) in enumerate(select.items(FOLDER_LIST)) if chosen]
 
     def assertShows(self, select, folder):
-        """Line 2001 shows folder. The system writes it there in lower case."""
-        self.assertEqual(select.text(CURRENT_LINE), folder.lower())
+        """Line 2001 shows folder, whole and with its names as stored."""
+        self.assertEqual(select.text(CURRENT_LINE), folder)
 
     def double_click(self, select, item, shows):
         """Double-clicks an item (it is selected first, as a click would) and
         waits until line 2001 shows the folder entered."""
         select.select(FOLDER_LIST, self.items(select).index(item))
         select.command(FOLDER_LIST, LBN_DBLCLK)
-        self.wait_until(lambda: select.text(CURRENT_LINE) == shows.lower())
+        self.wait_until(lambda: select.text(CURRENT_LINE) == shows)
 
     def accept(self, select, main):
         """OK; returns the folder box's text afterwards."""

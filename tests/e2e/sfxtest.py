@@ -13,8 +13,8 @@ in the shared Wine session and sees and presses the real dialogs:
             dialog.click(2)
             self.assertEqual(program.exit_code(), 0)
 
-Texts are byte strings of the program's ANSI code page; here they are str
-whose characters are those bytes (Latin-1), both ways.
+Texts are str, both ways: the driver reads and writes them through the
+system's wide calls, so they are the characters the program shows.
 
 The tests run under CTest (tests/e2e/tests.cmake), which passes:
     SFX_WINE_ENV   the session's env file (tests/wine/session start DIR)
@@ -238,7 +238,7 @@ class Timeout(DriverError):
 def _quote(argument):
     if isinstance(argument, int):
         return str(argument)
-    data = argument.encode("latin-1")
+    data = argument.encode("utf-8")
     plain = data and all(0x21 <= b <= 0x7E and b not in b'"' for b in data)
     if plain:
         return argument
@@ -371,7 +371,7 @@ class Driver:
         the time the command itself may wait; the reply may take that long
         and some more."""
         line = " ".join([command] + [_quote(a) for a in arguments])
-        self.process.stdin.write(line.encode("latin-1") + b"\n")
+        self.process.stdin.write(line.encode("ascii") + b"\n")
         self.process.stdin.flush()
         reply = self._read_line(timeout + 60.0)
         status, _, rest = reply.partition(" ")
@@ -392,7 +392,7 @@ class Driver:
                 raise DriverError("the driver ended")
             self._buffer += chunk
         line, _, self._buffer = self._buffer.partition(b"\n")
-        return line.decode("latin-1").rstrip("\r")
+        return line.decode("ascii").rstrip("\r")
 
     def close(self):
         if self.process.poll() is None:

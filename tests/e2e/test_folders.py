@@ -97,10 +97,11 @@ class FolderList(FolderCase):
         self.assertGreater(len(temp), 3)
         program, main, select = self.open_browse(temp)
         self.assertShows(select, temp.rstrip("\\"))
-        self.double_click(select, drive_item("c"), "C:\\")
+        # The list gives drives in lower case, and the root is shown so.
+        self.double_click(select, drive_item("c"), "c:\\")
         self.assertNotIn(PARENT_ITEM, self.items(select))
-        self.double_click(select, drive_item("z"), "Z:\\")
-        self.double_click(select, drive_item("c"), "C:\\")
+        self.double_click(select, drive_item("z"), "z:\\")
+        self.double_click(select, drive_item("c"), "c:\\")
         self.assertEqual(self.accept(select, main).lower(), "c:\\")
 
     def test_folders_with_long_names_are_drawn(self):
@@ -288,7 +289,8 @@ class NewFolder(FolderCase):
 
 
 class LongPaths(FolderCase):
-    """The folder text holds 255 characters."""
+    """Folders beyond the 255 characters of the ANSI calls are made,
+    entered and handed back whole."""
 
     def deep_folder(self, length):
         """A new folder whose Windows path has length characters."""
@@ -300,27 +302,20 @@ class LongPaths(FolderCase):
         self.assertEqual(len(windows_path(base)), length)
         return base
 
-    def test_paths_of_255_characters_are_created_but_not_entered(self):
-        # A longer combination is created and listed, but the dialog stays
-        # where it was.
+    def test_long_folders_are_created_and_entered(self):
         base = self.deep_folder(239)
         base_text = windows_path(base) + "\\"
         program, main = self.open_sfx(self.sfx())
-        for combined, entered in ((254, True), (255, False)):
+        for combined in (254, 255, 320):
             with self.subTest(combined=combined):
                 name = f"n{combined}-".ljust(combined - len(base_text), "x")
                 select = self.browse_again(program, main, windows_path(base))
                 self.create(program, select, name).wait_gone()
                 self.assertTrue(os.path.isdir(os.path.join(base, name)))
-                if entered:
-                    self.assertShows(select, base_text + name)
-                    self.assertEqual(self.accept(select, main), base_text + name + "\\")
-                else:
-                    self.assertShows(select, windows_path(base))
-                    self.assertIn(f"[{name}]", self.items(select))
-                    self.assertEqual(self.accept(select, main), base_text)
+                self.assertShows(select, base_text + name)
+                self.assertEqual(self.accept(select, main), base_text + name + "\\")
 
-    def test_a_folder_too_deep_for_the_folder_text_is_not_entered(self):
+    def test_a_folder_deeper_than_255_characters_is_entered(self):
         base = self.deep_folder(239)
         name = "n" * 17                      # 257 characters in all
         os.makedirs(os.path.join(base, name))
@@ -330,8 +325,8 @@ class LongPaths(FolderCase):
         select.select(FOLDER_LIST, item)
         select.command(FOLDER_LIST, LBN_DBLCLK)
         self.wait_until(lambda: self.selected(select) == [0])      # refreshed
-        self.assertShows(select, windows_path(base))
-        self.assertEqual(self.accept(select, main), windows_path(base) + "\\")
+        self.assertShows(select, os.path.join(windows_path(base), name).replace("/", "\\"))
+        self.assertEqual(self.accept(select, main), windows_path(base) + "\\" + name + "\\")
 
 
 class UnzipIntoChosenFolder(FolderCase):

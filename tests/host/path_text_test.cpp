@@ -154,7 +154,9 @@ namespace {
 // decoded name, the packer its UTF-8 text.
 static NameFault FaultBothWays(const std::string& name)
 {
-    std::u16string units(name.begin(), name.end());
+    std::u16string units;
+    for (unsigned char c : name)
+        units += (char16_t)c;                 // the bytes as Latin-1 characters
     NameFault asBytes = EntryNameFault(name.c_str());
     EXPECT_EQ(EntryNameFault(units.c_str()), asBytes) << name;
     return asBytes;
@@ -166,13 +168,16 @@ TEST(EntryNameFault, ClassifiesNames)
         NameFault fault;
         std::vector<std::string> names;
     } cases[] = {
-        {NameFine, {"a.txt", "dir/sub/file.txt", "dir\\sub\\file", "dir/", "./a", "a/./b", "..a", "a..",
-                    "a..b/c", "cone/x", "console", "COM10", "LPT", "nul_file", "my file.txt", ".hidden",
+        {NameFine, {"a.txt", "dir/sub/file.txt", "dir\\sub\\file", "dir/", "./a", "a/./b", "..a", ".a.b",
+                    "a..b/c", "COM\xB4", "LPT\xB9x", "\xB9" "COM", "cone/x", "console", "COM10", "LPT", "nul_file", "my file.txt", ".hidden",
                     "\xC3\x9C" "bersicht.txt", "\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xAA\x9E", "x[1]{2}#%&'+,;=@^`~"}},
         {NameLeavesFolder, {"../x", "a/../../x", "..\\x", "a\\..", "..", "/etc/passwd", "\\x",
                             "\\\\server\\share\\x", "C:\\x", "C:x", "a/b:c", "file:stream", ".../x", ". ./x",
                             ".. /x", "a/ ../b", "CON", "con", "nul.txt", "dir/NUL", "AUX.tar.gz", "prn",
-                            "COM1", "lpt9.x", "CON /x", "conin$", "CONOUT$", "dir/com3/file", "a*/../../x"}},
+                            "COM1", "lpt9.x", "CON /x", "conin$", "CONOUT$", "dir/com3/file", "a*/../../x",
+                            "COM\xB9", "com\xB2.txt", "LPT\xB3", "dir/lpt\xB9.log/x", "COM\xB9 .x"}},
+        {NameTrailingDotOrBlank, {"a.", "a ", "dir./file", "dir /file", "file.txt.", "a/b. ", "x/y..",
+                                  "a..", "LPT\xB0."}},
         {NameForbiddenCharacter, {"*.txt", "a?.txt", "dir/<x>", "say \"hi\"", "a|b", "tab\there",
                                   std::string("bell\x07"), "dir*/file", "\x1F"}},
     };

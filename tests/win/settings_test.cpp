@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "startup/SFXsett.h"
@@ -12,7 +13,7 @@
 
 namespace {
 
-const char Untouched = (char)0xA5;     // fill of buffers the reader must not write
+const wchar_t Untouched = (wchar_t)0xA5A5;   // fill of buffers the reader must not write
 const char Filler = 'x';               // the executable's bytes, the block's unused rest
 const std::string ArchiveStart("PK\x03\x04\x14\x00\x00\x00", 8);
 
@@ -83,8 +84,10 @@ protected:
         OverwriteMode = OverwriteConfirm;
         ArchiveBase = 0;
         LastSeekPosition = 0;
-        for (char* buffer : {TitleText, DefaultFolder, RunCommand, BrowseFolder})
-            memset(buffer, Untouched, SettingsBufferSize);
+        std::fill(TitleText, TitleText + SettingsBufferSize, Untouched);
+        std::fill(RunCommand, RunCommand + SettingsBufferSize, Untouched);
+        std::fill(DefaultFolder, DefaultFolder + FolderTextSize, Untouched);
+        std::fill(BrowseFolder, BrowseFolder + FolderTextSize, Untouched);
     }
 
     void TearDown() override
@@ -100,7 +103,7 @@ protected:
     {
         std::string path = folder_ / "sfx.exe";
         WriteFileBytes(path, contents);
-        ArchiveHandle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+        ArchiveHandle = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, 0);
         ASSERT_NE(ArchiveHandle, INVALID_HANDLE_VALUE);
         ReadSettingsBlock();
@@ -108,7 +111,7 @@ protected:
         ArchiveHandle = INVALID_HANDLE_VALUE;
     }
 
-    static bool IsUntouched(const char* buffer)
+    static bool IsUntouched(const wchar_t* buffer)
     {
         for (int32_t i = 0; i < SettingsBufferSize; i++)
             if (buffer[i] != Untouched)
@@ -193,8 +196,8 @@ TEST_F(ReadSettingsBlockTest, AllLengthsZero)
     Read(Stub() + Block(0x03) + ArchiveStart);
     EXPECT_EQ(ArchiveBase, 43264u);
     EXPECT_EQ(Current(), Defaults);
-    EXPECT_STREQ(TitleText, "");
-    EXPECT_STREQ(RunCommand, "");
+    EXPECT_EQ(Narrow(TitleText), std::string(""));
+    EXPECT_EQ(Narrow(RunCommand), std::string(""));
     EXPECT_TRUE(IsUntouched(BrowseFolder));
 }
 
@@ -204,9 +207,9 @@ TEST_F(ReadSettingsBlockTest, TheThreeStringsAreReadInOrderAndTerminated)
          ArchiveStart);
     EXPECT_EQ(ArchiveBase, 43264u);
     EXPECT_EQ(Current(), (Settings{1, 1, 1, 1, 1, 0, OverwriteConfirm}));
-    EXPECT_STREQ(TitleText, "Demo Setup");
-    EXPECT_STREQ(DefaultFolder, "C:\\Program Files\\Demo");
-    EXPECT_STREQ(RunCommand, "><setup.exe|-s");
+    EXPECT_EQ(Narrow(TitleText), std::string("Demo Setup"));
+    EXPECT_EQ(Narrow(DefaultFolder), std::string("C:\\Program Files\\Demo"));
+    EXPECT_EQ(Narrow(RunCommand), std::string("><setup.exe|-s"));
     EXPECT_TRUE(IsUntouched(BrowseFolder));
 }
 
@@ -214,16 +217,16 @@ TEST_F(ReadSettingsBlockTest, OneStringAloneLeavesTheOthersEmpty)
 {
     Read(Stub() + Block(0x03, "", "", "notepad.exe") + ArchiveStart);
     EXPECT_EQ(Current(), (Settings{0, 0, 1, 1, 1, 0, OverwriteConfirm}));
-    EXPECT_STREQ(TitleText, "");
-    EXPECT_STREQ(RunCommand, "notepad.exe");
+    EXPECT_EQ(Narrow(TitleText), std::string(""));
+    EXPECT_EQ(Narrow(RunCommand), std::string("notepad.exe"));
     EXPECT_TRUE(IsUntouched(DefaultFolder));         // not terminated without a folder
 
     ResetSettings();
     Read(Stub() + Block(0x03, "", "D:\\Out", "") + ArchiveStart);
     EXPECT_EQ(Current(), (Settings{0, 1, 0, 1, 1, 0, OverwriteConfirm}));
-    EXPECT_STREQ(TitleText, "");
-    EXPECT_STREQ(DefaultFolder, "D:\\Out");
-    EXPECT_STREQ(RunCommand, "");
+    EXPECT_EQ(Narrow(TitleText), std::string(""));
+    EXPECT_EQ(Narrow(DefaultFolder), std::string("D:\\Out"));
+    EXPECT_EQ(Narrow(RunCommand), std::string(""));
 }
 
 // The longest strings run past the block into the archive; the reader reads
@@ -237,9 +240,9 @@ TEST_F(ReadSettingsBlockTest, StringsOf255BytesAreReadWhole)
     Read(Stub() + block + ArchiveStart);
     EXPECT_EQ(ArchiveBase, 43264u);
     EXPECT_TRUE(HasTitle);
-    EXPECT_EQ(std::string(TitleText), title);
+    EXPECT_EQ(Narrow(TitleText), title);
     EXPECT_EQ(TitleText[255], 0);
-    EXPECT_STREQ(RunCommand, "");
+    EXPECT_EQ(Narrow(RunCommand), std::string(""));
     EXPECT_TRUE(IsUntouched(DefaultFolder));
     EXPECT_TRUE(IsUntouched(BrowseFolder));
 
@@ -247,9 +250,9 @@ TEST_F(ReadSettingsBlockTest, StringsOf255BytesAreReadWhole)
     block = std::string("MPU\x03\xFF\xFF\xFF", 7) + title + folder + command;
     Read(Stub() + block + ArchiveStart);
     EXPECT_EQ(Current(), (Settings{1, 1, 1, 1, 1, 0, OverwriteConfirm}));
-    EXPECT_EQ(std::string(TitleText), title);
-    EXPECT_EQ(std::string(DefaultFolder), folder);
-    EXPECT_EQ(std::string(RunCommand), command);
+    EXPECT_EQ(Narrow(TitleText), title);
+    EXPECT_EQ(Narrow(DefaultFolder), folder);
+    EXPECT_EQ(Narrow(RunCommand), command);
     EXPECT_EQ(DefaultFolder[255], 0);
     EXPECT_EQ(RunCommand[255], 0);
     EXPECT_TRUE(IsUntouched(BrowseFolder));
@@ -259,8 +262,8 @@ TEST_F(ReadSettingsBlockTest, TemporaryFolderToken)
 {
     Read(Stub() + Block(0x03, "", "><") + ArchiveStart);
     EXPECT_TRUE(HasDefaultFolder);
-    EXPECT_EQ(std::string(DefaultFolder), TempPath());
-    EXPECT_EQ(DefaultFolder[strlen(DefaultFolder) - 1], '\\');
+    EXPECT_EQ(Narrow(DefaultFolder), TempPath());
+    EXPECT_EQ(DefaultFolder[wcslen(DefaultFolder) - 1], L'\\');
 }
 
 TEST_F(ReadSettingsBlockTest, FolderThatMerelyContainsTheTokenIsLiteral)
@@ -270,16 +273,65 @@ TEST_F(ReadSettingsBlockTest, FolderThatMerelyContainsTheTokenIsLiteral)
         ResetSettings();
         Read(Stub() + Block(0x03, "", folder) + ArchiveStart);
         EXPECT_TRUE(HasDefaultFolder);
-        EXPECT_EQ(std::string(DefaultFolder), folder);
+        EXPECT_EQ(Narrow(DefaultFolder), folder);
     }
 }
 
 TEST_F(ReadSettingsBlockTest, TokenOutsideTheFolderFieldIsText)
 {
     Read(Stub() + Block(0x03, "><", "", "><") + ArchiveStart);
-    EXPECT_STREQ(TitleText, "><");
-    EXPECT_STREQ(RunCommand, "><");
+    EXPECT_EQ(Narrow(TitleText), std::string("><"));
+    EXPECT_EQ(Narrow(RunCommand), std::string("><"));
     EXPECT_FALSE(HasDefaultFolder);
+}
+
+// The UTF-8 of each text's characters, as the system's ANSI code page reads
+// its bytes.
+std::string AsAnsi(const std::string& bytes)
+{
+    std::wstring units(bytes.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), (int)bytes.size(), &units[0], (int)units.size());
+    units.resize(n > 0 ? n : 0);
+    return Narrow(units);
+}
+
+// Flag bit 5: the three texts are UTF-8, each one unless it is not valid
+// UTF-8, which is then read as without the bit, as ANSI bytes.
+TEST_F(ReadSettingsBlockTest, TextsAreUtf8UnderFlagBitFive)
+{
+    const std::string mueller = "M\xC3\xBCller \xE2\x88\x91 \xE9\xAC\xBC \xF0\x9F\x98\x80";   // Müller ∑ 鬼 😀
+    const std::string folder = "C:\\\xD0\x97\xD0\xB0\xD0\xB3\xD1\x80\xD1\x83\xD0\xB7\xD0\xBA\xD0\xB8";  // C:\Загрузки
+    const std::string command = "><\xE8\xA8\xAD\xE5\xAE\x9A.exe|/q";
+    const std::string latin = "caf\xE9";                   // no UTF-8
+    const std::string overlong = "a\xC0\xAF" "b";              // UTF-8's forbidden form of "/"
+    struct {
+        uint8_t flags;
+        std::string title, folder, command;
+        std::string shownTitle, shownFolder, shownCommand;
+    } cases[] = {
+        {0x23, mueller, folder, command, mueller, folder, command},
+        {0x03, mueller, folder, command, AsAnsi(mueller), AsAnsi(folder), AsAnsi(command)},
+        {0x23, latin, folder, overlong, AsAnsi(latin), folder, AsAnsi(overlong)},
+        {0x23, std::string(1, '\xE9') + std::string(84, 'x'), std::string(80, 'x'), mueller,
+         AsAnsi(std::string(1, '\xE9')) + std::string(84, 'x'), std::string(80, 'x'), mueller},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("title " + c.title);
+        ResetSettings();
+        Read(Stub() + Block(c.flags, c.title, c.folder, c.command) + ArchiveStart);
+        EXPECT_EQ(Narrow(TitleText), c.shownTitle);
+        EXPECT_EQ(Narrow(DefaultFolder), c.shownFolder);
+        EXPECT_EQ(Narrow(RunCommand), c.shownCommand);
+        EXPECT_EQ(Current().overwriteMode, OverwriteConfirm);   // bit 5 changes no presentation
+    }
+    // 249 bytes of UTF-8 at most, which is at most 249 units.
+    std::string title;
+    for (int i = 0; i < 83; i++)
+        title += "\xE9\xAC\xBC";
+    ResetSettings();
+    Read(Stub() + Block(0x23, title) + ArchiveStart);
+    EXPECT_EQ(Narrow(TitleText), title);
+    EXPECT_EQ(wcslen(TitleText), 83u);
 }
 
 // After a correct signature nothing is checked: bytes past the end of the
@@ -309,14 +361,14 @@ TEST_F(ReadSettingsBlockTest, BlockCutShortByTheEndOfTheFile)
         Read(Stub() + block.substr(0, c.kept));
         EXPECT_EQ(ArchiveBase, 43264u);
         EXPECT_EQ(Current(), c.settings);
-        EXPECT_STREQ(TitleText, c.title);
+        EXPECT_EQ(Narrow(TitleText), std::string(c.title));
         if (c.folder && strcmp(c.folder, "temp") == 0)
-            EXPECT_EQ(std::string(DefaultFolder), TempPath());
+            EXPECT_EQ(Narrow(DefaultFolder), TempPath());
         else if (c.folder)
-            EXPECT_STREQ(DefaultFolder, c.folder);
+            EXPECT_EQ(Narrow(DefaultFolder), std::string(c.folder));
         else
             EXPECT_TRUE(IsUntouched(DefaultFolder));
-        EXPECT_STREQ(RunCommand, c.command);
+        EXPECT_EQ(Narrow(RunCommand), std::string(c.command));
         EXPECT_TRUE(IsUntouched(BrowseFolder));
     }
 }
@@ -328,9 +380,9 @@ TEST_F(ReadSettingsBlockTest, LongStringsCutShortStayWithinTheirBuffers)
     std::string block = std::string("MPU\x03\xFF\xFF\xFF", 7) + std::string(255, 'T') +
                         std::string(100, 'F');
     Read(Stub() + block);
-    EXPECT_EQ(std::string(TitleText), std::string(255, 'T'));
-    EXPECT_EQ(std::string(DefaultFolder), std::string(100, 'F'));
-    EXPECT_STREQ(RunCommand, "");
+    EXPECT_EQ(Narrow(TitleText), std::string(255, 'T'));
+    EXPECT_EQ(Narrow(DefaultFolder), std::string(100, 'F'));
+    EXPECT_EQ(Narrow(RunCommand), std::string(""));
     EXPECT_TRUE(IsUntouched(BrowseFolder));
 }
 

@@ -173,6 +173,8 @@ std::string NameProblem(const EntryName& name)
     switch (fault) {
     case NameLeavesFolder:
         return "would be written outside the destination folder or to a device";
+    case NameTrailingDotOrBlank:
+        return "has a name part that ends in a dot or a blank, which Windows does not keep";
     case NameForbiddenCharacter:
         for (unsigned char c : text) {
             if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr) {
