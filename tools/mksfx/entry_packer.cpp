@@ -237,7 +237,7 @@ void EntryPacker::EndTask(Task& task, Piece& last)
 {
     if (task.crcKnown && task.knownCrc != task.crc)
         throw Failure(task.label + " changed while it was packed");
-    uint64_t header = task.encrypt ? EncryptionHeaderSize : 0;
+    uint64_t header = task.encrypt ? (uint64_t)EncryptionHeaderSize : 0;
     if (writer_.DataWritten() - header >= task.read)
         Store(task, last);
     task.entry.crc = task.crc;
