@@ -1,12 +1,14 @@
 #include "deflate_pieces.h"
 
+#include <cstring>
 #include <libdeflate.h>
 
+#include "deflate_reblock.h"
 #include "zip_format.h"
 
 namespace sfx {
 
-PieceDeflater::PieceDeflater(int level) : scratch_(1 << 16)
+PieceDeflater::PieceDeflater(int level) : level_(level), scratch_(1 << 16)
 {
     compressor_ = libdeflate_alloc_compressor(level);
     if (compressor_ == nullptr)
@@ -30,8 +32,31 @@ void PieceDeflater::Deflate(const uint8_t* data, size_t size, bool last, std::ve
     if (packed == 0)
         throw Failure("libdeflate could not compress a piece of " + std::to_string(size) + " bytes");
     out.resize(packed);
+    if (level_ == MaxLevel && Reblock(out.data(), out.size(), reblocked_) && Decodes(reblocked_, data, size))
+        out.swap(reblocked_);
     if (!last)
         Continue(out, size);
+}
+
+// True when the stream decodes to exactly these bytes.
+bool PieceDeflater::Decodes(const std::vector<uint8_t>& stream, const uint8_t* data, size_t size)
+{
+    inflateReset(&inflate_);
+    inflate_.next_in = const_cast<uint8_t*>(stream.data());
+    inflate_.avail_in = (uInt)stream.size();
+    for (size_t done = 0;;) {
+        inflate_.next_out = scratch_.data();
+        inflate_.avail_out = (uInt)scratch_.size();
+        int result = inflate(&inflate_, Z_NO_FLUSH);
+        size_t got = scratch_.size() - inflate_.avail_out;
+        if (got > size - done || std::memcmp(scratch_.data(), data + done, got) != 0)
+            return false;
+        done += got;
+        if (result == Z_STREAM_END)
+            return done == size && inflate_.avail_in == 0;
+        if (result != Z_OK)
+            return false;
+    }
 }
 
 // The final-block bit is the first bit of the last block's header, which

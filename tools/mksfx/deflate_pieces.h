@@ -27,7 +27,9 @@ public:
     PieceDeflater(const PieceDeflater&) = delete;
     PieceDeflater& operator=(const PieceDeflater&) = delete;
 
-    // Compresses a piece into out. A piece that is not the last of its
+    // Compresses a piece into out; at the highest level, libdeflate's
+    // blocks are then merged and cut anew where that saves bits (see
+    // Reblock), the result checked by a decode. A piece that is not the last of its
     // stream has its final-block bit cleared and ends on a byte boundary
     // with an empty stored block, so that the next piece's blocks follow
     // it in the same stream. Throws Failure when that cannot be done.
@@ -35,10 +37,12 @@ public:
 
 private:
     void Continue(std::vector<uint8_t>& out, size_t size);
+    bool Decodes(const std::vector<uint8_t>& stream, const uint8_t* data, size_t size);
 
+    int level_;
     libdeflate_compressor* compressor_ = nullptr;
     z_stream inflate_{};
-    std::vector<uint8_t> scratch_;
+    std::vector<uint8_t> scratch_, reblocked_;
 };
 
 }  // namespace sfx

@@ -4,6 +4,7 @@ set(MKSFX_LIBRARY_SOURCES
     ${SFX_ROOT}/tools/mksfx/archive_writer.cpp
     ${SFX_ROOT}/tools/mksfx/branding.cpp
     ${SFX_ROOT}/tools/mksfx/deflate_pieces.cpp
+    ${SFX_ROOT}/tools/mksfx/deflate_reblock.cpp
     ${SFX_ROOT}/tools/mksfx/entry_packer.cpp
     ${SFX_ROOT}/tools/mksfx/folder_source.cpp
     ${SFX_ROOT}/tools/mksfx/info.cpp
