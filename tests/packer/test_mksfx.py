@@ -5,6 +5,7 @@ file behind."""
 import ctypes
 import glob
 import os
+import pty
 import random
 import re
 import resource
@@ -211,6 +212,34 @@ class FromFolder(PackerTest):
         lib.libdeflate_free_compressor.argtypes = [ctypes.c_void_p]
         lib.libdeflate_free_compressor(compressor)
         self.assertLess(len(entry["data"]), plain * 0.99)
+
+    def test_a_progress_line_only_on_a_terminal(self):
+        # 8 MB of records take level 12 on one thread well over a second.
+        rng = random.Random(3)
+        files = {"records.bin": b"".join(struct.pack("<IHH", rng.randrange(1 << 20), rng.randrange(64), i & 0xFFFF)
+                                         for i in range(1000000))}
+        make_tree(self.src, files)
+        shown = {}
+        for quiet in ([], ["--quiet"]):
+            terminal, other_end = pty.openpty()
+            result = subprocess.run([MKSFX, "--stub", STUB, "--threads", "1", *quiet, "-o", self.out, self.src],
+                                    stdout=subprocess.PIPE, stderr=other_end)
+            os.close(other_end)
+            text = b""
+            try:
+                while chunk := os.read(terminal, 4096):
+                    text += chunk
+            except OSError:         # the other end is closed
+                pass
+            os.close(terminal)
+            self.assertEqual(result.returncode, 0)
+            shown[bool(quiet)] = (text.decode(), read(self.out))
+        self.assertRegex(shown[False][0], r"^(\rmksfx: [01] of 1 files, [0-9.]+ of 8\.0 MB, [0-9.]+ MB/s *)+"
+                                          r"\rmksfx: 1 of 1 files, 8\.0 of 8\.0 MB, [0-9.]+ MB/s\r?\n$")
+        self.assertEqual(shown[True][0], "")
+        self.assertTrue(shown[False][1] == shown[True][1])
+        # Not a terminal: nothing.
+        self.assertEqual(mksfx("--stub", STUB, "-o", self.out, self.src).stderr, "")
 
     def test_password_encrypts_every_file(self):
         make_tree(self.src, SAMPLE_FILES, SAMPLE_FOLDERS)
