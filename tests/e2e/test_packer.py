@@ -3,7 +3,9 @@ archives of every peer (streamed ones included) they extract byte for byte
 with their times; encrypted ones take their password; names beyond ASCII
 from every kind of writer land exactly; a branded, signed one shows its icon
 and version information and still works; and mksfx.exe under Wine writes
-what the host's mksfx writes, branded ones and names beyond ASCII included."""
+what the host's mksfx writes, branded, encrypted and recompressed ones,
+names and settings texts beyond ASCII (taken in UTF-16 from the command
+line) and files of several pieces included, whatever the thread counts."""
 
 import os
 import subprocess
@@ -115,22 +117,27 @@ class WindowsPacker(UnzipTestCase):
 
     def test_writes_what_the_host_packer_writes(self):
         # Names beyond ASCII and the ANSI code page: the folder walk through
-        # the wide-character calls gives the same UTF-8 names.
+        # the wide-character calls gives the same UTF-8 names. Title and
+        # command beyond the code page arrive through the wide command line.
         source = self.path("source")
-        make_tree(source, {**SAMPLE_FILES, "Übersicht Łódź \U0001F600.txt": b"wide"}, SAMPLE_FOLDERS)
+        lines = b"".join(b"%d: %x in pieces\n" % (i, i * i) for i in range(600000))
+        make_tree(source, {**SAMPLE_FILES, "Übersicht Łódź \U0001F600.txt": b"wide", "large.txt": lines},
+                  SAMPLE_FOLDERS)
         archive = zip_with("bsdtar-pipe", source, self.path("in.zip"))
         icon = write_icon(self.path("brand.ico"))
-        settings = ["--title", TITLE, "--temp-folder", "--run", "><readme.txt", "--overwrite", "never",
-                    *VERSION_OPTIONS[:4]]
-        for label, given in (("folder", source), ("zip", archive)):
+        settings = ["--title", TITLE + " Łódź 鬼", "--temp-folder", "--run", "><Übersicht Łódź \U0001F600.txt",
+                    "--overwrite", "never", *VERSION_OPTIONS[:4]]
+        for label, given, options in (("folder", source, ["--level", "9", "--password", "Pieces-9"]),
+                                      ("zip", archive, []), ("zip-recompressed", archive, ["--recompress"])):
             with self.subTest(label):
                 # Both name their output alike: OriginalFilename is the same.
                 os.makedirs(self.path("host"), exist_ok=True)
-                host = self.make_sfx(given, *settings, "--icon", icon, name="host/setup.exe", raw=False)
+                host = self.make_sfx(given, *settings, *options, "--threads", "3", "--icon", icon,
+                                     name="host/setup.exe", raw=False)
                 windows = self.path("setup.exe")
-                run = self.windows_mksfx("--stub", windows_path(config().stub()), *settings,
-                                         "--icon", windows_path(icon), "-o", windows_path(windows),
-                                         windows_path(given))
+                run = self.windows_mksfx("--stub", windows_path(config().stub()), *settings, *options,
+                                         "--threads", "1", "--icon", windows_path(icon),
+                                         "-o", windows_path(windows), windows_path(given))
                 self.assertEqual(run.returncode, 0, run.stderr)
                 with open(host, "rb") as h, open(windows, "rb") as w:
                     self.assertTrue(h.read() == w.read(), "the two packers wrote different files")

@@ -1,6 +1,8 @@
 """The password prompt: asked for an encrypted entry, remembered for the
-next entries and runs, three refusals end the run silently."""
+next entries and runs, three refusals end the run silently; it opens what
+mksfx --password encrypted, from a folder and from a ZIP."""
 
+import subprocess
 import zipfile
 
 import sfxtest
@@ -9,6 +11,9 @@ from unzipflow import PASSWORD_CAPTION, PASSWORD_EDIT, WARNING_CAPTION, UnzipTes
 
 FILES = {"a.txt": b"alpha " * 500, "b.txt": b"beta " * 700}
 WRONG = ["wrong", "still wrong", "eight"]
+# A file of three pieces, which mksfx compresses apart and joins into one
+# deflate stream.
+LARGE = {"large/lines.txt": b"".join(b"%d: %x packed in pieces\n" % (i, i * i) for i in range(420000))}
 
 
 def refuses_wrong_passwords(archive):
@@ -98,6 +103,23 @@ class Password(UnzipTestCase):
         prompt.key(PASSWORD_EDIT, "return")            # Enter acts as OK
         prompt.wait_gone()
         self.expect_success(program)
+
+    def test_what_mksfx_encrypted(self):
+        # From a folder, every file; from a ZIP of stored entries, with
+        # --recompress, each deflated anew and then encrypted.
+        source = self.write_tree(self.path("source"), {**FILES, **LARGE})
+        stored = self.path("stored.zip")
+        subprocess.run(["zip", "-q", "-0", "-r", stored, "."], cwd=source, check=True)
+        for label, given, options in (("folder", source, []), ("zip", stored, ["--recompress"])):
+            with self.subTest(label):
+                exe = self.make_sfx(given, "--password", "Packed-7", *options, name=label + ".exe", raw=False)
+                program, dialog = self.open_sfx(exe)
+                out = self.path("out-" + label)
+                self.unzip_into(dialog, out)
+                self.type_password(program, "packed-7")     # refused: asked again
+                self.type_password(program, "Packed-7")
+                self.expect_success(program)
+                self.assertEqual(self.tree(out), {**FILES, **LARGE})
 
     def test_7zip_zipcrypto_checks_against_the_crc(self):
         source = self.write_tree(self.path("source"), FILES)

@@ -2,8 +2,11 @@
 extractor reads them (local headers only) and by unzip and Python's
 zipfile; branded extractors are read by pefile; every refusal leaves no
 file behind."""
+import ctypes
 import glob
 import os
+import pty
+import random
 import re
 import resource
 import shutil
@@ -13,6 +16,7 @@ import tempfile
 import unittest
 import struct
 import zipfile
+import zlib
 
 import pefile
 
@@ -25,6 +29,7 @@ MKSFX = os.environ.get("MKSFX", "dist/mksfx")
 STUB = os.environ.get("SFX_STUB", "dist/sfx-x86.exe")
 STUBS = {"x86": STUB, "x64": os.path.join(os.path.dirname(STUB), "sfx-x64.exe")}
 RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
+PIECE = 4 << 20         # the bytes of a piece that mksfx compresses on its own
 
 
 def read(path):
@@ -165,6 +170,105 @@ class FromFolder(PackerTest):
         os.truncate(os.path.join(self.dir, "huge", "big.bin"), 1 << 32)    # sparse
         self.assertRefused(os.path.join(self.dir, "huge"), "big.bin", "4 GiB")
 
+    def test_any_thread_count_gives_the_same_bytes_and_pieces_join_into_one_stream(self):
+        # Around the 4 MiB piece: less, exactly one (an empty last piece
+        # follows), several; noise that is stored in the end.
+        text = b"".join(b"%d: %x quick brown foxes\n" % (i, i * i) for i in range(400000))
+        files = {"small.txt": text[:1000], "one-piece.txt": text[:PIECE], "pieces.txt": text[:2 * PIECE + 12345],
+                 "noise.bin": os.urandom(PIECE + 100), "empty.txt": b""}
+        make_tree(self.src, files)
+        for level, flags in ((1, 6), (6, 0), (12, 2)):       # bits 1-2: super fast, normal, maximum
+            with self.subTest(level=level):
+                outputs = {threads: (self.pack("--level", str(level), "--threads", str(threads), self.src)[0],
+                                     read(self.out))[1] for threads in (1, 4)}
+                self.assertTrue(outputs[1] == outputs[4], "--threads 1 and --threads 4 wrote different files")
+                entries = walk(self.out)[0]
+                self.assertExtractsTo(entries, files)
+                method = {e["name"]: (e["method"], e["flags"] & 6) for e in entries}
+                self.assertEqual(method["pieces.txt"], (8, flags))
+                self.assertEqual((method["noise.bin"], method["empty.txt"]), ((0, 0), (0, 0)))
+
+    def test_level_12_spends_fewer_bits_than_libdeflate_on_its_blocks(self):
+        # Text and binary records in turns: libdeflate's blocks, merged and
+        # cut anew, take fewer bytes than libdeflate's own level 12.
+        rng = random.Random(7)
+        parts = [b"".join(b"%d: the %s sat on the %s\n" % (i, rng.choice([b"cat", b"dog"]), rng.choice([b"mat", b"log"]))
+                          for i in range(300)) if k % 2 else
+                 b"".join(struct.pack("<IHH", rng.randrange(1 << 20), rng.randrange(64), k) for i in range(800))
+                 for k in range(40)]
+        files = {"mixed.bin": b"".join(parts)}
+        make_tree(self.src, files)
+        entry = self.pack(self.src)[0][0]
+        self.assertExtractsTo([entry], files)
+        lib = ctypes.CDLL("libdeflate.so.0")
+        lib.libdeflate_alloc_compressor.restype = ctypes.c_void_p
+        lib.libdeflate_alloc_compressor.argtypes = [ctypes.c_int]
+        lib.libdeflate_deflate_compress.restype = ctypes.c_size_t
+        lib.libdeflate_deflate_compress.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t,
+                                                    ctypes.c_char_p, ctypes.c_size_t]
+        compressor = lib.libdeflate_alloc_compressor(12)
+        room = ctypes.create_string_buffer(2 * len(files["mixed.bin"]))
+        plain = lib.libdeflate_deflate_compress(compressor, files["mixed.bin"], len(files["mixed.bin"]), room, len(room))
+        lib.libdeflate_free_compressor.argtypes = [ctypes.c_void_p]
+        lib.libdeflate_free_compressor(compressor)
+        self.assertLess(len(entry["data"]), plain * 0.99)
+
+    def test_a_progress_line_only_on_a_terminal(self):
+        # 8 MB of records take level 12 on one thread well over a second.
+        rng = random.Random(3)
+        files = {"records.bin": b"".join(struct.pack("<IHH", rng.randrange(1 << 20), rng.randrange(64), i & 0xFFFF)
+                                         for i in range(1000000))}
+        make_tree(self.src, files)
+        shown = {}
+        for quiet in ([], ["--quiet"]):
+            terminal, other_end = pty.openpty()
+            result = subprocess.run([MKSFX, "--stub", STUB, "--threads", "1", *quiet, "-o", self.out, self.src],
+                                    stdout=subprocess.PIPE, stderr=other_end)
+            os.close(other_end)
+            text = b""
+            try:
+                while chunk := os.read(terminal, 4096):
+                    text += chunk
+            except OSError:         # the other end is closed
+                pass
+            os.close(terminal)
+            self.assertEqual(result.returncode, 0)
+            shown[bool(quiet)] = (text.decode(), read(self.out))
+        self.assertRegex(shown[False][0], r"^(\rmksfx: [01] of 1 files, [0-9.]+ of 8\.0 MB, [0-9.]+ MB/s *)+"
+                                          r"\rmksfx: 1 of 1 files, 8\.0 of 8\.0 MB, [0-9.]+ MB/s\r?\n$")
+        self.assertEqual(shown[True][0], "")
+        self.assertTrue(shown[False][1] == shown[True][1])
+        # Not a terminal: nothing.
+        self.assertEqual(mksfx("--stub", STUB, "-o", self.out, self.src).stderr, "")
+
+    def test_password_encrypts_every_file(self):
+        make_tree(self.src, SAMPLE_FILES, SAMPLE_FOLDERS)
+        password_file = os.path.join(self.dir, "password.txt")
+        with open(password_file, "wb") as f:
+            f.write(b"open Sesame-42\r\nnot this line\n")
+        written = []
+        for args in (["--password", "open Sesame-42"], ["--password-file", password_file]):
+            with self.subTest(args[0]):
+                entries = self.pack(*args, self.src)[0]
+                written.append(read(self.out))
+                # Check byte from the CRC: bit 3 clear, no descriptor.
+                self.assertExtractsTo(entries, SAMPLE_FILES, SAMPLE_FOLDERS, password=b"open Sesame-42")
+                self.assertEqual({e["name"]: e["flags"] & 9 for e in entries},
+                                 {e["name"]: 0 if e["name"].endswith("/") else 1 for e in entries})
+                for e in entries:
+                    if not e["name"].endswith("/"):
+                        with self.assertRaises((ValueError, zlib.error)):
+                            extract(e, b"open sesame-42")
+        self.assertTrue(written[0] == written[1], "the same password gives the same file")
+        refusals = [(["--password", ""], "empty", 1), (["--password", "Grüße"], "beyond ASCII", 1),
+                    (["--password", "p" * 80], "at most 79", 1), (["--password", "a\tb"], "control character", 1),
+                    (["--password-file", os.path.join(self.dir, "missing")], "cannot open", 1),
+                    (["--password", "a", "--password-file", password_file], "one --password", 2),
+                    (["--recompress"], "--recompress is for a ZIP", 2)]
+        for args, fragment, status in refusals:
+            with self.subTest(args=args):
+                self.assertRefused(self.src, fragment, args=args, status=status)
+
     def test_a_failed_write_leaves_nothing_and_keeps_an_old_output(self):
         make_tree(self.src, {"noise.bin": os.urandom(1 << 20)})
         with open(self.out, "wb") as f:
@@ -269,6 +373,29 @@ class FromZip(PackerTest):
                 self.assertEqual({e["name"]: e["flags"] & 8 for e in entries}, bit3)
                 self.assertExtractsTo(entries, SAMPLE_FILES, SAMPLE_FOLDERS, password=b"secret")
 
+    def test_password_and_recompress(self):
+        # Stored entries, and one that another password encrypts already.
+        subprocess.run(["zip", "-q", "-0", "-r", self.zip, "readme.txt", "docs", "empty"], cwd=self.src, check=True)
+        subprocess.run(["zip", "-q", "-P", "other", self.zip, "deep/a/b/c.txt", "bin/noise.bin"], cwd=self.src,
+                       check=True)
+        other = {"deep/a/b/c.txt", "bin/noise.bin"}
+        for args in ([], ["--recompress"], ["--password", "new"], ["--recompress", "--password", "new"]):
+            with self.subTest(args=args):
+                entries, end = self.pack(*args, self.zip)
+                self.assertEqual(end, CENTRAL)
+                for e in entries:
+                    if e["name"].endswith("/"):
+                        self.assertEqual(e["flags"] & 1, 0, e["name"])
+                        continue
+                    self.assertEqual(e["flags"] & 1, int(e["name"] in other or "--password" in args), e["name"])
+                    self.assertEqual(extract(e, b"other" if e["name"] in other else b"new"),
+                                     SAMPLE_FILES[e["name"]])
+                    if e["name"] not in other:
+                        compressed = e["name"] != "docs/empty.txt" and "--recompress" in args
+                        self.assertEqual(e["method"], 8 if compressed else 0, e["name"])
+                with zipfile.ZipFile(self.out) as z:
+                    self.assertEqual(sorted(z.namelist()), sorted(e["name"] for e in entries))
+
     def test_refusals(self):
         peers = {
             "bzip2": ("zip -q -Z bzip2 {} readme.txt", ["readme.txt", "bzip2"]),
@@ -320,7 +447,9 @@ class FromZip(PackerTest):
         data[data.index(b"bad.txt") + 7 + 500] ^= 0xFF     # inside bad.txt's deflate data
         with open(self.zip, "wb") as f:
             f.write(data)
-        self.assertRefused(self.zip, '"bad.txt"', "damaged")
+        for args in ((), ("--recompress",), ("--password", "pw")):
+            with self.subTest(args=args):
+                self.assertRefused(self.zip, '"bad.txt"', "damaged", args=args)
 
 
 class SettingsAndInfo(PackerTest):
@@ -336,7 +465,9 @@ class SettingsAndInfo(PackerTest):
         cases = [([], None), (["--no-settings"], None), (["--title", "T"], 0x03), (["--hide-run"], 0x02),
                  (["--all-files"], 0x01), (["--hide-overwrite"], 0x07), (["--overwrite", "always"], 0x0B),
                  (["--overwrite", "never"], 0x13), (["--overwrite", "never", "--overwrite", "confirm"], 0x03),
-                 (["--flags", "0x18"], 0x18), (["--flags", "0", "--all-files"], 0x00)]
+                 (["--flags", "0x18"], 0x18), (["--flags", "0", "--all-files"], 0x00),
+                 (["--title", "Müller"], 0x23), (["--run", "><Übersicht.exe"], 0x23),
+                 (["--folder", "C:\\Łódź", "--hide-run"], 0x22), (["--flags", "0x03", "--title", "Müller"], 0x03)]
         for args, flags in cases:
             with self.subTest(args):
                 block = self.block(*args)
@@ -347,6 +478,10 @@ class SettingsAndInfo(PackerTest):
         block = self.block("--title", "Demo", "--temp-folder", "--run", "><setup.exe", "--hide-run")
         self.assertEqual(block[:7], b"MPU\x02\x04\x02\x0b")
         self.assertEqual(block[7:], b"Demo><><setup.exe".ljust(BLOCK_SIZE - 7, b"\0"))
+        # Lengths count bytes of UTF-8.
+        block = self.block("--title", "Grüße 鬼", "--folder", "C:\\Müller")
+        self.assertEqual(block[:7], b"MPU\x23\x0b\x0a\x00")
+        self.assertEqual(block[7:28], "Grüße 鬼C:\\Müller".encode())
         self.assertEqual([e["name"] for e in walk(self.out)[0]], ["setup.exe"])
 
     def test_text_limits(self):
@@ -355,6 +490,9 @@ class SettingsAndInfo(PackerTest):
         self.assertRefused(self.src, "256 bytes", "255", args=("--title", "t" * 256))
         self.assertRefused(self.src, "250 bytes", "249", args=("--title", "t" * 250))
         self.assertRefused(self.src, "250 bytes", "249", args=("--title", "t" * 200, "--run", "r" * 50))
+        self.block("--title", "é" * 124 + "t")
+        self.assertRefused(self.src, "250 bytes", "249", args=("--title", "é" * 125))
+        self.assertRefused(self.src, "--folder is not UTF-8", args=("--folder", os.fsdecode(b"C:\\Caf\xe9")))
 
     def test_info_shows_settings_and_entries(self):
         self.block("--title", "Demo 1.0", "--temp-folder", "--run", "><setup.exe", "--overwrite", "never")
@@ -364,6 +502,19 @@ class SettingsAndInfo(PackerTest):
                      "user selects files", '"setup.exe"', "1 entry;", "gets through"):
             self.assertIn(text, info.stdout)
         self.assertIn("settings: none", mksfx("--info", STUB).stdout)
+        # Each text as the extractor reads it: UTF-8 under flag bit 5, else
+        # bytes of the ANSI code page, also when bit 5 is set but the text
+        # is not UTF-8.
+        cases = [(["--title", "Grüße"], ['title   "Grüße"  utf8', 'folder  ""  ascii', "texts in UTF-8"]),
+                 (["--flags", "0x03", "--title", "Grüße"], ['title   "Gr\\xC3\\xBC\\xC3\\x9Fe"  ansi bytes']),
+                 (["--flags", "0x23", "--title", os.fsdecode(b"Caf\xe9"), "--run", "ok.exe"],
+                  ['title   "Caf\\xE9"  ansi bytes', 'run     "ok.exe"  ascii'])]
+        for args, texts in cases:
+            with self.subTest(args=args):
+                self.block(*args)
+                shown = mksfx("--info", self.out).stdout
+                for text in texts:
+                    self.assertIn(text, shown)
 
     def test_info_shows_how_each_name_is_read(self):
         archive = os.path.join(self.dir, "names.zip")

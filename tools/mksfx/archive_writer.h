@@ -19,6 +19,7 @@ public:
     // once the data is known.
     void BeginEntry(Entry& entry);
     void WriteData(const void* data, size_t count);
+    void WriteData(const std::string& bytes) { WriteData(bytes.data(), bytes.size()); }
     // Takes back the data written since BeginEntry.
     void RestartData();
     uint64_t DataWritten() const { return out_.Position() - dataStart_; }

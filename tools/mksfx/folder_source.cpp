@@ -1,42 +1,20 @@
 #include "sources.h"
 
 #include <algorithm>
-#include <zlib.h>
 
 namespace sfx {
 
 namespace {
 
-const size_t ChunkSize = 1 << 16;
-
-class Deflater {
+// A file's content, read as it is packed.
+class FileData : public EntryData {
 public:
-    Deflater()
-    {
-        if (deflateInit2(&z_, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw Failure("zlib cannot start deflating");
-    }
-    ~Deflater() { deflateEnd(&z_); }
-
-    // Compresses count bytes (the last ones when finish is set) into writer.
-    void Feed(const uint8_t* data, size_t count, bool finish, ArchiveWriter& writer)
-    {
-        z_.next_in = const_cast<uint8_t*>(data);
-        z_.avail_in = (uInt)count;
-        int result;
-        do {
-            uint8_t out[ChunkSize];
-            z_.next_out = out;
-            z_.avail_out = sizeof out;
-            result = deflate(&z_, finish ? Z_FINISH : Z_NO_FLUSH);
-            if (result == Z_STREAM_ERROR)
-                throw Failure("zlib failed while deflating");
-            writer.WriteData(out, sizeof out - z_.avail_out);
-        } while (z_.avail_out == 0 || (finish && result != Z_STREAM_END));
-    }
+    explicit FileData(const std::string& path) : file_(path) {}
+    size_t Read(uint8_t* buffer, size_t count) override { return file_.ReadSome(buffer, count); }
+    void Rewind() override { file_.Rewind(); }
 
 private:
-    z_stream z_{};
+    InputFile file_;
 };
 
 }  // namespace
@@ -92,70 +70,30 @@ void FolderSource::Scan(const std::string& path, const std::string& prefix, std:
     }
 }
 
-void FolderSource::Write(ArchiveWriter& writer)
+uint64_t FolderSource::ContentSize() const
 {
-    for (const Item& item : items_) {
-        if (item.folder) {
-            Entry e;
-            e.name = item.name;
-            e.timeDate = item.timeDate;
-            e.flags = NameFlags(EntryName{e.name});
-            e.externalAttributes = DosFolderAttribute;
-            writer.BeginEntry(e);
-            writer.EndEntry(e);
-        } else {
-            WriteFile(item, writer);
-        }
-    }
-    writer.Finish("");
+    uint64_t size = 0;
+    for (const Item& item : items_)
+        size += item.size;
+    return size;
 }
 
-void FolderSource::WriteFile(const Item& item, ArchiveWriter& writer)
+void FolderSource::Write(ArchiveWriter& writer, EntryPacker& packer)
 {
-    InputFile in(item.path);
-    Entry e;
-    e.name = item.name;
-    e.timeDate = item.timeDate;
-    e.method = MethodDeflated;
-    e.flags = FlagMaximumCompression | NameFlags(EntryName{e.name});
-    writer.BeginEntry(e);
-
-    Deflater deflater;
-    uint8_t buffer[ChunkSize];
-    uLong crc = crc32(0, nullptr, 0);
-    uint64_t size = 0;
-    for (;;) {
-        size_t got = in.ReadSome(buffer, sizeof buffer);
-        crc = crc32(crc, buffer, (uInt)got);
-        size += got;
-        deflater.Feed(buffer, got, got < sizeof buffer, writer);
-        if (got < sizeof buffer)
-            break;
-    }
-    if (size > 0xFFFFFFFF)
-        throw Failure(item.path + " grew to 4 GiB or more while it was packed");
-
-    if (writer.DataWritten() >= size) {
-        // Deflating did not help: store the file instead.
-        writer.RestartData();
-        in.Rewind();
-        uLong storedCrc = crc32(0, nullptr, 0);
-        uint64_t stored = 0;
-        while (size_t got = in.ReadSome(buffer, sizeof buffer)) {
-            storedCrc = crc32(storedCrc, buffer, (uInt)got);
-            stored += got;
-            writer.WriteData(buffer, got);
+    for (const Item& item : items_) {
+        Entry e;
+        e.name = item.name;
+        e.timeDate = item.timeDate;
+        e.flags = NameFlags(EntryName{e.name});
+        if (item.folder) {
+            e.externalAttributes = DosFolderAttribute;
+            packer.Folder(e);
+        } else {
+            packer.Compress(e, std::make_unique<FileData>(item.path), item.size, item.path, packer.Encrypting());
         }
-        if (stored != size || storedCrc != crc)
-            throw Failure(item.path + " changed while it was packed");
-        e.method = MethodStored;
-        e.flags &= ~FlagMaximumCompression;
-        e.versionNeeded = 10;
     }
-    e.crc = (uint32_t)crc;
-    e.compressedSize = (uint32_t)writer.DataWritten();
-    e.uncompressedSize = (uint32_t)size;
-    writer.EndEntry(e);
+    packer.Finish();
+    writer.Finish("");
 }
 
 }  // namespace sfx

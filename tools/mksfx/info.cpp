@@ -137,10 +137,15 @@ int ShowInfo(const std::string& path, FILE* out)
     } else {
         base += SettingsBlockSize;
         std::fprintf(out, "  settings: flags 0x%02X: %s\n", s.flags, DescribeFlags(s.flags).c_str());
-        std::fprintf(out, "    title   %s\n", Quoted(s.title).c_str());
-        std::fprintf(out, "    folder  %s%s\n", Quoted(s.folder).c_str(),
-                     s.folder == TemporaryFolderToken ? " (the temporary folder)" : "");
-        std::fprintf(out, "    run     %s\n", Quoted(s.run).c_str());
+        // Each as the extractor reads it: UTF-8 under flag bit 5, else bytes.
+        auto text = [&](const char* label, const std::string& value, const char* note) {
+            const char* how = TextReading(value, s.flags);
+            std::fprintf(out, "    %-7s %s  %s%s\n", label, Quoted(value, std::string(how) == "ansi bytes").c_str(),
+                         how, note);
+        };
+        text("title", s.title, "");
+        text("folder", s.folder, s.folder == TemporaryFolderToken ? " (the temporary folder)" : "");
+        text("run", s.run, "");
         if (s.title.size() + s.folder.size() + s.run.size() > SettingsBlockSize - 7)
             problems.push_back("the settings texts run past the settings block into the archive");
     }

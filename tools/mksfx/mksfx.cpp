@@ -11,11 +11,15 @@
 
 #include "archive_writer.h"
 #include "branding.h"
+#include "deflate_pieces.h"
+#include "entry_packer.h"
 #include "info.h"
 #include "pe_resources.h"
 #include "platform.h"
+#include "progress.h"
 #include "settings_block.h"
 #include "sources.h"
+#include "zip_crypto.h"
 #include "zip_format.h"
 
 using namespace sfx;
@@ -46,6 +50,23 @@ const char Help[] =
     "  --overwrite MODE   for existing files: confirm (ask each time; the\n"
     "                     default), never, or always\n"
     "  --hide-overwrite   the user cannot change the overwrite mode\n"
+    "  --level N          how hard to compress, 1 (fastest) to 12 (smallest; the\n"
+    "                     default)\n"
+    "  --threads N        compress on N threads (default: one per processor); the\n"
+    "                     output is the same for any N\n"
+    "  --recompress       a ZIP INPUT's stored and deflated entries are decoded and\n"
+    "                     compressed anew at --level, instead of copied as they are\n"
+    "  --password TEXT    encrypt with traditional ZIP encryption; the extractor\n"
+    "                     asks for the password. ASCII only, at most 79 characters.\n"
+    "                     This encryption keeps out casual readers only: whoever\n"
+    "                     knows or guesses a few bytes of a file inside can open\n"
+    "                     it without the password. From a folder every file is\n"
+    "                     encrypted; from a ZIP INPUT the entries not yet\n"
+    "                     encrypted (the others keep their own password)\n"
+    "  --password-file F  the password from the first line of the file F, so that\n"
+    "                     it stays out of process lists and shell history\n"
+    "  --quiet            no progress line (one is shown on a terminal once\n"
+    "                     packing has taken a second)\n"
     "  --name-encoding E  how a ZIP INPUT's names are read where an entry does not\n"
     "                     say (by flag bit 11 or a Unicode Path field): cp437,\n"
     "                     utf8, or ansi (the bytes as they are, read in the ANSI\n"
@@ -65,7 +86,8 @@ const char Help[] =
     "                     and whether the extractor gets through all of them\n"
     "  -h, --help         this text\n"
     "\n"
-    "Title, folder and command take at most 249 bytes together. Any of the\n"
+    "Title, folder and command take at most 249 bytes together, in UTF-8 (a text\n"
+    "beyond ASCII sets flag bit 5, which tells the extractor so). Any of the\n"
     "options from --title to --hide-overwrite writes a settings block; without\n"
     "one, the extractor proposes the current folder and lets the user choose.\n"
     "Icon and version information must fit into the extractor's fixed size, with\n"
@@ -73,7 +95,8 @@ const char Help[] =
     "images take less. Every file written carries its PE checksum.\n"
     "\n"
     "A folder INPUT: its files and sub-folders (not the folder itself) with their\n"
-    "modification times, deflated, or stored when that is smaller. A symbolic link\n"
+    "modification times, deflated by libdeflate, or stored when that is smaller.\n"
+    "Large files go in pieces of 4 MiB, compressed side by side. A symbolic link\n"
     "is packed as what it leads to, which must lie inside INPUT.\n"
     "A ZIP INPUT: its entries, compressed data copied as it is and checked against\n"
     "its CRC-32, with fresh headers. Stored and deflated entries only, plain or\n"
@@ -85,7 +108,8 @@ const char Help[] =
     "and an icon file that is no icon or that does not fit.\n"
     "\n"
     "For tests of the extractor itself:\n"
-    "  --flags BYTE       the settings block's flags byte as given (0x.. or decimal)\n"
+    "  --flags BYTE       the settings block's flags byte as given (0x.. or decimal);\n"
+    "                     the texts then go as their bytes, UTF-8 or not\n"
     "  --no-settings      write no settings block\n"
     "  --raw-zip          append INPUT byte for byte, unchecked\n"
     "\n"
@@ -107,6 +131,12 @@ const char Help[] =
     "Exit status: 0 done; 1 refused or failed, and OUT is left as it was; 2 wrong\n"
     "usage. With --info: 0 when the extractor gets through every entry, else 1.\n";
 
+[[noreturn]] void Usage(const std::string& problem)
+{
+    std::fprintf(stderr, "mksfx: %s\nTry 'mksfx --help'.\n", problem.c_str());
+    std::exit(2);
+}
+
 struct Options {
     std::string stub, output, input, info;
     Settings settings;
@@ -115,19 +145,45 @@ struct Options {
     Branding branding;
     bool noSettings = false;
     bool raw = false;
+    PackOptions pack;
+    bool levelGiven = false, recompress = false, quiet = false;
+    std::string passwordFile;
+    bool passwordGiven = false;
 };
 
-[[noreturn]] void Usage(const std::string& problem)
+// A number from the command line, within bounds, or wrong usage.
+int NumberArgument(const std::string& option, const std::string& text, int low, int high)
 {
-    std::fprintf(stderr, "mksfx: %s\nTry 'mksfx --help'.\n", problem.c_str());
-    std::exit(2);
+    char* end = nullptr;
+    long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || n < low || n > high)
+        Usage(option + " takes a number from " + std::to_string(low) + " to " + std::to_string(high) + ", not " + text);
+    return (int)n;
 }
 
-Options Parse(int argc, char** argv)
+// The first line of a file, without its line end.
+std::string ReadPasswordFile(const std::string& path)
+{
+    InputFile file(path);
+    if (file.Size() > 4096)
+        throw Failure(path + " is too large to hold a password");
+    std::string text((size_t)file.Size(), '\0');
+    file.ReadAt(0, &text[0], text.size());
+    size_t end = text.find('\n');
+    if (end != std::string::npos)
+        text.resize(end);
+    if (!text.empty() && text.back() == '\r')
+        text.pop_back();
+    return text;
+}
+
+
+Options Parse(const std::vector<std::string>& argv)
 {
     Options o;
     bool folderGiven = false, tempFolder = false, options = true;
     bool versionText = false;
+    int argc = (int)argv.size();
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -142,11 +198,26 @@ Options Parse(int argc, char** argv)
         if (!options || a.empty() || a[0] != '-') {
             if (!o.input.empty())
                 Usage("one INPUT only, not both " + o.input + " and " + a);
-            o.input = PathArgument(a.c_str());
+            o.input = a;
         } else if (a == "--") options = false;
-        else if (a == "-o") o.output = PathArgument(value().c_str());
-        else if (a == "--stub") o.stub = PathArgument(value().c_str());
-        else if (a == "--info") o.info = PathArgument(value().c_str());
+        else if (a == "-o") o.output = value();
+        else if (a == "--stub") o.stub = value();
+        else if (a == "--info") o.info = value();
+        else if (a == "--level") { o.pack.level = NumberArgument(a, value(), MinLevel, MaxLevel); o.levelGiven = true; }
+        else if (a == "--threads") o.pack.threads = NumberArgument(a, value(), 1, 256);
+        else if (a == "--recompress") o.recompress = true;
+        else if (a == "--quiet") o.quiet = true;
+        else if (a == "--password") {
+            if (o.passwordGiven)
+                Usage("one --password or --password-file only");
+            o.pack.password = value();
+            o.passwordGiven = true;
+        } else if (a == "--password-file") {
+            if (o.passwordGiven)
+                Usage("one --password or --password-file only");
+            o.passwordFile = value();
+            o.passwordGiven = true;
+        }
         else if (a == "--title") setting().title = value();
         else if (a == "--folder") { setting().folder = value(); folderGiven = true; }
         else if (a == "--temp-folder") { setting().folder = TemporaryFolderToken; tempFolder = true; }
@@ -174,6 +245,7 @@ Options Parse(int argc, char** argv)
             if (text.empty() || *end != 0 || flags < 0 || flags > 255)
                 Usage("--flags takes a byte, 0 to 255 or 0x00 to 0xFF, not " + text);
             setting().flags = (int)flags;
+            setting().flagsAsGiven = true;
         } else if (a == "--icon") o.branding.icon = value();
         else if (a == "--version") {
             std::string text = value();
@@ -193,7 +265,7 @@ Options Parse(int argc, char** argv)
     }
     if (!o.info.empty()) {
         if (!o.output.empty() || !o.input.empty() || o.settings.present || o.encodingGiven || o.branding.Any()
-            || versionText)
+            || versionText || o.levelGiven || o.recompress || o.passwordGiven)
             Usage("--info takes a file and nothing else");
         return o;
     }
@@ -203,8 +275,9 @@ Options Parse(int argc, char** argv)
         Usage("--folder and --temp-folder exclude each other");
     if (o.noSettings && o.settings.present)
         Usage("--no-settings cannot be combined with settings");
-    if (o.raw && o.encodingGiven)
-        Usage("--raw-zip copies the archive as it is; --name-encoding cannot apply");
+    if (o.raw && (o.encodingGiven || o.recompress || o.passwordGiven || o.levelGiven))
+        Usage("--raw-zip copies the archive as it is; --name-encoding, --level, --recompress and --password cannot "
+              "apply");
     if (versionText && !o.branding.versioned)
         Usage("--product, --company, --description and --copyright need --version");
     return o;
@@ -250,9 +323,11 @@ std::unique_ptr<Source> OpenSource(const Options& o)
     if (kind == Kind::Folder) {
         if (o.encodingGiven)
             Usage("--name-encoding is for a ZIP INPUT; names from a folder are written as UTF-8");
+        if (o.recompress)
+            Usage("--recompress is for a ZIP INPUT; files from a folder are always compressed");
         return std::make_unique<FolderSource>(o.input, o.output);
     }
-    return std::make_unique<ZipSource>(o.input, o.encoding);
+    return std::make_unique<ZipSource>(o.input, o.encoding, o.recompress, o.pack.password);
 }
 
 // The file's name without its folder: OriginalFilename.
@@ -276,8 +351,17 @@ void WriteChecksum(OutputFile& out, size_t field)
     out.Seek(end);
 }
 
-int Pack(const Options& o, const char* argv0)
+int Pack(Options& o, const char* argv0, Progress& progress)
 {
+    if (!o.passwordFile.empty())
+        o.pack.password = ReadPasswordFile(o.passwordFile);
+    if (o.passwordGiven) {
+        std::string problem = PasswordProblem(o.pack.password);
+        if (!problem.empty())
+            throw Failure(problem);
+    }
+    if (o.pack.threads == 0)
+        o.pack.threads = ProcessorCount();
     std::string stubPath = FindStub(o, argv0);
     std::string stub = ReadStub(stubPath);
     if (o.branding.Any())
@@ -289,11 +373,16 @@ int Pack(const Options& o, const char* argv0)
         throw Failure("the self-extracting file would have " + std::to_string(size)
                       + " bytes, over the 2 GiB that the extractor can read");
 
+    progress.Expect(source->EntryCount(), source->ContentSize());
     OutputFile out(o.output);
     out.Write(stub);
     out.Write(block);
     ArchiveWriter writer(out);
-    source->Write(writer);
+    {
+        EntryPacker packer(writer, o.pack, progress);
+        source->Write(writer, packer);
+    }
+    progress.End();
     if (size_t field = ChecksumFieldOffset(stub))
         WriteChecksum(out, field);
     out.Commit();
@@ -305,20 +394,32 @@ int Pack(const Options& o, const char* argv0)
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int Main(const std::vector<std::string>& arguments)
 {
-    Options o = Parse(argc, argv);
+    Options o = Parse(arguments);
+    Progress progress(!o.quiet);
     try {
         if (!o.info.empty())
             return ShowInfo(o.info, stdout);
-        return Pack(o, argv[0]);
+        return Pack(o, arguments.empty() ? "" : arguments[0].c_str(), progress);
     } catch (const Failure& f) {
+        progress.End();
         std::fprintf(stderr, "mksfx: %s\n", f.what());
         return 1;
     } catch (const std::bad_alloc&) {
+        progress.End();
         std::fprintf(stderr, "mksfx: out of memory\n");
         return 1;
     }
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv)
+#else
+int main(int argc, char** argv)
+#endif
+{
+    return Main(ArgumentsOf(argc, argv));
 }

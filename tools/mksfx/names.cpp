@@ -63,13 +63,6 @@ std::basic_string<NameUnit> Utf16(const std::string& text, bool& valid)
     return valid ? std::basic_string<NameUnit>(units.data(), (size_t)n) : std::basic_string<NameUnit>();
 }
 
-bool IsUtf8(const std::string& text)
-{
-    bool valid;
-    Utf16(text, valid);
-    return valid;
-}
-
 // Windows compares file names through an upper-case table, one unit for
 // one unit. These are its runs for ASCII, Latin-1, Latin Extended-A (capital
 // and small letters alternating) and the basic Greek and Cyrillic letters:
@@ -95,6 +88,13 @@ NameUnit UpperCase(NameUnit unit)
 }
 
 }  // namespace
+
+bool IsUtf8(const std::string& text)
+{
+    bool valid;
+    Utf16(text, valid);
+    return valid;
+}
 
 bool IsAscii(const std::string& text)
 {

@@ -66,6 +66,8 @@ inline std::string Quoted(const EntryName& name)
 
 // True when every byte is ASCII.
 bool IsAscii(const std::string& text);
+// True when the text is valid UTF-8 without a NUL, as the extractor decodes it.
+bool IsUtf8(const std::string& text);
 
 }  // namespace sfx
 

@@ -17,7 +17,10 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -306,14 +309,77 @@ bool Inspect(const std::string& path, FolderItem& item)
 
 }  // namespace
 
-std::string PathArgument(const char* argument)
+std::vector<std::string> ArgumentsOf(int argc, wchar_t** argv)
 {
-    // The C runtime hands over arguments in the ANSI code page.
-    int length = (int)std::strlen(argument);
-    int n = MultiByteToWideChar(CP_ACP, 0, argument, length, nullptr, 0);
-    std::wstring wide((size_t)n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, argument, length, &wide[0], n);
-    return Utf8(wide);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; i++)
+        arguments.push_back(Utf8(argv[i]));
+    return arguments;
+}
+
+int ProcessorCount()
+{
+    DWORD_PTR process, system;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        int count = 0;
+        for (; process != 0; process &= process - 1)
+            count++;
+        return count;
+    }
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return std::max<int>(1, (int)info.dwNumberOfProcessors);
+}
+
+bool ErrorIsTerminal()
+{
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+double Seconds()
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (double)now.QuadPart / (double)frequency.QuadPart;
+}
+
+struct Lock::State {
+    SRWLOCK lock = SRWLOCK_INIT;
+};
+Lock::Lock() : state_(new State) {}
+Lock::~Lock() = default;
+void Lock::Acquire() { AcquireSRWLockExclusive(&state_->lock); }
+void Lock::Release() { ReleaseSRWLockExclusive(&state_->lock); }
+
+struct Condition::State {
+    CONDITION_VARIABLE condition = CONDITION_VARIABLE_INIT;
+};
+Condition::Condition() : state_(new State) {}
+Condition::~Condition() = default;
+void Condition::Wait(Lock& lock) { SleepConditionVariableSRW(&state_->condition, &lock.state_->lock, INFINITE, 0); }
+void Condition::WakeAll() { WakeAllConditionVariable(&state_->condition); }
+
+struct Thread::State {
+    std::function<void()> run;
+    HANDLE thread = nullptr;
+    static DWORD WINAPI Start(void* state)
+    {
+        static_cast<State*>(state)->run();
+        return 0;
+    }
+};
+Thread::Thread(std::function<void()> run) : state_(new State)
+{
+    state_->run = std::move(run);
+    state_->thread = CreateThread(nullptr, 0, State::Start, state_.get(), 0, nullptr);
+    if (state_->thread == nullptr)
+        throw Failure("cannot start a thread: error " + std::to_string(GetLastError()));
+}
+Thread::~Thread()
+{
+    WaitForSingleObject(state_->thread, INFINITE);
+    CloseHandle(state_->thread);
 }
 
 Kind KindOf(const std::string& path)
@@ -432,9 +498,67 @@ Kind KindOf(const std::string& path)
     return KindOfMode(s.st_mode);
 }
 
-std::string PathArgument(const char* argument)
+std::vector<std::string> ArgumentsOf(int argc, char** argv)
 {
-    return argument;
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+int ProcessorCount()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? (int)n : 1;
+}
+
+bool ErrorIsTerminal()
+{
+    return isatty(STDERR_FILENO) != 0;
+}
+
+double Seconds()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
+}
+
+struct Lock::State {
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+};
+Lock::Lock() : state_(new State) {}
+Lock::~Lock() { pthread_mutex_destroy(&state_->lock); }
+void Lock::Acquire() { pthread_mutex_lock(&state_->lock); }
+void Lock::Release() { pthread_mutex_unlock(&state_->lock); }
+
+struct Condition::State {
+    pthread_cond_t condition = PTHREAD_COND_INITIALIZER;
+};
+Condition::Condition() : state_(new State) {}
+Condition::~Condition() { pthread_cond_destroy(&state_->condition); }
+void Condition::Wait(Lock& lock) { pthread_cond_wait(&state_->condition, &lock.state_->lock); }
+void Condition::WakeAll() { pthread_cond_broadcast(&state_->condition); }
+
+struct Thread::State {
+    std::function<void()> run;
+    pthread_t thread;
+    static void* Start(void* state)
+    {
+        static_cast<State*>(state)->run();
+        return nullptr;
+    }
+};
+Thread::Thread(std::function<void()> run) : state_(new State)
+{
+    state_->run = std::move(run);
+    int failed = pthread_create(&state_->thread, nullptr, State::Start, state_.get());
+    if (failed != 0)
+        throw Failure(std::string("cannot start a thread: ") + std::strerror(failed));
+}
+Thread::~Thread()
+{
+    pthread_join(state_->thread, nullptr);
 }
 
 std::string IdentityOf(const std::string& path)

@@ -1,5 +1,6 @@
 #include "settings_block.h"
 
+#include "names.h"
 #include "zip_format.h"
 
 namespace sfx {
@@ -15,6 +16,19 @@ const size_t MaxTexts = SettingsStringsMax;      // behind the signature, flags 
 
 std::string EncodeSettings(const Settings& s)
 {
+    int flags = s.flags;
+    if (!s.flagsAsGiven) {
+        flags &= ~FlagUtf8Texts;
+        const std::pair<const char*, const std::string*> texts[] = {
+            {"--title", &s.title}, {"--folder", &s.folder}, {"--run", &s.run}};
+        for (const auto& text : texts) {
+            if (IsAscii(*text.second))
+                continue;
+            if (!IsUtf8(*text.second))
+                throw Failure(std::string(text.first) + " is not UTF-8");
+            flags |= FlagUtf8Texts;
+        }
+    }
     if (s.title.size() > MaxTitle)
         throw Failure("the title has " + std::to_string(s.title.size()) + " bytes; at most "
                       + std::to_string(MaxTitle) + " fit");
@@ -23,7 +37,7 @@ std::string EncodeSettings(const Settings& s)
         throw Failure("title, folder and command have " + std::to_string(texts)
                       + " bytes together; the settings block holds " + std::to_string(MaxTexts));
     std::string block = "MPU";
-    block += (char)s.flags;
+    block += (char)flags;
     block += (char)s.title.size();
     block += (char)s.folder.size();
     block += (char)s.run.size();
@@ -62,7 +76,16 @@ std::string DescribeFlags(int flags)
     case FlagOverwriteNever: words += ", overwrite: never"; break;
     default: words += ", overwrite: confirm"; break;
     }
+    if (flags & FlagUtf8Texts)
+        words += ", texts in UTF-8";
     return words;
+}
+
+const char* TextReading(const std::string& text, int flags)
+{
+    if (IsAscii(text))
+        return "ascii";
+    return (flags & FlagUtf8Texts) && IsUtf8(text) ? "utf8" : "ansi bytes";
 }
 
 }  // namespace sfx

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive_writer.h"
+#include "entry_packer.h"
 #include "names.h"
 #include "platform.h"
 #include "zip_format.h"
@@ -19,23 +20,27 @@ class Source {
 public:
     virtual ~Source() = default;
     // The entries, then the central directory.
-    virtual void Write(ArchiveWriter& writer) = 0;
+    virtual void Write(ArchiveWriter& writer, EntryPacker& packer) = 0;
     // The archive's size when it is known before writing, else 0.
     virtual uint64_t SizeInAdvance() const { return 0; }
     virtual size_t EntryCount() const = 0;
+    // The entries' content, before compression, for the progress line.
+    virtual uint64_t ContentSize() const { return 0; }
 };
 
 // A folder's files and sub-folders, named relative to it with "/", in name
 // order, every folder before its contents, names in UTF-8. Files are
-// deflated, or stored when deflating does not make them smaller. An earlier
+// deflated, or stored when deflating does not make them smaller, and
+// encrypted when the packer is given a password. An earlier
 // output inside the folder (same file as output) is left out. A symbolic
 // link stands for what it leads to when that lies inside the folder, and
 // is refused otherwise.
 class FolderSource : public Source {
 public:
     FolderSource(const std::string& folder, const std::string& output);
-    void Write(ArchiveWriter& writer) override;
+    void Write(ArchiveWriter& writer, EntryPacker& packer) override;
     size_t EntryCount() const override { return items_.size(); }
+    uint64_t ContentSize() const override;
 
 private:
     struct Item {
@@ -45,7 +50,6 @@ private:
         uint32_t timeDate;
     };
     void Scan(const std::string& path, const std::string& prefix, std::vector<std::string>& ancestors);
-    void WriteFile(const Item& item, ArchiveWriter& writer);
 
     std::vector<Item> items_;
     NameSet names_;
@@ -56,33 +60,41 @@ private:
 // The entries of a ZIP archive, their compressed data copied as it is and
 // checked against its CRC-32, with fresh headers and names as the archive
 // means them (see ReadZipName). Folders marked by their attributes alone
-// become folder entries; symbolic links are refused.
+// become folder entries; symbolic links are refused. With recompress,
+// stored and deflated entries are decoded and compressed anew instead.
+// With a password, the entries not yet encrypted are encrypted; those that
+// are stay as they are.
 class ZipSource : public Source {
 public:
-    ZipSource(const std::string& path, NameEncoding encoding);
-    void Write(ArchiveWriter& writer) override;
+    ZipSource(const std::string& path, NameEncoding encoding, bool recompress, const std::string& password);
+    void Write(ArchiveWriter& writer, EntryPacker& packer) override;
     uint64_t SizeInAdvance() const override;
     size_t EntryCount() const override { return items_.size(); }
+    uint64_t ContentSize() const override;
 
 private:
     struct Item {
         Entry entry;
         std::string label;       // the name as the archive has it, for messages
         uint64_t dataOffset;
+        bool folder;
+        bool encrypt;            // to be encrypted here
     };
-    void CopyData(const Item& item, ArchiveWriter& writer);
+    void CopyData(const Item& item, bool checked, ArchiveWriter& writer);
 
     InputFile file_;
     std::vector<Item> items_;
     std::string comment_;
     NameSet names_;
+    bool recompress_;
+    ZipCipher cipher_;
 };
 
 // The bytes of a file as they are, unchecked, with no directory of ours.
 class RawSource : public Source {
 public:
     explicit RawSource(const std::string& path) : file_(path) {}
-    void Write(ArchiveWriter& writer) override;
+    void Write(ArchiveWriter& writer, EntryPacker& packer) override;
     uint64_t SizeInAdvance() const override { return file_.Size(); }
     size_t EntryCount() const override { return 0; }
 

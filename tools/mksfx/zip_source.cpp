@@ -66,89 +66,108 @@ std::string WithoutLeadingDots(std::string name)
     return name;
 }
 
-// Checks compressed data as it passes: its decoded length and CRC-32, and
-// for deflate that the stream ends exactly with the compressed size.
-class DataCheck {
+// An entry's content decoded from its compressed data, checked at its end:
+// its decoded length and CRC-32, and for deflate that the stream ends
+// exactly with the compressed size.
+class DecodedData : public EntryData {
 public:
-    DataCheck(const Entry& entry, const std::string& label)
-        : label_(label), crc_(entry.crc), size_(entry.uncompressedSize)
+    DecodedData(InputFile& file, uint64_t offset, const Entry& entry, const std::string& label)
+        : file_(file), offset_(offset), packed_(entry.compressedSize), crc_(entry.crc),
+          size_(entry.uncompressedSize), deflated_(entry.method == MethodDeflated), label_(label), input_(ChunkSize)
     {
-        inflating_ = entry.method == MethodDeflated && !(entry.flags & FlagEncrypted);
-        if (inflating_ && inflateInit2(&z_, -MAX_WBITS) != Z_OK)
+        if (deflated_ && inflateInit2(&z_, -MAX_WBITS) != Z_OK)
             throw Failure("zlib cannot start inflating");
+        Rewind();
     }
-    ~DataCheck()
+    ~DecodedData() override
     {
-        if (inflating_)
+        if (deflated_)
             inflateEnd(&z_);
     }
 
-    void Feed(const uint8_t* data, size_t count)
+    size_t Read(uint8_t* buffer, size_t count) override
     {
-        if (!inflating_) {
-            Count(data, count);
-            return;
-        }
-        if (ended_)
-            Damaged("its deflate data ends before its compressed size");
-        z_.next_in = const_cast<uint8_t*>(data);
-        z_.avail_in = (uInt)count;
-        while (z_.avail_in > 0 && !ended_) {
-            uint8_t out[ChunkSize];
-            z_.next_out = out;
-            z_.avail_out = sizeof out;
-            int result = inflate(&z_, Z_NO_FLUSH);
-            if (result != Z_OK && result != Z_STREAM_END)
-                Damaged("its deflate data does not decode");
-            Count(out, sizeof out - z_.avail_out);
-            ended_ = result == Z_STREAM_END;
-        }
-        if (ended_ && z_.avail_in > 0)
-            Damaged("its deflate data ends before its compressed size");
+        size_t produced = deflated_ ? Inflate(buffer, count) : Copy(buffer, count);
+        decodedCrc_ = crc32(decodedCrc_, buffer, (uInt)produced);
+        decodedSize_ += produced;
+        if (produced < count && (decodedSize_ != size_ || decodedCrc_ != crc_))
+            Damaged("its data does not match its CRC-32 and size");
+        return produced;
     }
 
-    void Finish()
+    void Rewind() override
     {
-        // Output that inflate still holds back at the end of the input.
-        while (inflating_ && !ended_) {
-            uint8_t out[ChunkSize];
-            z_.next_in = nullptr;
-            z_.avail_in = 0;
-            z_.next_out = out;
-            z_.avail_out = sizeof out;
-            int result = inflate(&z_, Z_NO_FLUSH);
-            Count(out, sizeof out - z_.avail_out);
-            ended_ = result == Z_STREAM_END;
-            if (result != Z_OK && !ended_)
-                Damaged("its deflate data is cut short");
-        }
-        if (decodedSize_ != size_ || decodedCrc_ != crc_)
-            Damaged("its data does not match its CRC-32 and size");
+        if (deflated_)
+            inflateReset(&z_);
+        z_.avail_in = 0;
+        consumed_ = 0;
+        ended_ = false;
+        decodedCrc_ = crc32(0, nullptr, 0);
+        decodedSize_ = 0;
+    }
+
+    bool KnownCrc(uint32_t& crc) const override
+    {
+        crc = crc_;
+        return true;
     }
 
 private:
-    void Count(const uint8_t* data, size_t count)
+    size_t Copy(uint8_t* buffer, size_t count)
     {
-        decodedCrc_ = crc32(decodedCrc_, data, (uInt)count);
-        decodedSize_ += count;
+        size_t n = (size_t)std::min<uint64_t>(count, packed_ - consumed_);
+        file_.ReadAt(offset_ + consumed_, buffer, n);
+        consumed_ += n;
+        return n;
     }
+
+    size_t Inflate(uint8_t* buffer, size_t count)
+    {
+        z_.next_out = buffer;
+        z_.avail_out = (uInt)count;
+        while (z_.avail_out > 0 && !ended_) {
+            if (z_.avail_in == 0) {
+                if (consumed_ == packed_)
+                    Damaged("its deflate data is cut short");
+                size_t n = (size_t)std::min<uint64_t>(input_.size(), packed_ - consumed_);
+                file_.ReadAt(offset_ + consumed_, input_.data(), n);
+                consumed_ += n;
+                z_.next_in = input_.data();
+                z_.avail_in = (uInt)n;
+            }
+            int result = inflate(&z_, Z_NO_FLUSH);
+            if (result != Z_OK && result != Z_STREAM_END)
+                Damaged("its deflate data does not decode");
+            ended_ = result == Z_STREAM_END;
+        }
+        if (ended_ && (z_.avail_in > 0 || consumed_ < packed_))
+            Damaged("its deflate data ends before its compressed size");
+        return count - z_.avail_out;
+    }
+
     [[noreturn]] void Damaged(const std::string& why)
     {
         throw Failure("entry " + label_ + " is damaged: " + why);
     }
 
-    std::string label_;
+    InputFile& file_;
+    uint64_t offset_, packed_;
     uLong crc_;
     uint64_t size_;
-    bool inflating_ = false, ended_ = false;
+    bool deflated_;
+    std::string label_;
+    std::vector<uint8_t> input_;
     z_stream z_{};
-    uLong decodedCrc_ = crc32(0, nullptr, 0);
+    uint64_t consumed_ = 0;
+    bool ended_ = false;
+    uLong decodedCrc_ = 0;
     uint64_t decodedSize_ = 0;
 };
 
 }  // namespace
 
-ZipSource::ZipSource(const std::string& path, NameEncoding encoding) : file_(path)
+ZipSource::ZipSource(const std::string& path, NameEncoding encoding, bool recompress, const std::string& password)
+    : file_(path), recompress_(recompress), cipher_(password)
 {
     CentralDirectory cd = ReadCentralDirectory(file_);
     comment_ = cd.comment;
@@ -229,7 +248,8 @@ ZipSource::ZipSource(const std::string& path, NameEncoding encoding) : file_(pat
             e.crc = e.compressedSize = 0;
         }
         e.flags = (uint16_t)((e.flags & ~FlagUtf8) | NameFlags(name));
-        items_.push_back({e, label, dataOffset});
+        bool folder = form == Form::FolderByAttributes || (name.text.back() == '/' && r.uncompressedSize == 0);
+        items_.push_back({e, label, dataOffset, folder, !password.empty() && !encrypted && !folder});
     }
     if (items_.empty())
         throw Failure(path + " has no entries; there is nothing to pack");
@@ -244,46 +264,82 @@ ZipSource::ZipSource(const std::string& path, NameEncoding encoding) : file_(pat
 
 uint64_t ZipSource::SizeInAdvance() const
 {
+    if (recompress_)
+        return 0;
     uint64_t size = EndRecordSize + comment_.size();
     for (const Item& item : items_) {
         const Entry& e = item.entry;
         size += LocalHeaderSize + e.name.size() + e.localExtra.size() + e.compressedSize
-              + (e.descriptor ? (uint64_t)DescriptorSize : 0);
+              + (e.descriptor ? (uint64_t)DescriptorSize : 0) + (item.encrypt ? (uint64_t)EncryptionHeaderSize : 0);
         size += CentralHeaderSize + e.name.size() + e.centralExtra.size() + e.comment.size();
     }
     return size;
 }
 
-void ZipSource::Write(ArchiveWriter& writer)
+uint64_t ZipSource::ContentSize() const
+{
+    uint64_t size = 0;
+    for (const Item& item : items_)
+        size += item.entry.uncompressedSize;
+    return size;
+}
+
+void ZipSource::Write(ArchiveWriter& writer, EntryPacker& packer)
 {
     for (Item& item : items_) {
-        writer.BeginEntry(item.entry);
-        CopyData(item, writer);
-        writer.EndEntry(item.entry);
+        Entry& e = item.entry;
+        if (item.folder) {
+            packer.Folder(e);
+        } else if (recompress_ && !(e.flags & FlagEncrypted)) {
+            // Sizes, CRC, method and flags are the packer's now.
+            Entry fresh = e;
+            fresh.flags &= FlagUtf8;
+            fresh.descriptor = false;
+            packer.Compress(fresh, std::make_unique<DecodedData>(file_, item.dataOffset, e, item.label),
+                            e.uncompressedSize, "entry " + item.label, item.encrypt);
+        } else {
+            packer.Write([&] {
+                // Encrypted data cannot be checked without its password.
+                bool checked = !(e.flags & FlagEncrypted);
+                if (item.encrypt) {
+                    e.flags |= FlagEncrypted;
+                    e.versionNeeded = 20;
+                }
+                writer.BeginEntry(e);
+                CopyData(item, checked, writer);
+                if (item.encrypt)
+                    e.compressedSize += EncryptionHeaderSize;
+                writer.EndEntry(e);
+            }, e.uncompressedSize);
+        }
     }
+    packer.Finish();
     writer.Finish(comment_);
 }
 
-void ZipSource::CopyData(const Item& item, ArchiveWriter& writer)
+void ZipSource::CopyData(const Item& item, bool checked, ArchiveWriter& writer)
 {
     const Entry& e = item.entry;
-    // Encrypted data cannot be checked without its password.
-    bool checked = !(e.flags & FlagEncrypted);
-    DataCheck check(e, item.label);
+    if (item.encrypt)
+        writer.WriteData(cipher_.Begin(e.name, e.crc, e.uncompressedSize));
     uint8_t buffer[ChunkSize];
     for (uint64_t done = 0; done < e.compressedSize;) {
         size_t count = (size_t)std::min<uint64_t>(sizeof buffer, e.compressedSize - done);
         file_.ReadAt(item.dataOffset + done, buffer, count);
+        if (item.encrypt)
+            cipher_.Encrypt(buffer, count);
         writer.WriteData(buffer, count);
-        if (checked)
-            check.Feed(buffer, count);
         done += count;
     }
-    if (checked)
-        check.Finish();
+    // Decoded once more from the archive: the same bytes, in the cache.
+    if (checked) {
+        DecodedData check(file_, item.dataOffset, e, item.label);
+        while (check.Read(buffer, sizeof buffer) == sizeof buffer) {
+        }
+    }
 }
 
-void RawSource::Write(ArchiveWriter& writer)
+void RawSource::Write(ArchiveWriter& writer, EntryPacker&)
 {
     uint8_t buffer[ChunkSize];
     while (size_t got = file_.ReadSome(buffer, sizeof buffer))
