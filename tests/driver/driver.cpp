@@ -23,8 +23,11 @@
 // Commands and their reply values:
 //   screen                         {"width":W,"height":H} of the primary screen
 //   temp-path                      GetTempPathW, e.g. "C:\\users\\root\\Temp\\"
-//   start EXE [CWD]                {"pid":P}; starts EXE (no arguments) in CWD,
-//                                  default the driver's current folder
+//   start EXE [CWD [NAME=VALUE...]]
+//                                  {"pid":P}; starts EXE (no arguments) in CWD,
+//                                  default the driver's current folder, with
+//                                  the driver's environment and these
+//                                  variables set
 //   wait-exit PID MS               the exit code of a process started here, or
 //                                  "error timeout"
 //   kill PID                       null; ends a process started here (code 255)
@@ -466,17 +469,42 @@ PROCESS_INFORMATION CreateChild(const std::string& exe, const Arguments& a, DWOR
     std::wstring program = Wide(exe), commandLine = L"\"" + program + L"\"";
     std::wstring folderText = a.Count() > 1 ? Wide(a[1]) : std::wstring();
     const wchar_t* folder = a.Count() > 1 ? folderText.c_str() : 0;
+    // The environment block: the driver's own, the given variables
+    // replacing theirs.
+    std::vector<std::wstring> variables;
+    for (size_t i = 2; i < a.Count(); i++)
+        variables.push_back(Wide(a[i]));
+    std::wstring block;
+    wchar_t* own = GetEnvironmentStringsW();
+    for (const wchar_t* v = own; *v != 0; v += wcslen(v) + 1) {
+        const wchar_t* equals = wcschr(v + 1, L'=');
+        size_t nameLength = equals ? (size_t)(equals - v) : wcslen(v);
+        bool replaced = false;
+        for (const std::wstring& given : variables)
+            replaced = replaced || (given.size() > nameLength && given[nameLength] == L'=' &&
+                                    _wcsnicmp(given.c_str(), v, nameLength) == 0);
+        if (!replaced)
+            block += std::wstring(v) + L'\0';
+    }
+    FreeEnvironmentStringsW(own);
+    for (const std::wstring& given : variables)
+        block += given + L'\0';
+    block += L'\0';
+    void* environment = variables.empty() ? 0 : (void*)block.data();
+    flags |= CREATE_UNICODE_ENVIRONMENT;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(program.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup, &process);
+    BOOL started = CreateProcessW(program.c_str(), &commandLine[0], 0, 0, FALSE, flags, environment, folder,
+                                  &startup, &process);
     if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
         // Wine's answer when the new process died before its loader reported
         // to the server: before the program's first instruction. It comes
         // about once in some thousands of starts on a busy machine, with
         // nothing in the log; the program never ran, so it is started anew.
         fprintf(stderr, "sfx-driver: Wine lost the start of %s (error 1359); starting it again\n", exe.c_str());
-        started = CreateProcessW(program.c_str(), &commandLine[0], 0, 0, FALSE, flags, 0, folder, &startup, &process);
+        started = CreateProcessW(program.c_str(), &commandLine[0], 0, 0, FALSE, flags, environment, folder,
+                                 &startup, &process);
     }
     if (!started)
         throw Failure("cannot start " + exe + " (error " + std::to_string(GetLastError()) + ")");
@@ -586,7 +614,7 @@ std::string Run(const std::vector<std::string>& words)
         return JsonText(Utf8(path, length));
     }
     if (name == "start") {
-        Arguments a(words, 1, 2);
+        Arguments a(words, 1, 16);
         PROCESS_INFORMATION process = CreateChild(a[0], a, 0);
         return JsonObject().Add("pid", JsonNumber(process.dwProcessId)).Done();
     }

@@ -161,9 +161,9 @@ class DrawnRows:
 class FolderTestCase(UnzipTestCase):
     """Folder selection through the main dialog's "&Browse..." button."""
 
-    def sfx(self):
+    def sfx(self, *options):
         return self.make_sfx(self.make_zip({"readme.txt": b"read me\r\n", "bin/tool.dat": b"\x01\x02"}),
-                             "--no-settings")
+                             *(options or ("--no-settings",)))
 
     def open_browse(self, folder_text, cwd=None):
         """Starts the program, puts folder_text into the folder box and

@@ -356,11 +356,13 @@ class Window:
 class Driver:
     """One sfx-driver process in the session, for one test."""
 
-    def __init__(self, cwd, log_path):
+    def __init__(self, cwd, log_path, **environment):
+        """environment: Unix variables for the driver and what it starts
+        (LANG chooses Wine's ANSI code page)."""
         cfg = config()
         self._log = open(log_path, "ab")
         self.process = subprocess.Popen(
-            [cfg.wine, cfg.driver], cwd=cwd, env=cfg.environment(),
+            [cfg.wine, cfg.driver], cwd=cwd, env=cfg.environment(**environment),
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._log, bufsize=0)
         self._buffer = b""
         self._selector = selectors.DefaultSelector()
@@ -496,6 +498,7 @@ class SfxTestCase(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         self.programs = []
+        self.other_drivers = []
         self.driver = Driver(self.work, os.path.join(self.work, "driver.log"))
         self.addCleanup(self._end_programs)
 
@@ -518,7 +521,15 @@ class SfxTestCase(unittest.TestCase):
                     program.kill()
             except DriverError:
                 pass
-        self.driver.close()
+        for driver in [self.driver, *self.other_drivers]:
+            driver.close()
+
+    def other_driver(self, name, **environment):
+        """A second driver, for programs that start under other Unix
+        variables (LANG=ja_JP.UTF-8: Wine's code page 932)."""
+        driver = Driver(self.work, self.path(f"driver-{name}.log"), **environment)
+        self.other_drivers.append(driver)
+        return driver
 
     # ---- fixtures ----
     def path(self, *parts):
@@ -581,12 +592,15 @@ class SfxTestCase(unittest.TestCase):
         return path
 
     # ---- programs ----
-    def start(self, exe, cwd=None):
+    def start(self, exe, cwd=None, environment=None, driver=None):
         """Starts a Windows program (a Unix path) in cwd (default: the test's
-        folder) through the driver; it is ended at the end of the test."""
-        arguments = [windows_path(exe)] + ([windows_path(cwd)] if cwd else [])
-        pid = self.driver.call("start", *arguments)["pid"]
-        program = Program(self.driver, pid, windows_path(exe))
+        folder) through the driver (default: the test's), with the Windows
+        variables of environment set; it is ended at the end of the test."""
+        driver = driver or self.driver
+        arguments = [windows_path(exe), windows_path(cwd or self.work)]
+        arguments += [f"{name}={value}" for name, value in (environment or {}).items()]
+        pid = driver.call("start", *arguments)["pid"]
+        program = Program(driver, pid, windows_path(exe))
         self.programs.append(program)
         return program
 

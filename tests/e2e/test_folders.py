@@ -340,6 +340,38 @@ class UnzipIntoChosenFolder(FolderCase):
         self.expect_success(program)
         self.assertEqual(self.tree(target), {"readme.txt": b"read me\r\n", "bin/tool.dat": b"\x01\x02"})
 
+    def test_a_folder_beyond_the_ansi_code_page_from_every_source(self):
+        # Code page 1252 lacks every character but the o-acute: an ANSI
+        # path would be the folder Lodz-Zolw-? (best fit), another folder
+        # or none.
+        name = "\u0141\u00f3d\u017a-\u017b\u00f3\u0142w-\u9b3c"   # Łódź-Żółw-鬼
+        files = {"readme.txt": b"read me\r\n", "bin/tool.dat": b"\x01\x02"}
+        for source in ("settings block", "typed", "browse", "create"):
+            with self.subTest(source):
+                base = self.folders(source.replace(" ", "-"))
+                target = os.path.join(base, name)
+                if source == "settings block":
+                    program, main = self.open_sfx(self.sfx("--folder", windows_path(target)))
+                    self.assertEqual(main.text(FOLDER_EDIT), windows_path(target))
+                elif source == "typed":
+                    program, main = self.open_sfx(self.sfx())
+                    main.set_text(FOLDER_EDIT, windows_path(target))
+                else:
+                    if source == "browse":
+                        os.makedirs(target)
+                    program, main, select = self.open_browse(windows_path(base))
+                    if source == "browse":
+                        self.assertIn(f"[{name}]", self.items(select))
+                        self.double_click(select, f"[{name}]", windows_path(target))
+                    else:
+                        self.create(program, select, name).wait_gone()
+                        self.assertShows(select, windows_path(target))
+                    self.assertEqual(self.accept(select, main), windows_path(target) + "\\")
+                main.click(UNZIP)
+                self.expect_success(program)
+                self.assertEqual(os.listdir(base), [name])
+                self.assertEqual(self.tree(target), files)
+
 
 if __name__ == "__main__":
     sfxtest.main()

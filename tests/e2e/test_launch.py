@@ -25,8 +25,8 @@ class Launch(UnzipTestCase):
                     + local_entry("notes.txt", b"notes"))
         return self.make_sfx(archive, *options)
 
-    def launched(self, out, seconds=20.0):
-        """The recorder's record: (its path, the parameters, its folder)."""
+    def launched_bytes(self, out, seconds=20.0):
+        """The recorder's record as it wrote it, once it has."""
         record = os.path.join(out, "tools", "launched.txt")
         deadline = time.monotonic() + seconds
         while not os.path.exists(record) or os.path.getsize(record) == 0:
@@ -35,7 +35,11 @@ class Launch(UnzipTestCase):
             time.sleep(0.1)
         time.sleep(0.2)
         with open(record, "rb") as f:
-            return f.read().decode("latin-1").split("\n")[:3]
+            return f.read()
+
+    def launched(self, out, seconds=20.0):
+        """The recorder's record: (its path, the parameters, its folder)."""
+        return self.launched_bytes(out, seconds).decode("utf-8").split("\n")[:3]
 
     def test_token_and_bar_give_program_and_parameters(self):
         exe = self.sfx("--run", "><tools\\recorder.exe|--in ><notes.txt x|y")
@@ -54,6 +58,47 @@ class Launch(UnzipTestCase):
         self.assertEqual(parameters, "--in " + sfxtest.windows_path(out) + "\\notes.txt x|y")
         # It starts in the extractor's current folder.
         self.assertTrue(os.path.samefile(sfxtest.unix_path(folder), self.work))
+
+    def test_program_and_folder_named_beyond_the_ansi_code_page(self):
+        # The command and the destination hold characters that code page
+        # 1252 lacks; the command travels as UTF-8 (flag bit 5), the folder
+        # is typed, and "><" is expanded from it as it stands.
+        tool = "\u0437\u0430\u043f\u0443\u0441\u043a-\u9b3c.exe"       # запуск-鬼.exe
+        archive = self.path("archive.bin")
+        with open(archive, "wb") as f:
+            f.write(local_entry(("tools/" + tool).encode(), recorder_bytes(), flags=0x800)
+                    + local_entry("notes.txt", b"notes"))
+        exe = self.make_sfx(archive, "--run", "><tools\\" + tool + "|--in ><notes.txt")
+        program, dialog = self.open_sfx(exe)
+        self.assertEqual(dialog.control(RUN_CHECK).text, RUN_LEAD + tool + " notes.txt")
+        out = self.path("\u0432\u044b\u0432\u043e\u0434-\u8868")               # вывод-表
+        self.unzip_into(dialog, out)
+        self.expect_success(program)
+        started, parameters, _ = self.launched(out)
+        self.assertTrue(os.path.samefile(sfxtest.unix_path(started), os.path.join(out, "tools", tool)), started)
+        self.assertEqual(parameters, "--in " + sfxtest.windows_path(out) + "\\notes.txt")
+
+    def test_double_byte_code_page_folder_ending_in_a_backslash_trail_byte(self):
+        # Under code page 932 the last character of the folder, 表, is the
+        # bytes 95 5C: the second is a backslash's byte. The settings block
+        # holds the folder and the command as such ANSI bytes (no flag bit
+        # 5), as a packer for a Japanese system writes them.
+        driver = self.other_driver("cp932", LANG="ja_JP.UTF-8")
+        out = self.path("\u30c7\u30fc\u30bf\u8868")                          # データ表
+        folder = sfxtest.windows_path(out).encode("cp932")
+        self.assertEqual(folder[-1:], b"\\")
+        archive = local_entry("tools/recorder.exe", recorder_bytes()) + local_entry("notes.txt", b"notes")
+        block = sfxtest.settings_block(0x03, b"", folder, b"><tools\\recorder.exe|--in ><notes.txt")
+        program, dialog = self.open_sfx(self.write_sfx(block + archive), driver=driver)
+        self.assertEqual(dialog.text(FOLDER_EDIT), sfxtest.windows_path(out) + "\\")
+        dialog.click(sfxtest.UNZIP)
+        self.expect_success(program)
+        record = self.launched_bytes(out)
+        self.assertEqual(self.tree(out), {"tools/recorder.exe": recorder_bytes(), "notes.txt": b"notes",
+                                          "tools/launched.txt": record})
+        started, parameters, _ = self.launched(out)
+        self.assertTrue(os.path.samefile(sfxtest.unix_path(started), os.path.join(out, "tools", "recorder.exe")))
+        self.assertEqual(parameters, "--in " + sfxtest.windows_path(out) + "\\notes.txt")
 
     def test_hidden_check_box_still_launches(self):
         exe = self.sfx("--run", "><tools\\recorder.exe", "--hide-run")

@@ -2,6 +2,8 @@
 with or without a settings block opens with, and the box shown when the
 program cannot open its own file."""
 
+import os
+
 import sfxtest
 from sfxtest import (CLOSE, FILE_LIST, FOLDER_EDIT, MAIN_CAPTION, MESSAGE_TEXT,
                      OVERWRITE_ALWAYS, OVERWRITE_CONFIRM, OVERWRITE_LABEL, OVERWRITE_NEVER,
@@ -18,10 +20,10 @@ class StartupTestCase(SfxTestCase):
     def archive(self):
         return self.make_zip(FILES)
 
-    def open_main_dialog(self, *mksfx_options, caption=MAIN_CAPTION):
-        """Packs the two-file archive with these options, starts it and
-        returns (program, main dialog)."""
-        program = self.start(self.make_sfx(self.archive(), *mksfx_options))
+    def open_main_dialog(self, *mksfx_options, caption=MAIN_CAPTION, environment=None):
+        """Packs the two-file archive with these options, starts it (with
+        these Windows variables set) and returns (program, main dialog)."""
+        program = self.start(self.make_sfx(self.archive(), *mksfx_options), environment=environment)
         return program, program.wait_window(caption)
 
     def assertClosesWithCode0(self, program, dialog):
@@ -119,6 +121,27 @@ class SettingsBlock(StartupTestCase):
         temp = self.driver.temp_path()
         self.assertTrue(temp.endswith("\\"), temp)
         self.assertEqual(dialog.text(FOLDER_EDIT), temp)
+        self.assertClosesWithCode0(program, dialog)
+
+    def test_temporary_folder_beyond_the_ansi_code_page(self):
+        # The system's own best fit would give ...\Temp-Zolw-?\.
+        temp = self.path("Temp-\u017b\u00f3\u0142w-\u9b3c")             # Temp-Żółw-鬼
+        os.makedirs(temp)
+        shown = sfxtest.windows_path(temp) + "\\"
+        program, dialog = self.open_main_dialog("--temp-folder", environment={"TMP": shown, "TEMP": shown})
+        self.assertEqual(dialog.text(FOLDER_EDIT), shown)
+        dialog.click(sfxtest.UNZIP)
+        box = program.wait_window("Extraction Completed")
+        box.click(1)
+        self.assertEqual(program.exit_code(), 0)
+        self.assertEqual(sorted(os.listdir(temp)), ["bin", "readme.txt"])
+
+    def test_title_in_utf8(self):
+        # Typed in a UTF-8 shell, packed as UTF-8 with flag bit 5, shown as
+        # typed (not as Latin-1 bytes, "MÃ¼ller").
+        title = "M\u00fcller \u0423\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0430 \u9b3c"
+        program, dialog = self.open_main_dialog("--title", title, caption=title)
+        self.assertEqual(dialog.caption, title)
         self.assertClosesWithCode0(program, dialog)
 
 

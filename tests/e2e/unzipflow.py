@@ -32,8 +32,10 @@ def unix_time(year, month, day, hour, minute, second):
 class UnzipTestCase(SfxTestCase):
     """Extraction as a person does it, through the real dialogs."""
 
-    def open_sfx(self, exe, caption=MAIN_CAPTION, cwd=None):
-        program = self.start(exe, cwd)
+    def open_sfx(self, exe, caption=MAIN_CAPTION, cwd=None, **start):
+        """Starts the program (start: the environment or another driver,
+        as SfxTestCase.start takes them) and waits for its main dialog."""
+        program = self.start(exe, cwd, **start)
         return program, program.wait_window(caption)
 
     def unzip_into(self, dialog, folder):

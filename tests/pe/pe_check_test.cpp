@@ -209,6 +209,10 @@ TEST_F(PlantedFault, ManifestAndSignature)
     ASSERT_NE(level, std::string::npos);
     std::memcpy(&copy[manifest.dataOffset + level], "asAdmin  ", 9);
     ExpectCaught("does not request the execution level asInvoker");
+    const size_t aware = text.find(">true</longPathAware>");
+    ASSERT_NE(aware, std::string::npos);
+    std::memcpy(&copy[manifest.dataOffset + aware + 1], "fals", 4);
+    ExpectCaught("does not declare longPathAware");
 
     // Somewhere in the padding behind the image.
     const uint8_t signature[] = {0x50, 0x4B, 0x03, 0x04};

@@ -721,6 +721,9 @@ void CheckManifest(const std::vector<Resource>& resources, Findings& findings)
     const std::string text(res->data.begin(), res->data.end());
     if (text.find("requestedExecutionLevel level=\"asInvoker\"") == std::string::npos)
         findings.push_back("manifest 1 does not request the execution level asInvoker");
+    if (text.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>")
+        == std::string::npos)
+        findings.push_back("manifest 1 does not declare longPathAware");
 }
 
 void CheckNoLocalHeaderSignature(const Bytes& file, Findings& findings)
