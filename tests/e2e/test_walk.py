@@ -192,7 +192,7 @@ class Confinement(UnzipTestCase):
         # A name beyond 258 units fails without a box. Paths beyond 260
         # characters, folders included, extract exactly: below a
         # destination of about 350 characters, the tree's full paths run
-        # from there to about 600.
+        # from there to about 600; then below one of 1,000.
         long_name = "n" * 300 + ".txt"
         tree = {"d" * 120 + "/" + "f" * 120 + ".txt": b"long path", "short.txt": b"ok"}
         folder = ""
@@ -201,18 +201,21 @@ class Confinement(UnzipTestCase):
             tree[folder + f"file{level}.bin"] = bytes([level + 1]) * (20000 * level + 1)
         tail = local_entry(long_name, b"too long") + local_entry(folder, b"", method=0)
         tail += b"".join(local_entry(name, data) for name, data in tree.items())
-        program, dialog = self.open_sfx(self.write_sfx(tail))
-        names = [name for name, _ in dialog.items(FILE_LIST)]
-        self.assertIn("n" * 258, names)                  # listed, cut to the buffer
-        out = self.path("o" * 40, "p" * 100, "q" * 100)
-        self.assertGreater(len(sfxtest.windows_path(out)), 300)
-        self.unzip_into(dialog, out)
-        self.expect_failure(program, dialog)
-        self.assertEqual([name for name, on in dialog.items(FILE_LIST) if on], ["n" * 258])
-        self.assertEqual(self.tree(out), tree)
-        self.assertTrue(os.path.isdir(os.path.join(out, folder)))
-        longest = max(len(sfxtest.windows_path(os.path.join(out, name))) for name in tree)
-        self.assertGreater(longest, 580)
+        exe = self.write_sfx(tail)
+        for out, longest in ((self.path("o" * 40, "p" * 100, "q" * 100), 580),
+                             (self.path(*(c * 150 for c in "rstuvw")), 1100)):
+            with self.subTest(destination=len(sfxtest.windows_path(out))):
+                program, dialog = self.open_sfx(exe)
+                names = [name for name, _ in dialog.items(FILE_LIST)]
+                self.assertIn("n" * 258, names)                  # listed, cut to the buffer
+                self.unzip_into(dialog, out)
+                self.expect_failure(program, dialog)
+                self.assertEqual([name for name, on in dialog.items(FILE_LIST) if on], ["n" * 258])
+                self.assertEqual(self.tree(out), tree)
+                self.assertTrue(os.path.isdir(os.path.join(out, folder)))
+                self.assertGreater(max(len(sfxtest.windows_path(os.path.join(out, name))) for name in tree),
+                                   longest)
+                dialog.close()
 
 
 if __name__ == "__main__":
