@@ -21,18 +21,23 @@
 enum : int32_t { PasswordTries = 3 };
 
 bool EntryAccepted = false;
+bool EntryDone = false;
 static bool UnsafeNameWarned = false;
 
 // The current entry's target: as it is shown (the destination, "\" and the
-// name, every "/" a "\"), and as the system takes it (SystemPath).
+// name, every "/" a "\"), and as the system takes it (SystemPath). The
+// data are written to TempTarget, beside it, which takes the target's name
+// only once it is whole and verified.
 static NameUnit Target[PathTextSize];
 static NameUnit SystemTarget[PathTextSize];
+static NameUnit TempTarget[PathTextSize];
 // Room for a message that names a path.
 static NameUnit BoxText[PathTextSize + 200];
 
 static void DeselectEntry(HWND list)
 {
     SendMessageW(list, LB_SETSEL, FALSE, ListSearchIndex);
+    EntryDone = true;
 }
 
 // Tries the remembered password, then asks up to three times. The 12 stored
@@ -136,6 +141,38 @@ static bool MayOverwrite(HWND list)
     }
 }
 
+// Whether the existing file at the target is the entry's own: its stored
+// name is the entry's, exactly. An 8.3 alias or another spelling (another
+// case too) names some other file, which the entry must not replace or
+// count as kept.
+static bool TargetIsEntrysOwn()
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(SystemTarget, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    NameUnit name[FileNamePartMax + 1];
+    FileNamePart(Target, name, FileNamePartMax + 1);
+    return lstrcmpW(found.cFileName, name) == 0;
+}
+
+enum ExistingVerdict {
+    Replace,            // the policy says write it
+    Kept,               // the policy keeps it: done, the item deselected
+    Refused,            // another file's name: the entry fails
+};
+
+// The target exists: what becomes of it.
+static ExistingVerdict JudgeExisting(HWND list)
+{
+    if (!TargetIsEntrysOwn()) {
+        ShowPathError("Cannot Open File ", "Cannot Open File.");
+        return Refused;
+    }
+    return MayOverwrite(list) ? Replace : Kept;
+}
+
 // Creates the target's folders. False after "Error in directory".
 static bool MakeTargetFolder()
 {
@@ -154,47 +191,56 @@ static bool MakeTargetFolder()
     return made;
 }
 
-static HANDLE CreateTarget(const NameUnit* target, DWORD disposition)
+static HANDLE CreateTemp()
 {
-    return CreateFileW(target, GENERIC_WRITE, FILE_SHARE_WRITE, 0, disposition, FILE_ATTRIBUTE_NORMAL, 0);
+    return CreateFileW(TempTarget, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
 }
 
 enum TargetOutcome {
-    TargetOpen,         // OutputHandle is the target, new or emptied
-    TargetKept,         // an existing file that the policy keeps: done
+    TargetOpen,         // OutputHandle is the temporary file
     TargetFailed,       // "Cannot Open File": the entry fails
     TargetNoFolder,     // "Error in directory": the walk ends
 };
 
-// Opens the target for writing. A new file in a folder that exists, by far
-// the most common case, costs one call: the file is created only if it is
-// not there, the policy is asked only when it is, and folders are made only
-// when the system says that the path is missing. (Asking first whether the
-// target exists costs as much as creating it on a file system that folds
-// case by reading the folder.)
-static TargetOutcome OpenTarget(HWND list)
+// Opens the temporary file for writing; one left by a run that was ended
+// mid-entry is taken over. Folders are made only when the system says that
+// the path is missing.
+static TargetOutcome OpenTemp()
 {
-    OutputHandle = CreateTarget(SystemTarget, CREATE_NEW);
-    if (OutputHandle != INVALID_HANDLE_VALUE)
-        return TargetOpen;
-    DWORD error = GetLastError();
-    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
+    OutputHandle = CreateTemp();
+    if (OutputHandle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
         if (!MakeTargetFolder())
             return TargetNoFolder;
-        OutputHandle = CreateTarget(SystemTarget, CREATE_NEW);
-        if (OutputHandle != INVALID_HANDLE_VALUE)
-            return TargetOpen;
-        error = GetLastError();
+        OutputHandle = CreateTemp();
     }
-    if (error == ERROR_FILE_EXISTS || WidePathExists(SystemTarget)) {
-        if (!MayOverwrite(list))
-            return TargetKept;
-        OutputHandle = CreateTarget(SystemTarget, CREATE_ALWAYS);
-        if (OutputHandle != INVALID_HANDLE_VALUE)
-            return TargetOpen;
-    }
+    if (OutputHandle != INVALID_HANDLE_VALUE)
+        return TargetOpen;
     ShowPathError("Cannot Open File ", "Cannot Open File.");
     return TargetFailed;
+}
+
+// Gives the whole, verified file the target's name. A new target, by far
+// the most common case, costs this one rename; an existing one that was not
+// judged before (the policy was to overwrite) is judged now. False when the
+// temporary file is still there.
+static bool CommitTarget(HWND list, bool replace)
+{
+    if (MoveFileExW(TempTarget, SystemTarget, replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+        DeselectEntry(list);
+        return true;
+    }
+    DWORD error = GetLastError();
+    if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+        ExistingVerdict verdict = JudgeExisting(list);
+        if (verdict != Replace)
+            return false;
+        if (MoveFileExW(TempTarget, SystemTarget, MOVEFILE_REPLACE_EXISTING)) {
+            DeselectEntry(list);
+            return true;
+        }
+    }
+    ShowPathError("Cannot Open File ", "Cannot Open File.");
+    return false;
 }
 
 // Takes at most one waiting message, so the dialog stays responsive and a
@@ -218,9 +264,16 @@ static void DecodeIntoOutput()
         InflateEntry();
 }
 
-// Target and SystemTarget for the entry: DestFolder, "\" and the decoded
-// name, every "/" a "\". False when the path is longer than the system
-// takes.
+// The temporary file's name is the target's with this appended, cut so
+// that it stays within the 255 units of a name. It ends in a dot, so no
+// entry's name can be it (such names are refused), and only a literal path
+// ("\\?\") can create it.
+static const char TempSuffix[] = "~sfx.";
+enum : int32_t { TempNameKept = FileNamePartMax - (int32_t)sizeof TempSuffix + 1 };
+
+// Target, SystemTarget and TempTarget for the entry: DestFolder, "\" and
+// the decoded name, every "/" a "\". False when the path is longer than
+// the system takes.
 static bool BuildTarget(const EntryName& name)
 {
     AddBackslash(DestFolder, DestFolderSize);
@@ -229,12 +282,21 @@ static bool BuildTarget(const EntryName& name)
     bool fits = AppendText(Target, PathTextSize, DestFolder) && AppendAscii(Target, PathTextSize, "\\")
              && AppendText(Target, PathTextSize, name.Units);
     SlashesToBackslashes(Target);
-    return fits && SystemPath(Target, SystemTarget);
+    if (!fits || !SystemPath(Target, SystemTarget) || !SystemPath(Target, TempTarget, 0))
+        return false;
+    int32_t length = StrLength(TempTarget);
+    int32_t nameStart = length;
+    while (TempTarget[nameStart - 1] != '\\')
+        nameStart--;
+    if (length - nameStart > TempNameKept)
+        TempTarget[nameStart + TempNameKept] = 0;
+    return AppendAscii(TempTarget, PathTextSize, TempSuffix);
 }
 
 EntryOutcome ExtractEntry(HWND list, const EntryName& name)
 {
     EntryAccepted = false;
+    EntryDone = false;
     NameFault fault = name.Decoded ? EntryNameFault(name.Units) : NameNotDecodable;
     if (fault != NameFine) {
         EntryAccepted = true;              // taken up, and failed: the run reports it
@@ -264,15 +326,23 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
     // all the same, whatever the entry holds.
     bool unknownMethod = EntryHeader.Method != MethodStored && EntryHeader.Method != MethodDeflated;
     if (unknownMethod || EntryLacksData()) {
-        if (WidePathExists(SystemTarget) && !MayOverwrite(list))
+        if (WidePathExists(SystemTarget) && JudgeExisting(list) != Replace)
             return Next;
         if (!unknownMethod)
             return Next;                   // fails; the target is not touched
-        MessageBoxA(0, "Unknown compression type", TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
+        ShowNotice("Unknown compression type", TEXT_WARNING_CAPTION, MB_ICONHAND);
         return Abort;
     }
 
-    TargetOutcome opened = OpenTarget(list);
+    // A policy that may keep an existing file is asked before anything is
+    // written; overwriting needs no test now, the rename finds the file.
+    bool replace = false;
+    if (OverwriteChoice != 0 && WidePathExists(SystemTarget)) {
+        if (JudgeExisting(list) != Replace)
+            return Next;
+        replace = true;
+    }
+    TargetOutcome opened = OpenTemp();
     ProfileMark(ProfileCreate);
     if (opened == TargetNoFolder)
         return EndWalk;
@@ -287,16 +357,21 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
     DecodeIntoOutput();
     DecodingEntry = 0;
     ProfileMark(ProfileDecode);
-    if (EntryDataComplete && (RunningCrc ^ 0xFFFFFFFF) == EntryHeader.Crc32)
-        DeselectEntry(list);
-    ProfileMark(ProfileDeselect);
+    bool whole = EntryDataComplete && (RunningCrc ^ 0xFFFFFFFF) == EntryHeader.Crc32;
 
     SetFileTimeFromDos(OutputHandle, EntryHeader.TimeDate);
     ProfileMark(ProfileStamp);
     bool closed = CloseHandle(OutputHandle);
     ProfileMark(ProfileClose);
-    if (!closed)
-        ShowPathError("Cannot Close File ", "Cannot close the file");
     OutputHandle = 0;
+    if (!closed) {
+        ShowPathError("Cannot Close File ", "Cannot close the file");
+        whole = false;
+    }
+    // Only a whole file takes the target's name; anything else goes, and
+    // the existing file stays as it was.
+    if (!whole || !CommitTarget(list, replace))
+        DeleteFileW(TempTarget);
+    ProfileMark(ProfileCommit);
     return Next;
 }

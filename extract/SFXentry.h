@@ -16,6 +16,11 @@ enum EntryOutcome {
 // when the last entry it took up got this far).
 extern bool EntryAccepted;
 
+// The entry's item was deselected: the entry was written whole, or an
+// existing file kept by the policy. The walk counts the others as failed,
+// whatever the list's selection says afterwards.
+extern bool EntryDone;
+
 // Extracts the current entry (EntryHeader, the file positioned at its data
 // or encryption header). Success shows in the file list: the entry's item,
 // at ListSearchIndex, is deselected when the entry has been dealt with.

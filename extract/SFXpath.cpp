@@ -143,13 +143,13 @@ static bool StartsWith(const NameUnit* text, const char* ascii)
     return true;
 }
 
-bool SystemPath(const NameUnit* path, NameUnit* system)
+bool SystemPath(const NameUnit* path, NameUnit* system, int32_t from)
 {
     // The full form is made apart: GetFullPathNameW may not write into
     // its own input.
     static NameUnit full[PathTextSize];
     int32_t length = StrLength(path);
-    if (length < LongPathFrom || StartsWith(path, "\\\\?\\")) {
+    if (length < from || StartsWith(path, "\\\\?\\")) {
         if (system != path && !CopyText(system, PathTextSize, path))
             return false;
         return true;

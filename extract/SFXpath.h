@@ -63,11 +63,11 @@ template <typename Unit> void RemoveBackslash(Unit* text);
 
 #ifdef _WIN32
 // The path as the system's calls take it, into system (PathTextSize
-// units): as it is while shorter than LongPathFrom; longer, in its full
-// form behind "\\?\" ("\\?\UNC\" for \\server\share), which the system
-// takes literally and at any length. False when that exceeds what the
-// system takes. May be called with system == path.
-bool SystemPath(const NameUnit* path, NameUnit* system);
+// units): as it is while shorter than from units (LongPathFrom); longer,
+// in its full form behind "\\?\" ("\\?\UNC\" for \\server\share), which
+// the system takes literally and at any length. False when that exceeds
+// what the system takes. May be called with system == path.
+bool SystemPath(const NameUnit* path, NameUnit* system, int32_t from = LongPathFrom);
 
 // True when a file or folder of that name exists; with a trailing backslash,
 // when the folder has an entry. Turns "/" into "\" in path itself.

@@ -12,9 +12,9 @@ enum ProfileStep {
     ProfileCreate,      // creating the file, with its folders or the policy's say
     ProfileProgress,    // the footer text and the one dispatched message
     ProfileDecode,      // reading, decoding and writing the data
-    ProfileDeselect,    // deselecting the entry's item
     ProfileStamp,       // the time stamp
     ProfileClose,       // closing the file
+    ProfileCommit,      // renaming it to the target's name (or removing it)
     ProfileSteps,
 };
 

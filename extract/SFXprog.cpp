@@ -49,7 +49,7 @@ void ShowProgress(const NameUnit* path)
 
 void KeepResponsive()
 {
-    if (!DecodingEntry || !RefreshDue())
+    if (!WalkInProgress || !RefreshDue())
         return;
     Refresh();
     MSG message;

@@ -23,11 +23,12 @@ void EndProgress();
 // its path); shown now or at the next refresh.
 void ShowProgress(const NameUnit* path);
 
-// Called by the decoders' input and output while an entry is decoded: at
-// most every RefreshInterval, answers the messages that other programs send
-// to the thread's windows and repaints, without taking input from the
-// queue, so that no handler of the dialog runs inside an entry and no click
-// is lost.
+// Called by every read of the archive and every write of an entry during
+// an extracting walk: at most every RefreshInterval, answers the messages
+// that other programs send to the thread's windows and repaints, without
+// taking input from the queue, so that no handler of the dialog runs inside
+// an entry and no click is lost. So the dialog also answers while a walk
+// goes through thousands of entries that write nothing (kept files).
 void KeepResponsive();
 
 #endif

@@ -13,6 +13,7 @@
 #include "../startup/SFXstate.h"
 #include "../startup/SFXtext.h"
 #include "../ui/SFXres.h"
+#include "../ui/SFXwin.h"
 
 static const char ExtractedText[] = "All Files Have Been Extracted Successfully.";
 static const char NotExtractedText[] = "The selected file(s) couldn't be extracted.";
@@ -30,17 +31,25 @@ bool IsEntrySelected(HWND list, const EntryName& name)
 static void ReportListing(HWND list)
 {
     if (SendMessageW(list, LB_GETCOUNT, 0, 0) == 0)
-        MessageBoxA(0, CorruptedText, TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
+        ShowNotice(CorruptedText, TEXT_WARNING_CAPTION, MB_ICONHAND);
 }
 
+// Entries that the extracting walk took up and did not deal with.
+static int32_t WalkFailures = 0;
+
+// Success only when the walk failed no entry and left no item selected: the
+// user may deselect a failed entry's item meanwhile, which must not hide
+// its failure, and an item left selected is an entry never written.
 static void ReportExtraction(HWND dialog, HWND list)
 {
-    if (SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 0) {
-        MessageBoxA(0, ExtractedText, "Extraction Completed", MB_OK | MB_ICONASTERISK);
+    if (WalkFailures == 0 && SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 0) {
+        ShowNotice(ExtractedText, "Extraction Completed", MB_ICONASTERISK);
         ExtractionSucceeded = 1;
     } else {
-        MessageBoxA(0, NotExtractedText, TEXT_WARNING_CAPTION, MB_OK | MB_ICONEXCLAMATION);
-        SetDlgItemTextA(dialog, IDC_FOOTER, NotExtractedText);
+        ShowNotice(NotExtractedText, TEXT_WARNING_CAPTION, MB_ICONEXCLAMATION);
+        NameUnit footer[sizeof NotExtractedText] = {0};
+        AppendAscii(footer, sizeof NotExtractedText, NotExtractedText);
+        SetItemText(dialog, IDC_FOOTER, footer);
     }
 }
 
@@ -52,7 +61,7 @@ static bool Walk(HWND list, bool listing, EntryName& name)
         ReadEntryName(headerStart, name);
         ProfileMark(ProfileWalk);
         if (name.Stored[0] == 0) {
-            MessageBoxA(0, "Invalid filename.", TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
+            ShowNotice("Invalid filename.", TEXT_WARNING_CAPTION, MB_ICONHAND);
             return false;
         }
         if (listing) {
@@ -65,10 +74,13 @@ static bool Walk(HWND list, bool listing, EntryName& name)
             if (name.TooLong) {
                 // Cut, the name is not the entry's; it fails and stays selected.
                 EntryAccepted = true;
+                EntryDone = false;
                 outcome = Next;
             } else {
                 outcome = ExtractEntry(list, name);
             }
+            if (!EntryDone)
+                WalkFailures++;
             if (outcome == Abort)
                 return false;
             if (outcome == EndWalk)
@@ -89,7 +101,7 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     EntryAccepted = false;
     SeekArchive((int32_t)ArchiveBase, ArchiveFromStart);
     if (LastSeekPosition == -1) {
-        MessageBoxA(0, TEXT_ERROR_READING, TEXT_WARNING_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+        ShowNotice(TEXT_ERROR_READING, TEXT_WARNING_CAPTION, MB_ICONEXCLAMATION);
         return;
     }
 
@@ -98,6 +110,7 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     if (name == 0)
         return;
     ListSearchIndex = -1;
+    WalkFailures = 0;
     BeginEntryWalk();
     if (listing) {
         BeginListing(list);

@@ -12,6 +12,7 @@
 #include "../decode/SFXcrc.h"
 #include "../decode/SFXio.h"
 #include "../ui/SFXmdlg.h"
+#include "../ui/SFXwin.h"
 
 enum : uint32_t { CrcTableBlockSize = 1028 };
 
@@ -24,7 +25,7 @@ static void RunWithOpenArchive()
         DialogBoxParamW(ModuleInstance, L"MainDialog", 0, MainDialogProc, 0);
     }
     if (!CloseHandle(ArchiveHandle))
-        MessageBoxA(0, "Cannot close the file", TEXT_WARNING_CAPTION, MB_OK);
+        ShowNotice("Cannot close the file", TEXT_WARNING_CAPTION, 0);
     ArchiveHandle = INVALID_HANDLE_VALUE;
     ReleaseBlock(CrcTable);
     CrcTable = 0;

@@ -85,7 +85,7 @@ static void OnInitDialog(HWND dialog)
     if (HideOverwriteOptions)
         RemoveOverwriteOptions(dialog);
     if (HasTitle)
-        SetWindowTextW(dialog, TitleText);
+        SendMessageW(dialog, WM_SETTEXT, 0, (LPARAM)TitleText);
     CenterWindow(dialog);
     ProcessArchive(dialog, IDC_FILE_LIST, true);
     if (UserSelectsFiles) {
@@ -107,7 +107,7 @@ static void OnUnzip(HWND dialog)
         ShowWindow(GetDlgItem(dialog, IDC_PLAIN_LIST), SW_HIDE);
         ShowWindow(GetDlgItem(dialog, IDC_FILE_LIST), SW_SHOW);
     }
-    UINT length = GetDlgItemTextW(dialog, IDC_FOLDER_EDIT, DestFolder, DestFolderSize);
+    UINT length = GetItemText(dialog, IDC_FOLDER_EDIT, DestFolder, DestFolderSize);
     DestFolder[length < (UINT)DestFolderSize ? length : DestFolderSize - 1] = 0;
     RemoveBackslash(DestFolder);
     if (DestFolder[0] == 0) {
@@ -117,7 +117,7 @@ static void OnUnzip(HWND dialog)
         // that cannot say where it is: nothing is extracted.
         if (DestFolder[0] == 0)
             return;
-        SetDlgItemTextW(dialog, IDC_FOLDER_EDIT, DestFolder);
+        SetItemText(dialog, IDC_FOLDER_EDIT, DestFolder);
     }
 
     WalkInProgress = 1;
@@ -138,10 +138,10 @@ static void OnUnzip(HWND dialog)
 
 static void OnBrowse(HWND dialog)
 {
-    UINT length = GetDlgItemTextW(dialog, IDC_FOLDER_EDIT, BrowseFolder, FolderTextSize);
+    UINT length = GetItemText(dialog, IDC_FOLDER_EDIT, BrowseFolder, FolderTextSize);
     BrowseFolder[length < (UINT)FolderTextSize ? length : FolderTextSize - 1] = 0;
     if (DialogBoxParamW(ModuleInstance, L"DLGSEL", dialog, SelectFolderProc, 0) == IDC_OK)
-        SetDlgItemTextW(dialog, IDC_FOLDER_EDIT, BrowseFolder);
+        SetItemText(dialog, IDC_FOLDER_EDIT, BrowseFolder);
 }
 
 static INT_PTR OnCommand(HWND dialog, WORD id)

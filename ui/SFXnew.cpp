@@ -41,19 +41,19 @@ static void OnInitDialog(HWND dialog)
     AddBackslash(BrowseFolder, FolderTextSize);
     CenterWindow(dialog);
     NameUnit current[NameTextSize];
-    GetDlgItemTextW(GetParent(dialog), IDC_SEL_PATH, current, NameTextSize);
-    SetDlgItemTextW(dialog, IDC_NEW_CURRENT, current);
+    GetItemText(GetParent(dialog), IDC_SEL_PATH, current, NameTextSize);
+    SetItemText(dialog, IDC_NEW_CURRENT, current);
     SetFocus(GetDlgItem(dialog, IDC_NEW_NAME));
 }
 
 static void OnOk(HWND dialog)
 {
     NameUnit name[NameTextSize];
-    GetDlgItemTextW(dialog, IDC_NEW_NAME, name, NameTextSize);
+    GetItemText(dialog, IDC_NEW_NAME, name, NameTextSize);
     if (name[0] == 0)
         return;
     if (!CreateNewFolder(BrowseFolder, name)) {
-        MessageBoxA(dialog, TEXT_ERROR_IN_DIR, TEXT_WARNING_CAPTION, MB_OK | MB_ICONHAND);
+        ShowNotice(TEXT_ERROR_IN_DIR, TEXT_WARNING_CAPTION, MB_ICONHAND, dialog);
         return;
     }
     // The selection dialog then shows the new folder.

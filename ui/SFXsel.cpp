@@ -92,7 +92,7 @@ static void RefreshFolderList(HWND dialog)
     // the folder in full and with the names as stored.
     DlgDirListW(dialog, BrowseFolder, IDC_SEL_LIST, 0, DDL_DIRECTORY | DDL_DRIVES | DDL_EXCLUSIVE);
     GetCurrentDirectoryW(SystemPathSize, BrowseFolder);
-    SetDlgItemTextW(dialog, IDC_SEL_PATH, BrowseFolder);
+    SetItemText(dialog, IDC_SEL_PATH, BrowseFolder);
     LRESULT parent = SendMessageW(list, LB_FINDSTRINGEXACT, 0, (LPARAM)ParentItem);
     if (parent != LB_ERR) {
         SendMessageW(list, LB_DELETESTRING, (WPARAM)parent, 0);

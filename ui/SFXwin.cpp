@@ -17,9 +17,26 @@ void CenterWindow(HWND window)
     SetWindowPos(window, 0, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
-void ShowMessage(const NameUnit* text, const char* caption, UINT flags)
+void ShowMessage(const NameUnit* text, const char* caption, UINT flags, HWND owner)
 {
     NameUnit wide[64] = {0};
     AppendAscii(wide, 64, caption);
-    MessageBoxW(0, text, wide, MB_OK | flags);
+    MessageBoxW(owner, text, wide, MB_OK | flags);
+}
+
+void ShowNotice(const char* text, const char* caption, UINT flags, HWND owner)
+{
+    NameUnit wide[256] = {0};
+    AppendAscii(wide, 256, text);
+    ShowMessage(wide, caption, flags, owner);
+}
+
+UINT GetItemText(HWND dialog, int id, NameUnit* text, int32_t size)
+{
+    return (UINT)SendDlgItemMessageW(dialog, id, WM_GETTEXT, (WPARAM)size, (LPARAM)text);
+}
+
+void SetItemText(HWND dialog, int id, const NameUnit* text)
+{
+    SendDlgItemMessageW(dialog, id, WM_SETTEXT, 0, (LPARAM)text);
 }

@@ -9,9 +9,16 @@
 // Centres a window on the primary screen (not the work area, not the owner).
 void CenterWindow(HWND window);
 
-// A message box with no owner, MB_OK and the icon in flags, whose text
-// names a path or a name in any script; the caption is one of the
-// program's own texts (ASCII).
-void ShowMessage(const NameUnit* text, const char* caption, UINT flags);
+// A message box with MB_OK and the icon in flags, no owner unless one is
+// given, whose text names a path or a name in any script; the caption is
+// one of the program's own texts (ASCII). ShowNotice shows one of those
+// texts. Every box goes through the one wide call.
+void ShowMessage(const NameUnit* text, const char* caption, UINT flags, HWND owner = 0);
+void ShowNotice(const char* text, const char* caption, UINT flags, HWND owner = 0);
+
+// A control's text, through the messages that the system's text calls send
+// (so that no further call is imported). GetItemText returns the count.
+UINT GetItemText(HWND dialog, int id, NameUnit* text, int32_t size);
+void SetItemText(HWND dialog, int id, const NameUnit* text);
 
 #endif

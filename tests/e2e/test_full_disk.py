@@ -1,7 +1,9 @@
 """Extraction onto a disk that fills up: a size-limited tmpfs of 1 MiB
 mounted below the test's folder. The entries that do not fit fail, stored
-and deflated alike, the run reports failure and never success, and the
-files that did fit are intact.
+and deflated alike, the run reports failure and never success, the files
+that did fit are intact, and of the one that did not nothing is left: no
+file under its name (an existing one stays byte for byte as it was) and no
+temporary file.
 
 Mounting needs root and a system that allows it. Where the mount is
 refused the tests are skipped with the reason, and the script exits with
@@ -34,9 +36,9 @@ def incompressible(size, seed):
 
 
 class FullDisk(UnzipTestCase):
-    def small_disk(self):
+    def small_disk(self, name):
         """A fresh 1 MiB tmpfs below the test's folder, unmounted at the end."""
-        folder = self.path("disk")
+        folder = self.path(name)
         os.makedirs(folder)
         mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={DISK_SIZE}", "tmpfs", folder],
                                  capture_output=True, text=True)
@@ -61,42 +63,49 @@ class FullDisk(UnzipTestCase):
             time.sleep(0.1)
         subprocess.run(["umount", "-l", folder], check=True)
 
-    def extract_onto_full_disk(self, big_name, big_data, compression):
+    def extract_onto_full_disk(self, big_name, big_data, compression, existing):
         """Extracts the fitting files and one big entry (the last) onto the
-        small disk; returns program, dialog and the destination folder."""
+        small disk, over a file of the big one's name when existing holds
+        its contents; returns program, dialog and the destination folder."""
         path = self.path("archive.zip")
         with zipfile.ZipFile(path, "w") as z:
             z.writestr("fits/small.txt", FITTING["fits/small.txt"], zipfile.ZIP_STORED)
             z.writestr("fits/text.txt", FITTING["fits/text.txt"], zipfile.ZIP_DEFLATED)
             z.writestr(big_name, big_data, compression)
-        out = os.path.join(self.small_disk(), "out")
-        program, dialog = self.open_sfx(self.make_sfx(path))
+        out = os.path.join(self.small_disk("disk-over" if existing else "disk-new"), "out")
+        if existing:
+            os.makedirs(out)
+            with open(os.path.join(out, big_name), "wb") as f:
+                f.write(existing)
+        program, dialog = self.open_sfx(self.make_sfx(path, "--overwrite", "always"))
         self.unzip_into(dialog, out)
         return program, dialog, out
 
-    def assertFailedOnlyOn(self, program, dialog, out, big_name, big_size):
+    def assertFailedOnlyOn(self, program, dialog, out, big_name, existing):
         self.expect_failure(program, dialog)
         self.assertNoWindow(program, SUCCESS_CAPTION, seconds=1.0)
         self.assertEqual(dialog.items(FILE_LIST), [(big_name, True), ("fits/small.txt", False),
                                                    ("fits/text.txt", False)])
-        files = self.tree(out)
-        for name, data in FITTING.items():
-            self.assertEqual(files[name], data, name)
-        # What was written of the big one is less than the entry.
-        self.assertLess(len(files.get(big_name, b"")), big_size)
+        # The files that fit, the existing one as it was, nothing else.
+        self.assertEqual(self.tree(out), {**FITTING, **({big_name: existing} if existing else {})})
+
+    def fails_on_full_disk(self, big_name, big, compression):
+        for existing in (None, b"the good old file\r\n" * 100):
+            with self.subTest(existing=bool(existing)):
+                program, dialog, out = self.extract_onto_full_disk(big_name, big, compression, existing)
+                self.assertFailedOnlyOn(program, dialog, out, big_name, existing)
+                dialog.close()
+                self.assertEqual(program.exit_code(), 0)
 
     def test_stored_entry_that_does_not_fit_fails(self):
-        big = incompressible(1536 * 1024, 1)
-        program, dialog, out = self.extract_onto_full_disk("big-stored.bin", big, zipfile.ZIP_STORED)
-        self.assertFailedOnlyOn(program, dialog, out, "big-stored.bin", len(big))
+        self.fails_on_full_disk("big-stored.bin", incompressible(1536 * 1024, 1), zipfile.ZIP_STORED)
 
     def test_deflated_entry_that_does_not_fit_fails(self):
         # Compresses to a few kilobytes; the window writes are what fail.
         big = b"a line of text that deflates very well\r\n" * 60000
-        program, dialog, out = self.extract_onto_full_disk("big-deflated.txt", big, zipfile.ZIP_DEFLATED)
+        self.fails_on_full_disk("big-deflated.txt", big, zipfile.ZIP_DEFLATED)
         with open(self.path("archive.zip"), "rb") as f:
             self.assertLess(len(f.read()), 100 * 1024)
-        self.assertFailedOnlyOn(program, dialog, out, "big-deflated.txt", len(big))
 
 
 def main():

@@ -3,12 +3,11 @@ chosen, an empty folder box, and commands that arrive during a walk."""
 
 import os
 import statistics
-import threading
 import time
 
 import sfxtest
 from sfxtest import CLOSE, FILE_LIST, FOLDER_EDIT, PLAIN_LIST, UNZIP, local_entry
-from unzipflow import SUCCESS_CAPTION, WARNING_CAPTION, UnzipTestCase
+from unzipflow import TEMP_SUFFIX, SUCCESS_CAPTION, WARNING_CAPTION, UnzipTestCase
 
 MANY = {f"file{i:03}.txt": (b"line %d\n" % i) * (50 + i) for i in range(150)}
 
@@ -62,26 +61,20 @@ class MainDialog(UnzipTestCase):
         self.assertEqual(self.tree(here), {"here.txt": b"x", "setup.exe": open(moved, "rb").read()})
 
     def test_answers_other_programs_while_a_long_entry_is_written(self):
-        # The long entry's target is a pipe that this test drains slowly, so
-        # the entry takes seconds however fast the machine: time in which
-        # the dialog must answer messages sent to it.
-        big = bytes(32 << 20)
+        # A long entry (1.5 GB): while it is written the dialog must answer
+        # messages sent to it. Its progress shows in the size of the file it
+        # is written to before it gets its name (TEMP_SUFFIX).
+        big = bytes(1536 << 20)
         files = {"first.txt": b"first", "long.bin": big}
         program, dialog = self.open_sfx(self.sfx(files, "--overwrite", "always"))
         out = self.path("out")
-        os.makedirs(out)
-        os.mkfifo(os.path.join(out, "long.bin"))
-        drained = []
-        reader = threading.Thread(target=self.drain, args=(os.path.join(out, "long.bin"), drained))
-        reader.start()
-        self.addCleanup(reader.join)
-        dialog.set_text(FOLDER_EDIT, sfxtest.windows_path(out))
-        dialog.click(UNZIP)
-        self.wait_until(lambda: sum(drained) > 0)
+        temp = os.path.join(out, "long.bin" + TEMP_SUFFIX)
+        self.unzip_into(dialog, out)
+        self.wait_until(lambda: self.size(temp) > 0, seconds=60)
         answers = []
-        while sum(drained) < len(big) // 2:
+        while os.path.exists(temp) and self.size(temp) < len(big) * 3 // 4:
             answers.append(self.driver.call("ping", dialog.hwnd, 5000, timeout=5))
-            time.sleep(0.05)
+            time.sleep(0.02)
         self.assertLess(statistics.median(answers), 500, f"answers took {answers} ms")
         self.assertGreaterEqual(len(answers), 5, "the entry was over too soon to tell")
         self.assertEqual(dialog.text(sfxtest.FOOTER), "Uncompressing " + sfxtest.windows_path(out) + "\\long.bin")
@@ -92,20 +85,35 @@ class MainDialog(UnzipTestCase):
         self.assertEqual(dialog.text(sfxtest.FOOTER), "Uncompressing " + sfxtest.windows_path(out) + "\\long.bin")
         self.close_box(box)
         self.assertEqual(program.exit_code(), 0)
-        reader.join()
-        self.assertEqual(sum(drained), len(big))
+        self.assertEqual(sorted(os.listdir(out)), ["first.txt", "long.bin"])
+        self.assertEqual(os.path.getsize(os.path.join(out, "long.bin")), len(big))
+
+    def test_deselecting_a_failed_item_during_the_walk_still_fails(self):
+        # The damaged entry's item is deselected while the walk is still on
+        # a long entry behind it: the run counts its own failures.
+        damaged = sfxtest.local_entry("damaged.txt", b"damaged " * 1000)
+        damaged = damaged[:14] + b"\x01\x00\x00\x00" + damaged[18:]
+        big = bytes(1536 << 20)
+        archive = self.path("archive.bin")
+        with open(archive, "wb") as f:
+            f.write(damaged + sfxtest.local_entry("long.bin", big))
+        program, dialog = self.open_sfx(self.make_sfx(archive))
+        out = self.path("out")
+        temp = os.path.join(out, "long.bin" + TEMP_SUFFIX)
+        self.unzip_into(dialog, out)
+        self.wait_until(lambda: self.size(temp) > 0, seconds=60)
+        dialog.select(FILE_LIST, 0, False)
+        self.assertEqual(dialog.items(FILE_LIST)[0], ("damaged.txt", False))
+        self.assertTrue(os.path.exists(temp), "the walk was over before the item was deselected")
+        self.expect_failure(program, dialog)
+        self.assertEqual(os.listdir(out), ["long.bin"])
 
     @staticmethod
-    def drain(fifo, drained):
-        """Reads the pipe in small pieces with pauses, as a slow disk takes
-        data."""
-        with open(fifo, "rb") as pipe:
-            while True:
-                piece = pipe.read(65536)
-                if not piece:
-                    return
-                drained.append(len(piece))
-                time.sleep(0.004)
+    def size(path):
+        try:
+            return os.path.getsize(path)
+        except OSError:
+            return 0
 
     def test_unzip_during_a_walk_starts_no_second_walk(self):
         program, dialog = self.open_sfx(self.sfx(MANY))

@@ -3,13 +3,16 @@
 
 import os
 import struct
+import zlib
 
 import sfxtest
+from folderflow import short_path
 from sfxtest import (FILE_LIST, OVERWRITE_ALWAYS, OVERWRITE_CONFIRM, OVERWRITE_LABEL, OVERWRITE_NEVER,
                      local_entry)
-from unzipflow import NO, OVERWRITE_CAPTION, WARNING_CAPTION, YES, UnzipTestCase
+from unzipflow import NO, OVERWRITE_CAPTION, TEMP_SUFFIX, WARNING_CAPTION, YES, UnzipTestCase
 
 NAMES = ["one.txt", "two.txt", "three.txt"]
+
 
 
 class Overwrite(UnzipTestCase):
@@ -144,6 +147,81 @@ class Overwrite(UnzipTestCase):
         self.assertNoWindow(program, OVERWRITE_CAPTION, seconds=0.5)
         self.expect_success(program)
         self.assertEqual(self.tree(self.out), {"one.txt": b"old one.txt", **self.new("two.txt", "three.txt")})
+
+    def test_a_damaged_entry_never_replaces_the_file_it_would_overwrite(self):
+        # Under "Always Overwrite" and under the prompt's Yes, stored and
+        # deflated: the damaged copy is found out before it takes the name,
+        # so the existing file stays byte for byte, and nothing else is left.
+        for policy in ("always", "yes"):
+            for method in (0, 8):
+                with self.subTest(policy=policy, method=method):
+                    self.write_tree(self.out, self.old)
+                    damaged = local_entry("two.txt", b"damaged " * 5000, method=method)
+                    self.archive = damaged[:14] + struct.pack("<I", 0x12345678) + damaged[18:]
+                    program, dialog = self.start_with(*(("--overwrite", "always") if policy == "always" else ()))
+                    self.unzip_into(dialog, self.out)
+                    if policy == "yes":
+                        self.answer_overwrite(program, "two.txt", YES)
+                    self.expect_failure(program, dialog)
+                    self.assertEqual(self.tree(self.out), self.old)
+                    dialog.close()
+
+    def test_an_alias_or_another_spelling_is_not_the_entrys_file(self):
+        # An entry named like the 8.3 alias of another file, and an entry
+        # whose name differs from an existing file's in case only (an archive
+        # with both "Dup.txt" and "DUP.TXT"): neither replaces nor keeps
+        # that other file, and the run fails.
+        original = "longfilename-original.txt"
+        for policy in ("always", "never"):
+            with self.subTest(policy=policy):
+                self.write_tree(self.out, {original: b"the original"}, stamp=(2001, 2, 3, 4, 5, 6))
+                alias = short_path(sfxtest.windows_path(os.path.join(self.out, original)), self.work).split("\\")[-1]
+                self.assertNotEqual(alias.lower(), original)
+                self.archive = (local_entry(alias, b"an alias's data") + local_entry("Dup.txt", b"first")
+                                + local_entry("DUP.TXT", b"second"))
+                program, dialog = self.start_with("--overwrite", policy)
+                self.unzip_into(dialog, self.out)
+                for _ in range(2):
+                    box = self.box(program, "Cannot Open File.")
+                    self.assertTrue(box.text(sfxtest.MESSAGE_TEXT).startswith('Cannot Open File "'))
+                    self.close_box(box)
+                self.expect_failure(program, dialog)
+                self.assertEqual({n: d for n, d in self.tree(self.out).items() if n not in self.old},
+                                 {original: b"the original", "Dup.txt": b"first"})
+                # The list matches names without regard to case: which of the
+                # two items stays selected is the list's choice.
+                selected = sorted(n for n, on in dialog.items(FILE_LIST) if on)
+                self.assertEqual(len(selected), 2)
+                self.assertIn(alias, selected)
+                dialog.close()
+                for name in (original, "Dup.txt"):
+                    os.remove(os.path.join(self.out, name))
+
+    def test_a_run_ended_mid_entry_leaves_nothing_the_next_run_keeps(self):
+        # Ended by the task manager, a logoff or a power cut in the middle of
+        # a large entry: the entry's temporary file is left, under a name no
+        # entry can have. The next run under "Never Overwrite" writes the
+        # file, reports success and leaves nothing else.
+        big = bytes(800 << 20)
+        self.archive = local_entry("big.bin", big)
+        exe = self.make_sfx(self.write_archive(), "--overwrite", "never")
+        out = self.path("killed")
+        os.makedirs(out)
+        program, dialog = self.open_sfx(exe)
+        self.unzip_into(dialog, out)
+        temp = os.path.join(out, "big.bin" + TEMP_SUFFIX)
+        self.wait_until(lambda: os.path.exists(temp) and os.path.getsize(temp) >= 32 << 20, seconds=60)
+        program.kill()
+        program.exit_code()
+        self.assertEqual(os.listdir(out), ["big.bin" + TEMP_SUFFIX])
+        self.assertLess(os.path.getsize(temp), len(big))
+        program, dialog = self.open_sfx(exe)
+        self.unzip_into(dialog, out)
+        self.expect_success(program)
+        self.assertEqual(os.listdir(out), ["big.bin"])
+        self.assertEqual(os.path.getsize(os.path.join(out, "big.bin")), len(big))
+        with open(os.path.join(out, "big.bin"), "rb") as f:
+            self.assertEqual(zlib.crc32(f.read()), zlib.crc32(big))
 
     def test_hidden_options_keep_the_policy_and_the_prompt_still_works(self):
         program, dialog = self.start_with("--hide-overwrite")

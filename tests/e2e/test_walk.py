@@ -6,7 +6,7 @@ import struct
 import zlib
 
 import sfxtest
-from sfxtest import FILE_LIST, FOOTER, MAIN_CAPTION, local_entry
+from sfxtest import UNZIP, FILE_LIST, FOOTER, MAIN_CAPTION, local_entry
 from unzipflow import FAILURE_TEXT, WARNING_CAPTION, UnzipTestCase
 
 DESCRIPTOR = struct.pack("<IIII", 0x08074B50, 0, 0, 0)
@@ -32,7 +32,7 @@ def with_crc(entry, crc):
 
 
 class HandMadeArchives(UnzipTestCase):
-    def run_archive(self, tail, selected=None):
+    def run_archive(self, tail, selected=None, folder="out"):
         """Starts the stub with these bytes behind it and presses "&Unzip"
         into a fresh folder. Returns program, dialog and the folder."""
         program, dialog = self.open_sfx(self.write_sfx(tail))
@@ -41,7 +41,7 @@ class HandMadeArchives(UnzipTestCase):
             for index, (name, _) in enumerate(dialog.items(FILE_LIST)):
                 if name in selected:
                     dialog.select(FILE_LIST, index, True)
-        out = self.path("out")
+        out = self.path(folder)
         self.unzip_into(dialog, out)
         return program, dialog, out
 
@@ -90,16 +90,25 @@ class HandMadeArchives(UnzipTestCase):
                                           "\u00dcbersicht.txt": b"field", "caf\u00e9.txt": b"ansi"})
         self.assertEqual([name for name, on in dialog.items(FILE_LIST) if on], ["bad\u00c0\u00af.txt"])
 
-    def test_crc_mismatch_keeps_the_file_and_reports_failure(self):
-        good = local_entry("good.txt", b"good data")
-        bad = with_crc(local_entry("bad.txt", b"bad data"), 0x12345678)
-        program, dialog, out = self.run_archive(bad + good)
-        self.expect_failure(program, dialog)
-        # Written as decoded, stamped, and still selected for another try.
-        self.assertEqual(self.tree(out), {"bad.txt": b"bad data", "good.txt": b"good data"})
-        stamp = os.stat(os.path.join(out, "bad.txt")).st_mtime
-        self.assertEqual(os.stat(os.path.join(out, "good.txt")).st_mtime, stamp)
-        self.assertEqual(dialog.items(FILE_LIST), [("bad.txt", True), ("good.txt", False)])
+    def test_a_damaged_entry_leaves_nothing_and_fails_again(self):
+        # Stored and deflated: nothing of a damaged entry takes its name, so
+        # a second run under "Never Overwrite" finds nothing to keep and
+        # fails again instead of counting a half-written file as kept.
+        for method in (0, 8):
+            with self.subTest(method=method):
+                good = local_entry("good.txt", b"good data", method=method)
+                bad = with_crc(local_entry("bad.txt", b"bad data" * 1000, method=method), 0x12345678)
+                program, dialog, out = self.run_archive(bad + good, folder=f"out-{method}")
+                self.expect_failure(program, dialog)
+                self.assertEqual(os.listdir(out), ["good.txt"])
+                self.assertEqual(dialog.items(FILE_LIST), [("bad.txt", True), ("good.txt", False)])
+                dialog.click(sfxtest.OVERWRITE_NEVER)
+                self.wait_until(lambda: dialog.checked(sfxtest.OVERWRITE_NEVER) == 1)
+                dialog.click(UNZIP)
+                self.expect_failure(program, dialog)
+                self.assertEqual(os.listdir(out), ["good.txt"])
+                self.assertEqual(dialog.items(FILE_LIST), [("bad.txt", True), ("good.txt", False)])
+                dialog.close()
 
     def test_nothing_selected_extracts_nothing_and_says_nothing(self):
         program, dialog, out = self.run_archive(local_entry("a.txt", b"a"), selected=[])

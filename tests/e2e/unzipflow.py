@@ -15,6 +15,9 @@ FAILURE_TEXT = "The selected file(s) couldn't be extracted."
 PASSWORD_CAPTION = "Encryption Encountered"
 OVERWRITE_CAPTION = "File Already Exists"
 OVERWRITE_QUESTION = "Already Exists in destination Folder. Overwrite?"
+# What the stub appends to a target's name while it writes the entry; only
+# the whole, verified file takes the target's name.
+TEMP_SUFFIX = "~sfx."
 PASSWORD_EDIT = 101
 OVERWRITE_TEXT, DONT_ASK = 101, 401
 YES, NO, OK = 1, 2, 1

@@ -23,7 +23,7 @@
 // The import slots through which the program's code calls these.
 extern "C" DWORD_PTR(WINAPI* __imp_SHGetFileInfoW)(LPCWSTR, DWORD, SHFILEINFOW*, UINT, UINT);
 extern "C" BOOL(WINAPI* __imp_TextOutW)(HDC, int, int, LPCWSTR, int);
-extern "C" int(WINAPI* __imp_MessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
+extern "C" int(WINAPI* __imp_MessageBoxW)(HWND, LPCWSTR, LPCWSTR, UINT);
 extern "C" BOOL(WINAPI* __imp_CreateDirectoryW)(LPCWSTR, LPSECURITY_ATTRIBUTES);
 
 namespace {
@@ -291,9 +291,9 @@ struct MessageBoxCall {
 
 std::vector<MessageBoxCall>* MessageBoxCalls;
 
-int WINAPI RecordingMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+int WINAPI RecordingMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
 {
-    MessageBoxCalls->push_back({owner, text, caption, type});
+    MessageBoxCalls->push_back({owner, Narrow(text), Narrow(caption), type});
     return IDOK;
 }
 
@@ -306,7 +306,7 @@ TEST_F(NewFolderDialog, RefusalIsReportedInABoxTheDialogOwns)
     WriteFileBytes(root_ / "file.txt", "data");
     std::vector<MessageBoxCall> calls;
     MessageBoxCalls = &calls;
-    ImportSlot<decltype(__imp_MessageBoxA)> box(&__imp_MessageBoxA, RecordingMessageBoxA);
+    ImportSlot<decltype(__imp_MessageBoxW)> box(&__imp_MessageBoxW, RecordingMessageBoxW);
     HWND dialog = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 100, 0, 0, 0, 0);
     CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 200, 20, dialog, (HMENU)(INT_PTR)IDC_NEW_NAME, 0, 0);
     const std::string base = root_.Path() + "\\";
@@ -314,7 +314,7 @@ TEST_F(NewFolderDialog, RefusalIsReportedInABoxTheDialogOwns)
         SCOPED_TRACE(std::string("name ") + name);
         calls.clear();
         SetBrowseFolder(base);
-        SetDlgItemTextA(dialog, IDC_NEW_NAME, name);
+        SetDlgItemTextW(dialog, IDC_NEW_NAME, Wide(name).c_str());
         NewFolderProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0].owner, dialog);
