@@ -26,11 +26,16 @@ static bool UnsafeNameWarned = false;
 
 // The current entry's target: as it is shown (the destination, "\" and the
 // name, every "/" a "\"), and as the system takes it (SystemPath). The
-// data are written to TempTarget, beside it, which takes the target's name
-// only once it is whole and verified.
+// data are written to TempTarget, a file of the target's name in the
+// temporary folder inside the target's own folder, which is renamed to the
+// target only once it is whole and verified.
 static NameUnit Target[PathTextSize];
 static NameUnit SystemTarget[PathTextSize];
 static NameUnit TempTarget[PathTextSize];
+static int32_t TempFolderLength = 0;           // TempTarget's folder part
+// The temporary folder that this walk made last, if any; removed (when
+// empty) when the walk moves on to another folder and at its end.
+static NameUnit MadeTempFolder[PathTextSize];
 // Room for a message that names a path.
 static NameUnit BoxText[PathTextSize + 200];
 
@@ -76,6 +81,18 @@ static void ShowPathError(const char* lead, const char* caption)
 void BeginEntryWalk()
 {
     UnsafeNameWarned = false;
+}
+
+static void RemoveTempFolder()
+{
+    if (MadeTempFolder[0] != 0)
+        RemoveDirectoryW(MadeTempFolder);
+    MadeTempFolder[0] = 0;
+}
+
+void EndEntryWalk()
+{
+    RemoveTempFolder();
 }
 
 // One box per run is enough to explain why such items stay selected; a
@@ -191,9 +208,33 @@ static bool MakeTargetFolder()
     return made;
 }
 
+// Creates the temporary file, and the temporary folder when the entry's
+// folder is not the one that this walk used last.
 static HANDLE CreateTemp()
 {
-    return CreateFileW(TempTarget, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    TempTarget[TempFolderLength] = 0;
+    if (lstrcmpW(TempTarget, MadeTempFolder) != 0) {
+        RemoveTempFolder();
+        CreateDirectoryW(TempTarget, 0);
+        CopyText(MadeTempFolder, PathTextSize, TempTarget);
+    }
+    TempTarget[TempFolderLength] = '\\';
+    return CreateFileW(TempTarget, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, 0);
+}
+
+// Gives the open temporary file the target's name; through its handle, so
+// that the system need not find the file again.
+static bool RenameTemp(bool replace)
+{
+    static struct {
+        FILE_RENAME_INFO Info;
+        NameUnit Room[PathTextSize];
+    } rename;
+    rename.Info.ReplaceIfExists = replace;
+    CopyText(rename.Info.FileName, PathTextSize, SystemTarget);
+    rename.Info.FileNameLength = StrLength(SystemTarget) * (DWORD)sizeof(NameUnit);
+    return SetFileInformationByHandle(OutputHandle, FileRenameInfo, &rename, sizeof rename) != 0;
 }
 
 enum TargetOutcome {
@@ -209,6 +250,8 @@ static TargetOutcome OpenTemp()
 {
     OutputHandle = CreateTemp();
     if (OutputHandle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        // The entry's folder is missing (or the temporary one has gone).
+        MadeTempFolder[0] = 0;
         if (!MakeTargetFolder())
             return TargetNoFolder;
         OutputHandle = CreateTemp();
@@ -225,7 +268,7 @@ static TargetOutcome OpenTemp()
 // temporary file is still there.
 static bool CommitTarget(HWND list, bool replace)
 {
-    if (MoveFileExW(TempTarget, SystemTarget, replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+    if (RenameTemp(replace)) {
         DeselectEntry(list);
         return true;
     }
@@ -234,24 +277,13 @@ static bool CommitTarget(HWND list, bool replace)
         ExistingVerdict verdict = JudgeExisting(list);
         if (verdict != Replace)
             return false;
-        if (MoveFileExW(TempTarget, SystemTarget, MOVEFILE_REPLACE_EXISTING)) {
+        if (RenameTemp(true)) {
             DeselectEntry(list);
             return true;
         }
     }
     ShowPathError("Cannot Open File ", "Cannot Open File.");
     return false;
-}
-
-// Takes at most one waiting message, so the dialog stays responsive and a
-// radio click takes effect for the next existing file.
-static void DispatchOneMessage()
-{
-    MSG message;
-    if (PeekMessageW(&message, 0, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
 }
 
 static void DecodeIntoOutput()
@@ -264,12 +296,12 @@ static void DecodeIntoOutput()
         InflateEntry();
 }
 
-// The temporary file's name is the target's with this appended, cut so
-// that it stays within the 255 units of a name. It ends in a dot, so no
-// entry's name can be it (such names are refused), and only a literal path
-// ("\\?\") can create it.
-static const char TempSuffix[] = "~sfx.";
-enum : int32_t { TempNameKept = FileNamePartMax - (int32_t)sizeof TempSuffix + 1 };
+// The temporary folder's name. It ends in a dot, so no entry's name can
+// have it as a part (such names are refused), and only a literal path
+// ("\\?\") can create it. Writing there rather than beside the target keeps
+// the new name's test for a file of the same name (which a file system that
+// folds case may make by reading the folder) to the rename alone.
+static const char TempFolderName[] = "~sfx.";
 
 // Target, SystemTarget and TempTarget for the entry: DestFolder, "\" and
 // the decoded name, every "/" a "\". False when the path is longer than
@@ -284,13 +316,16 @@ static bool BuildTarget(const EntryName& name)
     SlashesToBackslashes(Target);
     if (!fits || !SystemPath(Target, SystemTarget) || !SystemPath(Target, TempTarget, 0))
         return false;
-    int32_t length = StrLength(TempTarget);
-    int32_t nameStart = length;
+    int32_t nameStart = StrLength(TempTarget);
     while (TempTarget[nameStart - 1] != '\\')
         nameStart--;
-    if (length - nameStart > TempNameKept)
-        TempTarget[nameStart + TempNameKept] = 0;
-    return AppendAscii(TempTarget, PathTextSize, TempSuffix);
+    NameUnit last[FileNamePartMax + 1];
+    if (!CopyText(last, FileNamePartMax + 1, TempTarget + nameStart))
+        return false;
+    TempTarget[nameStart] = 0;
+    AppendAscii(TempTarget, PathTextSize, TempFolderName);
+    TempFolderLength = StrLength(TempTarget);
+    return AppendAscii(TempTarget, PathTextSize, "\\") && AppendText(TempTarget, PathTextSize, last);
 }
 
 EntryOutcome ExtractEntry(HWND list, const EntryName& name)
@@ -350,7 +385,7 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
         return Next;
 
     ShowProgress(Target);
-    DispatchOneMessage();
+    TakeQueuedMessage();
     ProfileMark(ProfileProgress);
 
     DecodingEntry = 1;
@@ -361,17 +396,16 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
 
     SetFileTimeFromDos(OutputHandle, EntryHeader.TimeDate);
     ProfileMark(ProfileStamp);
-    bool closed = CloseHandle(OutputHandle);
-    ProfileMark(ProfileClose);
-    OutputHandle = 0;
-    if (!closed) {
-        ShowPathError("Cannot Close File ", "Cannot close the file");
-        whole = false;
-    }
     // Only a whole file takes the target's name; anything else goes, and
     // the existing file stays as it was.
-    if (!whole || !CommitTarget(list, replace))
-        DeleteFileW(TempTarget);
+    bool committed = whole && CommitTarget(list, replace);
     ProfileMark(ProfileCommit);
+    bool closed = CloseHandle(OutputHandle);
+    OutputHandle = 0;
+    if (!closed)
+        ShowPathError("Cannot Close File ", "Cannot close the file");
+    if (!committed)
+        DeleteFileW(TempTarget);
+    ProfileMark(ProfileClose);
     return Next;
 }

@@ -29,4 +29,7 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name);
 // Forgets what the previous walk learnt: the warning given, the folder made.
 void BeginEntryWalk();
 
+// Removes the temporary folder that the walk made last, when it is empty.
+void EndEntryWalk();
+
 #endif

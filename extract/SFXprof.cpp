@@ -22,7 +22,7 @@ void ProfileMark(ProfileStep step)
 void ProfileReport()
 {
     static const char* const names[ProfileSteps] = {"walk", "lookup", "create",
-                                                    "progress", "decode", "stamp", "close", "commit"};
+                                                    "progress", "decode", "stamp", "commit", "close"};
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     HANDLE file = CreateFileA("sfx-profile.txt", GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);

@@ -13,8 +13,8 @@ enum ProfileStep {
     ProfileProgress,    // the footer text and the one dispatched message
     ProfileDecode,      // reading, decoding and writing the data
     ProfileStamp,       // the time stamp
-    ProfileClose,       // closing the file
-    ProfileCommit,      // renaming it to the target's name (or removing it)
+    ProfileCommit,      // renaming it to the target's name
+    ProfileClose,       // closing the file (and removing it when it failed)
     ProfileSteps,
 };
 

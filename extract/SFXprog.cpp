@@ -8,6 +8,7 @@
 
 static HWND Footer = 0;
 static DWORD LastRefresh = 0;
+static DWORD LastTaken = 0;
 static bool FooterStale = false;
 static NameUnit FooterText[PathTextSize + 16];
 
@@ -29,6 +30,7 @@ void BeginProgress(HWND dialog)
     Footer = GetDlgItem(dialog, IDC_FOOTER);
     FooterStale = false;
     LastRefresh = GetTickCount() - RefreshInterval;    // the first entry shows at once
+    LastTaken = LastRefresh;
 }
 
 void EndProgress()
@@ -45,6 +47,19 @@ void ShowProgress(const NameUnit* path)
     FooterStale = true;
     if (RefreshDue())
         Refresh();
+}
+
+void TakeQueuedMessage()
+{
+    DWORD now = GetTickCount();
+    if (now - LastTaken < RefreshInterval)
+        return;
+    LastTaken = now;
+    MSG message;
+    if (PeekMessageW(&message, 0, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
 }
 
 void KeepResponsive()

@@ -23,6 +23,13 @@ void EndProgress();
 // its path); shown now or at the next refresh.
 void ShowProgress(const NameUnit* path);
 
+// Between entries: takes at most one waiting message from the queue and
+// dispatches it, so that the dialog's handlers run and a radio click takes
+// effect for the next existing file; no more often than every
+// RefreshInterval, since asking the queue costs as much as writing a small
+// file.
+void TakeQueuedMessage();
+
 // Called by every read of the archive and every write of an entry during
 // an extracting walk: at most every RefreshInterval, answers the messages
 // that other programs send to the thread's windows and repaints, without

@@ -120,8 +120,10 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     }
 
     bool finished = Walk(list, listing, *name);
-    if (!listing)
+    if (!listing) {
+        EndEntryWalk();
         EndProgress();
+    }
     ProfileReport();
     if (finished) {
         if (listing)

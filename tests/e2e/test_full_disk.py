@@ -88,6 +88,7 @@ class FullDisk(UnzipTestCase):
                                                    ("fits/text.txt", False)])
         # The files that fit, the existing one as it was, nothing else.
         self.assertEqual(self.tree(out), {**FITTING, **({big_name: existing} if existing else {})})
+        self.assertEqual(self.folders(out), ["fits"])
 
     def fails_on_full_disk(self, big_name, big, compression):
         for existing in (None, b"the good old file\r\n" * 100):

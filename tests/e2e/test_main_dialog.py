@@ -7,7 +7,7 @@ import time
 
 import sfxtest
 from sfxtest import CLOSE, FILE_LIST, FOLDER_EDIT, PLAIN_LIST, UNZIP, local_entry
-from unzipflow import TEMP_SUFFIX, SUCCESS_CAPTION, WARNING_CAPTION, UnzipTestCase
+from unzipflow import temp_of, SUCCESS_CAPTION, WARNING_CAPTION, UnzipTestCase
 
 MANY = {f"file{i:03}.txt": (b"line %d\n" % i) * (50 + i) for i in range(150)}
 
@@ -63,12 +63,12 @@ class MainDialog(UnzipTestCase):
     def test_answers_other_programs_while_a_long_entry_is_written(self):
         # A long entry (1.5 GB): while it is written the dialog must answer
         # messages sent to it. Its progress shows in the size of the file it
-        # is written to before it gets its name (TEMP_SUFFIX).
+        # is written to before it gets its name (temp_of).
         big = bytes(1536 << 20)
         files = {"first.txt": b"first", "long.bin": big}
         program, dialog = self.open_sfx(self.sfx(files, "--overwrite", "always"))
         out = self.path("out")
-        temp = os.path.join(out, "long.bin" + TEMP_SUFFIX)
+        temp = temp_of(os.path.join(out, "long.bin"))
         self.unzip_into(dialog, out)
         self.wait_until(lambda: self.size(temp) > 0, seconds=60)
         answers = []
@@ -99,7 +99,7 @@ class MainDialog(UnzipTestCase):
             f.write(damaged + sfxtest.local_entry("long.bin", big))
         program, dialog = self.open_sfx(self.make_sfx(archive))
         out = self.path("out")
-        temp = os.path.join(out, "long.bin" + TEMP_SUFFIX)
+        temp = temp_of(os.path.join(out, "long.bin"))
         self.unzip_into(dialog, out)
         self.wait_until(lambda: self.size(temp) > 0, seconds=60)
         dialog.select(FILE_LIST, 0, False)

@@ -9,7 +9,7 @@ import sfxtest
 from folderflow import short_path
 from sfxtest import (FILE_LIST, OVERWRITE_ALWAYS, OVERWRITE_CONFIRM, OVERWRITE_LABEL, OVERWRITE_NEVER,
                      local_entry)
-from unzipflow import NO, OVERWRITE_CAPTION, TEMP_SUFFIX, WARNING_CAPTION, YES, UnzipTestCase
+from unzipflow import NO, OVERWRITE_CAPTION, TEMP_FOLDER, temp_of, WARNING_CAPTION, YES, UnzipTestCase
 
 NAMES = ["one.txt", "two.txt", "three.txt"]
 
@@ -164,6 +164,7 @@ class Overwrite(UnzipTestCase):
                         self.answer_overwrite(program, "two.txt", YES)
                     self.expect_failure(program, dialog)
                     self.assertEqual(self.tree(self.out), self.old)
+                    self.assertEqual(sorted(os.listdir(self.out)), sorted(NAMES))
                     dialog.close()
 
     def test_an_alias_or_another_spelling_is_not_the_entrys_file(self):
@@ -199,9 +200,9 @@ class Overwrite(UnzipTestCase):
 
     def test_a_run_ended_mid_entry_leaves_nothing_the_next_run_keeps(self):
         # Ended by the task manager, a logoff or a power cut in the middle of
-        # a large entry: the entry's temporary file is left, under a name no
-        # entry can have. The next run under "Never Overwrite" writes the
-        # file, reports success and leaves nothing else.
+        # a large entry: the entry's temporary file is left, in a folder whose
+        # name no entry can have. The next run under "Never Overwrite" writes
+        # the file, reports success and leaves nothing else.
         big = bytes(800 << 20)
         self.archive = local_entry("big.bin", big)
         exe = self.make_sfx(self.write_archive(), "--overwrite", "never")
@@ -209,11 +210,12 @@ class Overwrite(UnzipTestCase):
         os.makedirs(out)
         program, dialog = self.open_sfx(exe)
         self.unzip_into(dialog, out)
-        temp = os.path.join(out, "big.bin" + TEMP_SUFFIX)
+        temp = temp_of(os.path.join(out, "big.bin"))
         self.wait_until(lambda: os.path.exists(temp) and os.path.getsize(temp) >= 32 << 20, seconds=60)
         program.kill()
         program.exit_code()
-        self.assertEqual(os.listdir(out), ["big.bin" + TEMP_SUFFIX])
+        self.assertEqual(os.listdir(out), [TEMP_FOLDER])
+        self.assertEqual(os.listdir(os.path.join(out, TEMP_FOLDER)), ["big.bin"])
         self.assertLess(os.path.getsize(temp), len(big))
         program, dialog = self.open_sfx(exe)
         self.unzip_into(dialog, out)

@@ -15,9 +15,15 @@ FAILURE_TEXT = "The selected file(s) couldn't be extracted."
 PASSWORD_CAPTION = "Encryption Encountered"
 OVERWRITE_CAPTION = "File Already Exists"
 OVERWRITE_QUESTION = "Already Exists in destination Folder. Overwrite?"
-# What the stub appends to a target's name while it writes the entry; only
-# the whole, verified file takes the target's name.
-TEMP_SUFFIX = "~sfx."
+# Where the stub writes an entry (a file of the target's name in this
+# folder inside the target's folder) before the whole, verified file takes
+# the target's name.
+TEMP_FOLDER = "~sfx."
+
+
+def temp_of(target):
+    """The file that an entry is written to before it becomes target."""
+    return os.path.join(os.path.dirname(target), TEMP_FOLDER, os.path.basename(target))
 PASSWORD_EDIT = 101
 OVERWRITE_TEXT, DONT_ASK = 101, 401
 YES, NO, OK = 1, 2, 1
