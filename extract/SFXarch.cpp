@@ -24,11 +24,11 @@ int32_t ReadArchive(void* buffer, int32_t count)
 
 int32_t WriteOutput(const void* buffer, int32_t count)
 {
-    KeepResponsive();
     // A full disk may take part of a chunk; the count says how much.
     DWORD written = 0;
     if (count > 0)
         WriteFile(OutputHandle, buffer, (DWORD)count, &written, 0);
+    KeepResponsive((int32_t)written);
     return (int32_t)written;
 }
 

@@ -103,18 +103,17 @@ static void RefuseName(const NameUnit* shown, NameFault fault)
     if (UnsafeNameWarned)
         return;
     UnsafeNameWarned = true;
-    static const char* const reasons[] = {
-        "",
-        "\" would be written outside the destination folder or to a device. ",
-        "\" holds characters that Windows does not allow in file names. ",
-        "\" ends in a dot or a blank, which Windows does not keep. ",
-        "\" is not valid in the encoding that the archive gives for it. ",
-    };
+    // By fault: NameLeavesFolder, NameForbiddenCharacter, NameTrailingDotOrBlank, NameNotDecodable.
+    static const char reasons[] =
+        "\" would be written outside the destination folder or to a device. \0"
+        "\" holds characters that Windows does not allow in file names. \0"
+        "\" ends in a dot or a blank, which Windows does not keep. \0"
+        "\" is not valid in the encoding that the archive gives for it. \0";
     enum : int32_t { Size = NameUnitsMax + 200 };
     BoxText[0] = 0;
     AppendAscii(BoxText, Size, "The name \"");
     AppendText(BoxText, Size, shown);
-    AppendAscii(BoxText, Size, reasons[fault]);
+    AppendAscii(BoxText, Size, NthText(reasons, fault - 1));
     AppendAscii(BoxText, Size, "Files with such names are not extracted.");
     ShowMessage(BoxText, TEXT_WARNING_CAPTION, MB_ICONEXCLAMATION);
 }
@@ -171,7 +170,7 @@ static bool TargetIsEntrysOwn()
     FindClose(search);
     NameUnit name[FileNamePartMax + 1];
     FileNamePart(Target, name, FileNamePartMax + 1);
-    return lstrcmpW(found.cFileName, name) == 0;
+    return SameText(found.cFileName, name);
 }
 
 enum ExistingVerdict {
@@ -213,7 +212,7 @@ static bool MakeTargetFolder()
 static HANDLE CreateTemp()
 {
     TempTarget[TempFolderLength] = 0;
-    if (lstrcmpW(TempTarget, MadeTempFolder) != 0) {
+    if (!SameText(TempTarget, MadeTempFolder)) {
         RemoveTempFolder();
         CreateDirectoryW(TempTarget, 0);
         CopyText(MadeTempFolder, PathTextSize, TempTarget);

@@ -122,14 +122,10 @@ template <typename Unit> static bool IsDeviceName(const Unit* component, int32_t
         name[i] = (char)c;
     }
     name[base] = 0;
-    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-    for (const char* device : devices) {
-        int32_t i = 0;
-        while (device[i] != 0 && device[i] == name[i])
-            i++;
-        if (device[i] == 0 && name[i] == 0)
+    static const char devices[] = "CON\0PRN\0AUX\0NUL\0CONIN$\0CONOUT$\0CLOCK$\0";
+    for (const char* device = devices; *device != 0; device = NthText(device, 1))
+        if (SameText(device, name))
             return true;
-    }
     bool numbered = base == 4 && name[3] >= '1' && name[3] <= '9';
     bool com = name[0] == 'C' && name[1] == 'O' && name[2] == 'M';
     bool lpt = name[0] == 'L' && name[1] == 'P' && name[2] == 'T';

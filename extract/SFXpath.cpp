@@ -122,6 +122,20 @@ template <typename Unit> void RemoveBackslash(Unit* text)
         text[n - 1] = 0;
 }
 
+template <typename Unit> bool SameText(const Unit* a, const Unit* b)
+{
+    while (*a != 0 && *a == *b)
+        a++, b++;
+    return *a == *b;
+}
+
+const char* NthText(const char* list, int32_t n)
+{
+    for (; n > 0 && *list != 0; n--)
+        list += StrLength(list) + 1;
+    return list;
+}
+
 bool AppendAscii(NameUnit* buffer, int32_t size, const char* ascii)
 {
     int32_t used = StrLength(buffer);
@@ -258,3 +272,5 @@ template bool AddBackslash<char>(char* text, int32_t size);
 template bool AddBackslash<NameUnit>(NameUnit* text, int32_t size);
 template void RemoveBackslash<char>(char* text);
 template void RemoveBackslash<NameUnit>(NameUnit* text);
+template bool SameText<char>(const char* a, const char* b);
+template bool SameText<NameUnit>(const NameUnit* a, const NameUnit* b);

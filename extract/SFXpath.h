@@ -40,6 +40,14 @@ void StringFromBuffer(const char* buffer, uint16_t length, char* text, int32_t t
 template <typename Unit> bool CopyText(Unit* buffer, int32_t size, const Unit* source);
 template <typename Unit> bool AppendText(Unit* buffer, int32_t size, const Unit* source);
 
+// Whether two texts are the same, unit for unit.
+template <typename Unit> bool SameText(const Unit* a, const Unit* b);
+
+// The text at index n of a list of texts, each ended by a NUL, the list by
+// an empty one (a list of names takes no table of pointers); the empty text
+// after the last.
+const char* NthText(const char* list, int32_t n);
+
 // Appends a text of ASCII characters (the program's own fixed texts, kept
 // as bytes) to a buffer of UTF-16 units; false, unchanged, when it does
 // not fit.

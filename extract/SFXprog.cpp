@@ -11,6 +11,11 @@ static DWORD LastRefresh = 0;
 static DWORD LastTaken = 0;
 static bool FooterStale = false;
 static NameUnit FooterText[PathTextSize + 16];
+// The entry being written: where its line ends without the share done,
+// when it began, and how much of it has been written.
+static int32_t FooterLength = 0;
+static DWORD EntryBegan = 0;
+static uint32_t EntryWritten = 0;
 
 static void Refresh()
 {
@@ -35,6 +40,8 @@ void BeginProgress(HWND dialog)
 
 void EndProgress()
 {
+    FooterStale = FooterStale || FooterText[FooterLength] != 0;
+    FooterText[FooterLength] = 0;            // the last line as it began
     Refresh();
     Footer = 0;
 }
@@ -44,6 +51,9 @@ void ShowProgress(const NameUnit* path)
     FooterText[0] = 0;
     AppendAscii(FooterText, PathTextSize + 16, "Uncompressing ");
     AppendText(FooterText, PathTextSize + 16, path);
+    FooterLength = StrLength(FooterText);
+    EntryBegan = GetTickCount();
+    EntryWritten = 0;
     FooterStale = true;
     if (RefreshDue())
         Refresh();
@@ -62,10 +72,38 @@ void TakeQueuedMessage()
     }
 }
 
-void KeepResponsive()
+// " (37%)" behind the line of an entry that has taken a second so far and
+// states its size.
+static void ShowShareDone()
 {
+    uint32_t stated = EntryHeader.UncompressedSize;
+    if (!DecodingEntry || stated == 0 || GetTickCount() - EntryBegan < PercentAfter)
+        return;
+    // In 32 bits (no division helper in the i686 build): per hundredth.
+    uint32_t hundredth = stated / 100;
+    uint32_t percent = hundredth != 0 ? EntryWritten / hundredth : (EntryWritten >= stated ? 100 : 0);
+    if (percent > 100)
+        percent = 100;
+    char share[8] = " (";
+    char* digit = share + 2;
+    if (percent >= 100)
+        *digit++ = '1';
+    if (percent >= 10)
+        *digit++ = (char)('0' + percent / 10 % 10);
+    *digit++ = (char)('0' + percent % 10);
+    *digit++ = '%';
+    *digit = ')';
+    FooterText[FooterLength] = 0;
+    AppendAscii(FooterText, PathTextSize + 16, share);
+    FooterStale = true;
+}
+
+void KeepResponsive(int32_t written)
+{
+    EntryWritten += (uint32_t)written;
     if (!WalkInProgress || !RefreshDue())
         return;
+    ShowShareDone();
     Refresh();
     MSG message;
     // Messages sent from other threads and programs are answered inside

@@ -18,6 +18,11 @@ void* LoadSystemLibrary(const char* name)
     return LoadLibraryA(name);
 }
 
+void* LoadCommonControls()
+{
+    return LoadLibraryA("comctl32.dll");
+}
+
 #else
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
@@ -37,13 +42,16 @@ void* LoadSystemLibrary(const char* name)
     return LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+void* LoadCommonControls()
+{
+    return LoadLibraryA("comctl32.dll");
+}
+
 // DLLs that the system's own DLLs load by bare name on this program's
 // behalf: the shell's image lists and dialogs (comctl32, uxtheme, dwmapi,
 // version), the network dialog (mpr), and the random numbers of advapi32
-// (cryptbase).
-static const char* const LoadedOnOurBehalf[] = {
-    "comctl32.dll", "uxtheme.dll", "dwmapi.dll", "version.dll", "mpr.dll", "cryptbase.dll",
-};
+// (cryptbase). The common controls come first, by LoadCommonControls.
+static const char LoadedOnOurBehalf[] = "uxtheme.dll\0dwmapi.dll\0version.dll\0mpr.dll\0cryptbase.dll\0";
 
 void RestrictDllSearch()
 {
@@ -60,7 +68,8 @@ void RestrictDllSearch()
     // missing (older systems) or not applied to the loads that other DLLs
     // make for themselves (delay-loaded imports under Wine). One that the
     // system lacks is simply not loaded.
-    for (const char* name : LoadedOnOurBehalf)
+    LoadCommonControls();
+    for (const char* name = LoadedOnOurBehalf; *name != 0; name = NthText(name, 1))
         LoadSystemLibrary(name);
 }
 

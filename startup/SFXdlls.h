@@ -16,4 +16,9 @@ void RestrictDllSearch();
 // Loads a DLL from the system folder by full path; 0 when it is not there.
 void* LoadSystemLibrary(const char* name);
 
+// Loads the common controls by name, which the manifest's dependency sends
+// to the system's side-by-side copy of version 6 (never to the program's
+// folder); by full path it would be the older version in the system folder.
+void* LoadCommonControls();
+
 #endif

@@ -48,8 +48,7 @@ extern "C" void SfxEntry()
         ArchiveHandle = CreateFileW(systemPath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, 0);
     if (ArchiveHandle == INVALID_HANDLE_VALUE) {
-        static const NameUnit caption[] = L"" TEXT_ERROR_READING;
-        MessageBoxW(0, ownPath, caption, MB_OK | MB_ICONEXCLAMATION);
+        ShowMessage(ownPath, TEXT_ERROR_READING, MB_ICONEXCLAMATION);
     } else {
         RunWithOpenArchive();
     }

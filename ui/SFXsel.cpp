@@ -22,10 +22,16 @@ enum : int32_t {
 static const NameUnit ParentItem[] = L"[..]";
 
 int32_t SmallIconSize = 0;
+// Rows are as tall as the small icon or a line of the dialog's font, which
+// the list measured for itself, whichever is taller: in pixels of the
+// display's scaling, so at any DPI.
+static int32_t FontHeight = 0;
+static int32_t RowHeight = 0;
 HIMAGELIST SystemImageList = 0;
 
 // comctl32 and mpr are not among the DLLs that Windows always takes from
-// the system folder, so they are loaded by full path when first needed.
+// the system folder: mpr is loaded by full path when first needed, comctl32
+// (version 6, which start-up has loaded) by name.
 typedef BOOL(WINAPI* ImageListDrawProc)(HIMAGELIST, int, HDC, int, int, UINT);
 typedef DWORD(WINAPI* ConnectionDialogProc)(HWND, DWORD);
 
@@ -175,6 +181,8 @@ static void DrawFolderItem(UINT control, const DRAWITEMSTRUCT* item)
     }
     bool folder = !drive && !parent;
     int32_t indent = folder ? SmallIconSize / 2 : 0;   // content of the current folder
+    int32_t left = item->rcItem.left + indent;
+    int32_t top = item->rcItem.top;
 
     // A folder out of the shell's reach shows its own name.
     bool byName = folder && !ShellReaches(query);
@@ -182,11 +190,12 @@ static void DrawFolderItem(UINT control, const DRAWITEMSTRUCT* item)
     int icon = GetShellItemInfo(query, byName, displayName, ItemTextMax + 1);
     const NameUnit* shown = parent ? L".." : byName ? inner : displayName;
     if (DrawImage == 0)
-        DrawImage = (ImageListDrawProc)SystemProcedure("comctl32.dll", "ImageList_Draw");
+        DrawImage = (ImageListDrawProc)(void*)GetProcAddress((HMODULE)LoadCommonControls(), "ImageList_Draw");
+    // Margins in proportion to the icon: 3 and 8 pixels at 16.
     if (DrawImage != 0 && SystemImageList != 0)
-        DrawImage(SystemImageList, icon, item->hDC, item->rcItem.left + indent + 3, item->rcItem.top + 1,
+        DrawImage(SystemImageList, icon, item->hDC, left + SmallIconSize / 5, top + (RowHeight - SmallIconSize) / 2,
                   ILD_TRANSPARENT);
-    TextOutW(item->hDC, item->rcItem.left + SmallIconSize + indent + 8, item->rcItem.top + 2, shown,
+    TextOutW(item->hDC, left + SmallIconSize + SmallIconSize / 2, top + (RowHeight - FontHeight) / 2, shown,
              StrLength(shown));
 }
 
@@ -196,7 +205,9 @@ static void OnInitDialog(HWND dialog)
     if (!PathExists(BrowseFolder))
         GetCurrentDirectoryW(SystemPathSize, BrowseFolder);
     SmallIconSize = GetSystemMetrics(SM_CYSMICON);
-    SendDlgItemMessageW(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, SmallIconSize + 2);
+    FontHeight = (int32_t)SendDlgItemMessageW(dialog, IDC_SEL_LIST, LB_GETITEMHEIGHT, 0, 0);
+    RowHeight = (SmallIconSize > FontHeight ? SmallIconSize : FontHeight) + 2;
+    SendDlgItemMessageW(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, RowHeight);
     CenterWindow(dialog);
     RefreshFolderList(dialog);
 }

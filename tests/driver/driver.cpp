@@ -351,10 +351,15 @@ std::string CaptionOf(HWND window)
 // so it is asked for.
 std::string TextOf(HWND window)
 {
+    // The text may grow between the two questions (a footer line that the
+    // program rewrites): asked again with more room until it fits.
     LRESULT length = Query(window, WM_GETTEXTLENGTH, 0, 0);
-    std::vector<wchar_t> text(length + 2);
-    LRESULT copied = Query(window, WM_GETTEXT, text.size(), (LPARAM)text.data());
-    return Utf8(text.data(), copied > 0 ? copied : 0);
+    for (size_t size = (size_t)length + 64;; size *= 2) {
+        std::vector<wchar_t> text(size);
+        LRESULT copied = Query(window, WM_GETTEXT, text.size(), (LPARAM)text.data());
+        if (copied < 0 || (size_t)copied + 1 < size)
+            return Utf8(text.data(), copied > 0 ? copied : 0);
+    }
 }
 
 std::string ItemText(HWND list, LRESULT index)

@@ -2,12 +2,13 @@
 chosen, an empty folder box, and commands that arrive during a walk."""
 
 import os
+import re
 import statistics
 import time
 
 import sfxtest
 from sfxtest import CLOSE, FILE_LIST, FOLDER_EDIT, PLAIN_LIST, UNZIP, local_entry
-from unzipflow import temp_of, SUCCESS_CAPTION, WARNING_CAPTION, UnzipTestCase
+from unzipflow import Throttled, temp_of, unix_pid_of, SUCCESS_CAPTION, WARNING_CAPTION, UnzipTestCase
 
 MANY = {f"file{i:03}.txt": (b"line %d\n" % i) * (50 + i) for i in range(150)}
 
@@ -61,28 +62,38 @@ class MainDialog(UnzipTestCase):
         self.assertEqual(self.tree(here), {"here.txt": b"x", "setup.exe": open(moved, "rb").read()})
 
     def test_answers_other_programs_while_a_long_entry_is_written(self):
-        # A long entry (1.5 GB): while it is written the dialog must answer
-        # messages sent to it. Its progress shows in the size of the file it
-        # is written to before it gets its name (temp_of).
-        big = bytes(1536 << 20)
-        files = {"first.txt": b"first", "long.bin": big}
-        program, dialog = self.open_sfx(self.sfx(files, "--overwrite", "always"))
+        # A long entry (600 MB) that the test slows down by stopping the
+        # program for 90 ms of every 100, so that it takes seconds however
+        # fast the disk: meanwhile the dialog must answer messages sent to
+        # it, and after a second its footer adds the share written, which
+        # grows. Its progress also shows in the size of the file it is
+        # written to before it takes its name (temp_of).
+        big = bytes(600 << 20)
+        exe = self.sfx({"first.txt": b"first", "long.bin": big}, "--overwrite", "always")
+        program, dialog = self.open_sfx(exe)
         out = self.path("out")
         temp = temp_of(os.path.join(out, "long.bin"))
-        self.unzip_into(dialog, out)
-        self.wait_until(lambda: self.size(temp) > 0, seconds=60)
-        answers = []
-        while os.path.exists(temp) and self.size(temp) < len(big) * 3 // 4:
-            answers.append(self.driver.call("ping", dialog.hwnd, 5000, timeout=5))
-            time.sleep(0.02)
+        line = "Uncompressing " + sfxtest.windows_path(out) + "\\long.bin"
+        answers, shares = [], []
+        with Throttled(unix_pid_of(exe)):
+            self.unzip_into(dialog, out)
+            self.wait_until(lambda: self.size(temp) > 0, seconds=60)
+            while os.path.exists(temp):
+                answers.append(self.driver.call("ping", dialog.hwnd, 5000, timeout=5))
+                shown = dialog.text(sfxtest.FOOTER)
+                self.assertRegex(shown, "^" + re.escape(line) + r"( \(\d{1,3}%\))?$")
+                if shown != line:
+                    shares.append(int(shown[len(line) + 2:-2]))
         self.assertLess(statistics.median(answers), 500, f"answers took {answers} ms")
         self.assertGreaterEqual(len(answers), 5, "the entry was over too soon to tell")
-        self.assertEqual(dialog.text(sfxtest.FOOTER), "Uncompressing " + sfxtest.windows_path(out) + "\\long.bin")
+        self.assertGreaterEqual(len(set(shares)), 3, f"shares shown: {shares}")
+        self.assertEqual(shares, sorted(shares))
+        self.assertTrue(0 <= shares[0] and shares[-1] <= 100, shares)
         # At the end, as ever: every item deselected, the footer on the last
-        # entry, then the success box.
+        # entry without a share, then the success box.
         box = self.box(program, SUCCESS_CAPTION)
         self.assertEqual(dialog.items(FILE_LIST), [("first.txt", False), ("long.bin", False)])
-        self.assertEqual(dialog.text(sfxtest.FOOTER), "Uncompressing " + sfxtest.windows_path(out) + "\\long.bin")
+        self.assertEqual(dialog.text(sfxtest.FOOTER), line)
         self.close_box(box)
         self.assertEqual(program.exit_code(), 0)
         self.assertEqual(sorted(os.listdir(out)), ["first.txt", "long.bin"])
@@ -90,21 +101,23 @@ class MainDialog(UnzipTestCase):
 
     def test_deselecting_a_failed_item_during_the_walk_still_fails(self):
         # The damaged entry's item is deselected while the walk is still on
-        # a long entry behind it: the run counts its own failures.
+        # a long entry behind it (slowed down as above): the run counts its
+        # own failures.
         damaged = sfxtest.local_entry("damaged.txt", b"damaged " * 1000)
         damaged = damaged[:14] + b"\x01\x00\x00\x00" + damaged[18:]
-        big = bytes(1536 << 20)
         archive = self.path("archive.bin")
         with open(archive, "wb") as f:
-            f.write(damaged + sfxtest.local_entry("long.bin", big))
-        program, dialog = self.open_sfx(self.make_sfx(archive))
+            f.write(damaged + sfxtest.local_entry("long.bin", bytes(600 << 20)))
+        exe = self.make_sfx(archive)
+        program, dialog = self.open_sfx(exe)
         out = self.path("out")
         temp = temp_of(os.path.join(out, "long.bin"))
-        self.unzip_into(dialog, out)
-        self.wait_until(lambda: self.size(temp) > 0, seconds=60)
-        dialog.select(FILE_LIST, 0, False)
-        self.assertEqual(dialog.items(FILE_LIST)[0], ("damaged.txt", False))
-        self.assertTrue(os.path.exists(temp), "the walk was over before the item was deselected")
+        with Throttled(unix_pid_of(exe)):
+            self.unzip_into(dialog, out)
+            self.wait_until(lambda: self.size(temp) > 0, seconds=60)
+            dialog.select(FILE_LIST, 0, False)
+            self.assertEqual(dialog.items(FILE_LIST)[0], ("damaged.txt", False))
+            self.assertTrue(os.path.exists(temp), "the walk was over before the item was deselected")
         self.expect_failure(program, dialog)
         self.assertEqual(os.listdir(out), ["long.bin"])
 

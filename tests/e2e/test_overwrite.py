@@ -9,7 +9,7 @@ import sfxtest
 from folderflow import short_path
 from sfxtest import (FILE_LIST, OVERWRITE_ALWAYS, OVERWRITE_CONFIRM, OVERWRITE_LABEL, OVERWRITE_NEVER,
                      local_entry)
-from unzipflow import NO, OVERWRITE_CAPTION, TEMP_FOLDER, temp_of, WARNING_CAPTION, YES, UnzipTestCase
+from unzipflow import NO, OVERWRITE_CAPTION, TEMP_FOLDER, Throttled, temp_of, unix_pid_of, WARNING_CAPTION, YES, UnzipTestCase
 
 NAMES = ["one.txt", "two.txt", "three.txt"]
 
@@ -209,11 +209,12 @@ class Overwrite(UnzipTestCase):
         out = self.path("killed")
         os.makedirs(out)
         program, dialog = self.open_sfx(exe)
-        self.unzip_into(dialog, out)
         temp = temp_of(os.path.join(out, "big.bin"))
-        self.wait_until(lambda: os.path.exists(temp) and os.path.getsize(temp) >= 32 << 20, seconds=60)
-        program.kill()
-        program.exit_code()
+        with Throttled(unix_pid_of(exe)):       # so that the entry is surely not over
+            self.unzip_into(dialog, out)
+            self.wait_until(lambda: os.path.exists(temp) and os.path.getsize(temp) >= 32 << 20, seconds=60)
+            program.kill()
+            program.exit_code()
         self.assertEqual(os.listdir(out), [TEMP_FOLDER])
         self.assertEqual(os.listdir(os.path.join(out, TEMP_FOLDER)), ["big.bin"])
         self.assertLess(os.path.getsize(temp), len(big))

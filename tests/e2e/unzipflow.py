@@ -2,6 +2,8 @@
 "&Unzip" into a folder, answering prompts and boxes, comparing trees."""
 
 import os
+import signal
+import threading
 import time
 
 import sfxtest
@@ -36,6 +38,54 @@ def unix_time(year, month, day, hour, minute, second):
     """Seconds since the epoch of a local time (the session's time zone is
     the machine's, like Wine's)."""
     return time.mktime((year, month, day, hour, minute, second, 0, 0, -1))
+
+
+def unix_pid_of(exe):
+    """The Linux process that Wine runs a Windows program in."""
+    # Wine puts the program's Windows path first on the command line.
+    name = sfxtest.windows_path(exe).lower().encode()
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/cmdline", "rb") as f:
+                    arguments = f.read().split(b"\0")
+            except OSError:
+                continue
+            if arguments and arguments[0].lower() == name:
+                return int(entry)
+    raise AssertionError(f"no process for {exe}")
+
+
+class Throttled:
+    """Stops a process for 90 ms of every 100 while the block runs: a slow
+    machine, on which one entry takes seconds."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self.run)
+
+    def run(self):
+        try:
+            while not self.done.is_set():
+                os.kill(self.pid, signal.SIGSTOP)
+                time.sleep(0.09)
+                os.kill(self.pid, signal.SIGCONT)
+                time.sleep(0.01)
+        except ProcessLookupError:
+            pass                            # the test ended it
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exception):
+        self.done.set()
+        self.thread.join()
+        try:
+            os.kill(self.pid, signal.SIGCONT)
+        except ProcessLookupError:
+            pass
 
 
 class UnzipTestCase(SfxTestCase):

@@ -213,6 +213,13 @@ TEST_F(PlantedFault, ManifestAndSignature)
     ASSERT_NE(aware, std::string::npos);
     std::memcpy(&copy[manifest.dataOffset + aware + 1], "fals", 4);
     ExpectCaught("does not declare longPathAware");
+    for (const char* planted : {"2005/WindowsSettings\">true", "Common-Controls\" version=\"6", "{8e0f7a12"}) {
+        const size_t at = text.find(planted);
+        ASSERT_NE(at, std::string::npos) << planted;
+        copy[manifest.dataOffset + at + std::strlen(planted) - 1] ^= 1;
+    }
+    ExpectCaught("not declare the program aware of the display's DPI", "not depend on the common controls 6",
+                 "not name Windows 10 and 11");
 
     // Somewhere in the padding behind the image.
     const uint8_t signature[] = {0x50, 0x4B, 0x03, 0x04};

@@ -721,9 +721,28 @@ void CheckManifest(const std::vector<Resource>& resources, Findings& findings)
     const std::string text(res->data.begin(), res->data.end());
     if (text.find("requestedExecutionLevel level=\"asInvoker\"") == std::string::npos)
         findings.push_back("manifest 1 does not request the execution level asInvoker");
-    if (text.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>")
-        == std::string::npos)
-        findings.push_back("manifest 1 does not declare longPathAware");
+    // What the system reads of it, each as it must stand.
+    static const struct {
+        const char* text;
+        const char* finding;
+    } required[] = {
+        {"<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>",
+         "does not declare longPathAware"},
+        {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+         "does not declare the program aware of the display's DPI"},
+        {"<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
+         "processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>",
+         "does not depend on the common controls 6"},
+        {"<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>", "does not name Windows 7"},
+        {"<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>", "does not name Windows 8"},
+        {"<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>", "does not name Windows 8.1"},
+        {"<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>", "does not name Windows 10 and 11"},
+    };
+    for (const auto& r : required)
+        if (text.find(r.text) == std::string::npos)
+            findings.push_back(std::string("manifest 1 ") + r.finding);
+    if (text.find("<dependentAssembly>") == std::string::npos || text.find("<dependency>") == std::string::npos)
+        findings.push_back("manifest 1 has its common controls outside a dependency");
 }
 
 void CheckNoLocalHeaderSignature(const Bytes& file, Findings& findings)
