@@ -140,6 +140,9 @@ class FromFolder(PackerTest):
         outside = os.path.join(self.dir, "outside.txt")
         cases = {
             "device": ({"docs/con.txt": b""}, ["docs/con.txt", "device"]),
+            "superscript-device": ({"COM\u00b9.log": b""}, ["COM\u00b9.log", "device"]),
+            "trailing-dot": ({"notes./a.txt": b""}, ["notes./", "ends in a dot or a blank"]),
+            "trailing-blank": ({"name ": b""}, ["name ", "ends in a dot or a blank"]),
             "windows-character": ({"what?.txt": b""}, ["what?.txt", "'?'"]),
             "backslash": ({"a\\b": b""}, ["a\\b", "separator"]),
             "colon": ({"a:b": b""}, ["a:b", "outside"]),

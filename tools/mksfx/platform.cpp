@@ -363,6 +363,11 @@ void Condition::WakeAll() { WakeAllConditionVariable(&state_->condition); }
 struct Thread::State {
     std::function<void()> run;
     HANDLE thread = nullptr;
+    // 32-bit Windows starts a thread on a stack aligned to 4 bytes only,
+    // where the compiler's SSE code (libdeflate's among it) expects 16.
+#if defined(__i386__)
+    __attribute__((force_align_arg_pointer))
+#endif
     static DWORD WINAPI Start(void* state)
     {
         static_cast<State*>(state)->run();
