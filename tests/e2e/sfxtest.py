@@ -33,6 +33,7 @@ import shlex
 import shutil
 import struct
 import subprocess
+import sys
 import time
 import unittest
 import zipfile
@@ -361,6 +362,25 @@ class Driver:
         (LANG chooses Wine's ANSI code page)."""
         cfg = config()
         self._log = open(log_path, "ab")
+        self._start(cfg, cwd, environment)
+        try:
+            self.call("temp-path")
+        except DriverError as lost:
+            # Wine loses a process start now and then on a busy machine (the
+            # driver meets it as error 1359 when it starts a program): here
+            # the driver ends before it reads its first command, with nothing
+            # in its log, and it does nothing of its own before that read.
+            # Nothing of the test has run yet, so it is started once more.
+            if self.process.poll() is None:
+                raise
+            print(f"\nWine lost the start of the driver ({lost}); starting it again", file=sys.stderr)
+            self._selector.close()
+            self.process.stdin.close()
+            self.process.stdout.close()
+            self._start(cfg, cwd, environment)
+            self.call("temp-path")
+
+    def _start(self, cfg, cwd, environment):
         self.process = subprocess.Popen(
             [cfg.wine, cfg.driver], cwd=cwd, env=cfg.environment(**environment),
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._log, bufsize=0)
@@ -373,8 +393,11 @@ class Driver:
         the time the command itself may wait; the reply may take that long
         and some more."""
         line = " ".join([command] + [_quote(a) for a in arguments])
-        self.process.stdin.write(line.encode("ascii") + b"\n")
-        self.process.stdin.flush()
+        try:
+            self.process.stdin.write(line.encode("ascii") + b"\n")
+            self.process.stdin.flush()
+        except BrokenPipeError:
+            raise DriverError(f"{line}: {self._ended()}") from None
         reply = self._read_line(timeout + 60.0)
         status, _, rest = reply.partition(" ")
         if status == "ok":
@@ -391,10 +414,17 @@ class Driver:
                 raise DriverError("the driver did not answer")
             chunk = os.read(self.process.stdout.fileno(), 65536)
             if not chunk:
-                raise DriverError("the driver ended")
+                raise DriverError(self._ended())
             self._buffer += chunk
         line, _, self._buffer = self._buffer.partition(b"\n")
         return line.decode("ascii").rstrip("\r")
+
+    def _ended(self):
+        try:
+            code = self.process.wait(5)
+        except subprocess.TimeoutExpired:
+            code = None
+        return f"the driver ended (exit code {code}); its log: {self._log.name}"
 
     def close(self):
         if self.process.poll() is None:
