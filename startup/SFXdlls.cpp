@@ -4,6 +4,13 @@
 #include "SFXdlls.h"
 #include "../extract/SFXpath.h"
 
+// The same in every build: the manifest, not the search order, decides
+// where the name leads.
+void* LoadCommonControls()
+{
+    return LoadLibraryA("comctl32.dll");
+}
+
 #ifdef SFX_UNHARDENED
 
 // A build for tests only: DLLs are found the way Windows finds them by
@@ -16,11 +23,6 @@ void RestrictDllSearch()
 void* LoadSystemLibrary(const char* name)
 {
     return LoadLibraryA(name);
-}
-
-void* LoadCommonControls()
-{
-    return LoadLibraryA("comctl32.dll");
 }
 
 #else
@@ -40,11 +42,6 @@ void* LoadSystemLibrary(const char* name)
     if (!AddBackslash(path, MAX_PATH) || !AppendText(path, MAX_PATH, name))
         return 0;
     return LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-void* LoadCommonControls()
-{
-    return LoadLibraryA("comctl32.dll");
 }
 
 // DLLs that the system's own DLLs load by bare name on this program's
