@@ -21,11 +21,6 @@ OVERWRITE_QUESTION = "Already Exists in destination Folder. Overwrite?"
 # folder inside the target's folder) before the whole, verified file takes
 # the target's name.
 TEMP_FOLDER = "~sfx."
-
-
-def temp_of(target):
-    """The file that an entry is written to before it becomes target."""
-    return os.path.join(os.path.dirname(target), TEMP_FOLDER, os.path.basename(target))
 PASSWORD_EDIT = 101
 OVERWRITE_TEXT, DONT_ASK = 101, 401
 YES, NO, OK = 1, 2, 1
@@ -38,6 +33,11 @@ def unix_time(year, month, day, hour, minute, second):
     """Seconds since the epoch of a local time (the session's time zone is
     the machine's, like Wine's)."""
     return time.mktime((year, month, day, hour, minute, second, 0, 0, -1))
+
+
+def temp_of(target):
+    """The file that an entry is written to before it becomes target."""
+    return os.path.join(os.path.dirname(target), TEMP_FOLDER, os.path.basename(target))
 
 
 def unix_pid_of(exe):
