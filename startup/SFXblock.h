@@ -1,5 +1,8 @@
-// Layout of a self-extracting file: the stub, padded to StubSize, then
-// optionally the settings block, then the archive. The block holds "MPU", a
+// Layout of a self-extracting file: the stub, StubSize bytes, then
+// optionally the settings block, then the archive. StubSize is where the
+// stub's own image ends in the file (the furthest end of a section's data),
+// but never less than StubSizeMin: a stub whose image ends sooner is padded
+// with zeros to that length, and one that is longer is not padded at all. The block holds "MPU", a
 // flags byte, the lengths of title, default folder and run command, then
 // the three texts without terminators. The packer writes what the stub
 // reads, so both take the layout from here.
@@ -9,7 +12,7 @@
 #include <stdint.h>
 
 enum : uint32_t {
-    StubSize = 43008,              // the executable is padded to exactly this length
+    StubSizeMin = 43008,           // the least length of the stub
     SettingsBlockSize = 256,       // optional block behind it, starting with "MPU"
     SettingsStringsMax = 249,      // T + F + C must stay within the block
 };

@@ -21,6 +21,8 @@ static void RunWithOpenArchive()
     CrcTable = (uint32_t*)AllocateBlock(CrcTableBlockSize);
     if (CrcTable != 0) {                         // without it nothing could be checked
         BuildCrcTable();
+        // The loader has mapped our headers: no read of the file is needed.
+        StubSize = StubSizeOf(ModuleInstance);
         ReadSettingsBlock();
         DialogBoxParamW(ModuleInstance, L"MainDialog", 0, MainDialogProc, 0);
     }

@@ -37,10 +37,27 @@ static void ReadBlockText(NameUnit* buffer, uint8_t length, bool utf8)
     buffer[n > 0 ? n : 0] = 0;
 }
 
+uint32_t StubSizeOf(const void* module)
+{
+    const uint8_t* image = (const uint8_t*)module;
+    const IMAGE_NT_HEADERS* headers = (const IMAGE_NT_HEADERS*)(image + ((const IMAGE_DOS_HEADER*)image)->e_lfanew);
+    // The section table follows the optional header, whose size says where
+    // (PE32 and PE32+ differ). A section without data in the file (.bss)
+    // ends nowhere.
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(headers);
+    uint32_t end = StubSizeMin;
+    for (WORD i = 0; i < headers->FileHeader.NumberOfSections; i++, section++) {
+        uint32_t sectionEnd = section->PointerToRawData + section->SizeOfRawData;
+        if (section->SizeOfRawData != 0 && sectionEnd > end)
+            end = sectionEnd;
+    }
+    return end;
+}
+
 void ReadSettingsBlock()
 {
     ArchiveBase = StubSize;
-    SeekArchive(StubSize, FILE_BEGIN);
+    SeekArchive((int32_t)StubSize, FILE_BEGIN);
 
     char signature[3];
     if (ReadArchive(signature, 3) < 3)

@@ -13,6 +13,7 @@ NameUnit DefaultFolder[FolderTextSize];
 NameUnit RunCommand[SettingsBufferSize];
 NameUnit BrowseFolder[FolderTextSize];
 
+uint32_t StubSize = StubSizeMin;
 uint32_t ArchiveBase = 0;
 int32_t LastSeekPosition = 0;
 uint32_t* CrcTable = 0;

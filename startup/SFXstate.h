@@ -73,6 +73,7 @@ extern NameUnit RunCommand[SettingsBufferSize];
 extern NameUnit BrowseFolder[FolderTextSize];
 
 // Archive access.
+extern uint32_t StubSize;         // where the settings block is looked for
 extern uint32_t ArchiveBase;
 extern int32_t LastSeekPosition;
 extern uint32_t* CrcTable;        // 256 entries in a block of 1028 bytes

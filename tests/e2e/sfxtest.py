@@ -39,7 +39,9 @@ import unittest
 import zipfile
 import zlib
 
-STUB_SIZE = 43008
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "packer"))
+from sfxfiles import stub_length  # noqa: E402
+
 SETTINGS_BLOCK_SIZE = 256
 MAIN_CAPTION = "neat-SFX Archive"
 DIALOG_CLASS = "#32770"
@@ -616,7 +618,7 @@ class SfxTestCase(unittest.TestCase):
         path = self.path(name)
         with open(config().stub(arch), "rb") as f:
             stub = f.read()
-        assert len(stub) == STUB_SIZE, "the stub is not StubSize bytes long"
+        assert len(stub) == stub_length(stub), "the stub is not as long as its image says"
         with open(path, "wb") as f:
             f.write(stub + tail)
         return path

@@ -1,4 +1,5 @@
-"""The i686 release itself, once, branded as a packager would: run by the
+"""The i686 release itself, once, branded as a packager would (an icon of
+every size up to 256x256, which makes it longer than 43008 bytes): run by the
 32-bit Wine loader under qemu-i386 emulation, it shows its main dialog with
 the packager's icon, extracts an archive of stored, deflated and encrypted
 entries byte for byte, one of them under a UTF-8 name, and ends with code 0.
@@ -21,7 +22,7 @@ import sfxtest
 from sfxtest import FILE_LIST, FOLDER_EDIT, MESSAGE_TEXT, OVERWRITE_CONFIRM, UNZIP, SfxTestCase
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "packer"))
-from sfxfiles import VERSION, VERSION_OPTIONS, quarter_colour, write_icon  # noqa: E402
+from sfxfiles import VERSION, VERSION_OPTIONS, quarter_colour, write_large_icon  # noqa: E402
 
 I386_DLLS = "/usr/lib/i386-linux-gnu/wine/i386-windows"
 # Emulation makes the start slow: about 45 s on a fast machine.
@@ -65,7 +66,8 @@ class ReleaseSmoke(SfxTestCase):
         self.assertTrue(shutil.which("qemu-i386"), "qemu-i386 is missing (qemu-user)")
         self.assertTrue(os.path.isdir(I386_DLLS), "the 32-bit Wine is missing (wine32:i386)")
         fill_syswow64(cfg.prefix)
-        icon = write_icon(self.path("brand.ico"))
+        # Seven images up to 256x256: the stub grows past its least length.
+        icon = write_large_icon(self.path("brand.ico"))
         # Run from a folder named beyond the ANSI code page, where an empty
         # folder box extracts.
         home = self.path("\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438-\u9b3c")   # Загрузки-鬼

@@ -13,13 +13,16 @@ import sys
 import time
 import zipfile
 
+import pefile
+
 import sfxtest
 from sfxtest import config, windows_path
 from unzipflow import UnzipTestCase
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "packer"))
-from sfxfiles import (PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, VERSION, VERSION_OPTIONS, VERSION_TEXTS,  # noqa: E402
-                      make_tree, quarter_colour, write_icon, write_stored_zip, zip_with)
+from sfxfiles import (ICON_SIZES, PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, VERSION, VERSION_OPTIONS,  # noqa: E402
+                      VERSION_TEXTS, make_tree, quarter_colour, stub_length, write_icon, write_large_icon,
+                      write_stored_zip, zip_with)
 
 TITLE = "Packed by mksfx"
 
@@ -91,8 +94,22 @@ class Packed(UnzipTestCase):
                 self.assertEqual(self.tree(out), utf8)
 
     def test_branded_and_signed(self):
-        icon = write_icon(self.path("brand.ico"))
+        # Seven images up to 256x256: the extractor grows past its least
+        # length, and finds its settings block (the title) and archive
+        # where its image ends.
+        icon = write_large_icon(self.path("brand.ico"))
         exe = self.make_sfx(self.source, "--title", TITLE, "--icon", icon, *VERSION_OPTIONS, name="setup.exe")
+        pe = pefile.PE(exe)
+        group = next(lang for t in pe.DIRECTORY_ENTRY_RESOURCE.entries if t.id == 14 for n in t.directory.entries
+                     for lang in n.directory.entries)
+        data = pe.get_data(group.data.struct.OffsetToData, group.data.struct.Size)
+        self.assertEqual([data[6 + 14 * i] or 256 for i in range(data[4])], list(ICON_SIZES))
+        with open(exe, "rb") as f:
+            length = stub_length(f.read())
+        self.assertEqual(length, max(s.PointerToRawData + s.SizeOfRawData for s in pe.sections))
+        info = subprocess.run([config().mksfx, "--info", exe], capture_output=True, text=True).stdout
+        for text in (f"extractor: {length} bytes", f"settings at offset {length}:", f"archive at offset {length + 256}:"):
+            self.assertIn(text, info)
         key, cert, signed = self.path("key.pem"), self.path("cert.pem"), self.path("signed.exe")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                         "-days", "2", "-subj", "/CN=mksfx test"], check=True, capture_output=True)

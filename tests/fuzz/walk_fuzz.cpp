@@ -32,7 +32,7 @@
 
 using namespace memio;
 
-enum : uint32_t { FileBase = StubSize };   // the archive starts behind the stub
+enum : uint32_t { FileBase = StubSizeMin };   // the archive starts behind the stub
 
 static void Check(bool condition, const char* what)
 {

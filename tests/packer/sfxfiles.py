@@ -7,13 +7,29 @@ import time
 import zipfile
 import zlib
 
-STUB_SIZE = 43008
+STUB_SIZE_MIN = 43008
 BLOCK_SIZE = 256
 LOCAL, DESCRIPTOR, CENTRAL = 0x04034B50, 0x08074B50, 0x02014B50
 
 
+def stub_length(data):
+    """The extractor's length in a file that begins with it, where it looks
+    for its settings block: the furthest end of a section's data in its
+    section table, at least STUB_SIZE_MIN."""
+    end = 0
+    if data[:2] == b"MZ":
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] == b"PE\0\0":
+            count, optional = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+            for i in range(count):
+                raw_size, raw_offset = struct.unpack_from("<II", data, pe + 24 + optional + 40 * i + 16)
+                end = max(end, raw_offset + raw_size if raw_size else 0)
+    return max(STUB_SIZE_MIN, end)
+
+
 def archive_base(data):
-    return STUB_SIZE + (BLOCK_SIZE if data[STUB_SIZE:STUB_SIZE + 3] == b"MPU" else 0)
+    stub = stub_length(data)
+    return stub + (BLOCK_SIZE if data[stub:stub + 3] == b"MPU" else 0)
 
 
 def walk(path):
@@ -236,6 +252,25 @@ def write_icon(path, images=None):
     with open(path, "wb") as f:
         f.write(icon_file(images))
     return path
+
+
+# The icon of a packager who follows today's displays: every size Explorer
+# asks for up to 256x256, the largest as PNG.
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+
+
+def gradient_colour(size, x, y):
+    return (x * 255 // size) << 16 | (y * 255 // size) << 8 | 0x40
+
+
+def write_large_icon(path):
+    """The test icon at 32x32 (the size a test reads back from the screen)
+    among gradients at every other size."""
+    def image(size):
+        if size == 256:
+            return png_image(size, gradient_colour)
+        return bitmap_image(size, quarter_colour if size == 32 else gradient_colour)
+    return write_icon(path, [(size, 32, image(size)) for size in ICON_SIZES])
 
 
 # Version information with every text, and what Properties -> Details shows.

@@ -21,9 +21,10 @@ import zlib
 import pefile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from sfxfiles import (BLOCK_SIZE, CENTRAL, PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, STUB_SIZE, VERSION, VERSION_OPTIONS,
-                      VERSION_TEXTS, bitmap_image, date_time, dos_time, extract, icon_file, make_tree, png_image,
-                      unicode_path, walk, write_icon, write_stored_zip, zip_with)
+from sfxfiles import (BLOCK_SIZE, CENTRAL, ICON_SIZES, PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, STUB_SIZE_MIN, VERSION,
+                      VERSION_OPTIONS, VERSION_TEXTS, bitmap_image, date_time, dos_time, extract, icon_file, make_tree, png_image,
+                      stub_length, unicode_path, walk, write_icon, write_large_icon, write_stored_zip,
+                      zip_with)
 
 MKSFX = os.environ.get("MKSFX", "dist/mksfx")
 STUB = os.environ.get("SFX_STUB", "dist/sfx-x86.exe")
@@ -108,7 +109,7 @@ class FromFolder(PackerTest):
         # The stub as it is, but for the checksum, which covers the whole file.
         field = pefile.PE(STUB).OPTIONAL_HEADER.get_field_absolute_offset("CheckSum")
         out, stub = read(self.out), read(STUB)
-        self.assertEqual(out[:field] + out[field + 4:STUB_SIZE + 3], stub[:field] + stub[field + 4:] + b"PK\3")
+        self.assertEqual(out[:field] + out[field + 4:len(stub) + 3], stub[:field] + stub[field + 4:] + b"PK\3")
         self.assertTrue(pefile.PE(self.out).verify_checksum())
 
     def test_an_earlier_output_in_the_folder_is_left_out(self):
@@ -462,7 +463,8 @@ class SettingsAndInfo(PackerTest):
 
     def block(self, *args):
         self.pack(*args, self.src)
-        return read(self.out)[STUB_SIZE:STUB_SIZE + BLOCK_SIZE]
+        data = read(self.out)
+        return data[stub_length(data):stub_length(data) + BLOCK_SIZE]
 
     def test_options_become_flags_and_texts(self):
         cases = [([], None), (["--no-settings"], None), (["--title", "T"], 0x03), (["--hide-run"], 0x02),
@@ -546,13 +548,13 @@ class SettingsAndInfo(PackerTest):
         bin_dir = os.path.join(self.dir, "bin")
         os.mkdir(bin_dir)
         shutil.copy(MKSFX, bin_dir)
-        stub = b"MZ" + bytes(STUB_SIZE - 2)
+        stub = b"MZ" + bytes(STUB_SIZE_MIN - 2)
         with open(os.path.join(bin_dir, "sfx-x86.exe"), "wb") as f:
             f.write(stub)
         run = lambda: subprocess.run([os.path.join(bin_dir, "mksfx"), "-o", self.out, self.src],
                                      cwd=self.dir, capture_output=True, text=True)
         self.assertEqual(run().returncode, 0)
-        self.assertEqual(read(self.out)[:STUB_SIZE], stub)
+        self.assertEqual(read(self.out)[:STUB_SIZE_MIN], stub)
         os.remove(os.path.join(bin_dir, "sfx-x86.exe"))
         self.assertIn("cannot find the extractor", run().stderr)
 
@@ -628,7 +630,8 @@ class Branding(PackerTest):
                                   fixed.ProductVersionLS), (0x10002, 0x30004, 0x10002, 0x30004))
                 self.assertEqual(pe.FileInfo[0][1].Var[0].entry, {b"Translation": "0x0000 0x04b0"})
                 # The settings block and the archive follow unchanged.
-                self.assertEqual(read(self.out)[STUB_SIZE:], read(plain_file)[STUB_SIZE:])
+                branded, plain_bytes = read(self.out), read(plain_file)
+                self.assertEqual(branded[stub_length(branded):], plain_bytes[len(read(stub)):])
                 info = mksfx("--info", self.out)
                 self.assertEqual(info.returncode, 0, info.stdout)
                 for text in ["icon MNICON: 32x32 32-bit, 16x16 32-bit, 48x48 32-bit PNG", "version: file 1.2.3.4",
@@ -649,7 +652,6 @@ class Branding(PackerTest):
         def entry(size, data, offset, bits=32):
             return struct.pack("<HHHBBBBHHII", 0, 1, 1, size, size, 0, 0, 1, bits, len(data), offset) + data
         bitmap = bitmap_image(32)
-        big = [(48, 32, bitmap_image(48)), (32, 32, bitmap), (16, 32, bitmap_image(16))]
         icons = {
             "text": (b"just text\n", "no icon directory"),
             "cursor": (struct.pack("<HHH", 0, 2, 1) + icon_file([(32, 32, bitmap)])[6:], "cursors"),
@@ -659,7 +661,6 @@ class Branding(PackerTest):
             "png-size": (icon_file([(32, 32, png_image(48))]), "PNG image of 48x48 where the directory says 32x32"),
             "bitmap-height": (entry(32, bitmap[:8] + struct.pack("<i", 32) + bitmap[12:], 22), "bitmap of 32x16"),
             "bitmap-cut": (entry(32, bitmap[:-200], 22), "where its header asks for"),
-            "too-big": (icon_file(big), "bytes more than the"),
         }
         for label, (data, fragment) in icons.items():
             with self.subTest(label):
@@ -669,8 +670,10 @@ class Branding(PackerTest):
         self.assertRefused(self.src, "cannot open", args=("--icon", os.path.join(self.dir, "missing.ico")))
         fake_stub = os.path.join(self.dir, "fake.exe")
         with open(fake_stub, "wb") as f:
-            f.write(b"MZ" + bytes(STUB_SIZE - 2))
+            f.write(b"MZ" + bytes(STUB_SIZE_MIN - 2))
         self.assertRefused(self.src, "not a PE image", args=("--version", VERSION), stub=fake_stub)
+        self.assertRefused(self.src, "more than the 65535 bytes",
+                           args=("--version", VERSION, "--description", "x" * 40000))
         self.assertRefused(self.src, "--company is not UTF-8",
                            args=("--version", VERSION, "--company", os.fsdecode(b"Caf\xe9")))
         for version in ("1.2.3", "1.2.3.4.5", "1.2.x.4", "65536.0.0.0", "1..3.4", "", " 1.2.3.4"):
@@ -678,14 +681,35 @@ class Branding(PackerTest):
                 self.assertRefused(self.src, "--version takes four numbers", args=("--version", version), status=2)
         self.assertRefused(self.src, "need --version", args=("--product", "P"), status=2)
 
-    def test_too_big_says_by_how_many_bytes(self):
-        write_icon(self.icon, [(48, 32, bitmap_image(48)), (32, 32, bitmap_image(32))])
-        result = mksfx("--stub", STUB, "--icon", self.icon, "-o", self.out, self.src)
-        need, more, room = map(int, re.search(r"take (\d+) bytes, (\d+) bytes more than the (\d+) bytes of room",
-                                              result.stderr).groups())
-        resources_at = next(s.PointerToRawData for s in pefile.PE(STUB).sections if s.Name.startswith(b".rsrc"))
-        self.assertEqual((room, need - room), (STUB_SIZE - resources_at, more), result.stderr)
-        self.assertGreater(more, 0)
+    def test_large_icons_grow_the_extractor(self):
+        # Seven images take some 100 KB: the resources, and with them the
+        # extractor, grow past its least length; the settings block and the
+        # archive follow where its image ends. Branded again with a small
+        # icon, it shrinks back to that length.
+        large, small = write_large_icon(os.path.join(self.dir, "large.ico")), write_icon(self.icon)
+        for arch, stub in STUBS.items():
+            with self.subTest(arch):
+                pe = self.brand("--icon", large, "--title", "Grown", stub=stub)
+                group = group_entries(resources(pe)[(RT_GROUP_ICON, "MNICON", 0)])
+                self.assertEqual([(w or 256, h or 256) for w, h, *_ in group], [(s, s) for s in ICON_SIZES])
+                data = read(self.out)
+                end = max(s.PointerToRawData + s.SizeOfRawData for s in pe.sections)
+                self.assertEqual((stub_length(data), end % 512), (end, 0))
+                self.assertGreater(end, STUB_SIZE_MIN)
+                self.assertEqual(data[end:end + 3], b"MPU")
+                self.assertEqual([e["name"] for e in walk(self.out)[0]], ["setup.exe"])
+                info = mksfx("--info", self.out).stdout
+                for text in (f"extractor: {end} bytes", f"settings at offset {end}:", f"archive at offset {end + 256}:",
+                             "icon MNICON: 16x16 32-bit, 24x24 32-bit, 32x32 32-bit, 48x48 32-bit, 64x64 32-bit, "
+                             "128x128 32-bit, 256x256 32-bit PNG (the file's icon)", "icon ZLOCK: 32x32"):
+                    self.assertIn(text, info)
+                grown, empty = os.path.join(self.dir, "grown.exe"), os.path.join(self.dir, "empty.zip")
+                open(empty, "wb").close()
+                self.assertEqual(mksfx("--stub", stub, "--icon", large, "--raw-zip", "--no-settings", "-o", grown,
+                                       empty).returncode, 0)
+                self.brand("--icon", small, stub=grown)
+                self.assertEqual(stub_length(read(self.out)), STUB_SIZE_MIN)
+                self.assertEqual([e["name"] for e in walk(self.out)[0]], ["setup.exe"])
 
 
 class Signing(PackerTest):

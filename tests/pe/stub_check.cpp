@@ -358,9 +358,16 @@ std::string VersionFrom(const Bytes& fixed, size_t at)
 
 void CheckHeaders(const Bytes& file, Arch arch, Findings& findings)
 {
-    Expect<size_t>(findings, "file size", file.size(), StubSize);
     try {
         const Image image(file);
+        size_t end = 0;
+        for (const Section& s : image.sections())
+            if (s.rawSize != 0)
+                end = std::max<size_t>(end, static_cast<size_t>(s.rawOffset) + s.rawSize);
+        Expect<size_t>(findings, "file size", file.size(), std::max(end, StubSizeMin));
+        if (std::any_of(file.begin() + std::min(end, file.size()), file.end(), [](uint8_t b) { return b != 0; }))
+            findings.push_back("the padding behind the image, from offset " + std::to_string(end) +
+                               ", is not all zeros");
         const bool x64 = arch == Arch::X64;
         ExpectHex(findings, "optional header magic (PE32 0x10B, PE32+ 0x20B)", image.magic(),
                   x64 ? MagicPe32Plus : MagicPe32, 4);

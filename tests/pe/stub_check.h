@@ -19,9 +19,12 @@ using Findings = std::vector<std::string>;
 enum class Arch { X86, X64 };
 enum class Kind { Stub, Branded };
 
-constexpr size_t StubSize = 43008;
+// A stub is as long as its image (the furthest end of a section's data),
+// padded with zeros to at least this length.
+constexpr size_t StubSizeMin = 43008;
 
-// File size, PE32 or PE32+ by architecture, machine, GUI subsystem.
+// File size (the stub's length, as it finds it at run time, and zeros
+// behind its image), PE32 or PE32+ by architecture, machine, GUI subsystem.
 void CheckHeaders(const Bytes& file, Arch arch, Findings& findings);
 // Section table, image size, headers, data directories and hardening: what
 // the loader checks, and the resource section last, which mksfx relies on.

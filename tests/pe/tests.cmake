@@ -23,6 +23,10 @@ foreach(arch x86 x64)
     set_tests_properties(pe-${arch}-branded PROPERTIES FIXTURES_REQUIRED branded-stubs)
 endforeach()
 
+# The padding rule of the build, on the linked x86-64 stub.
+add_test(NAME pe-pad COMMAND ${SFX_PYTHON3} ${SFX_ROOT}/tests/pe/pad_stub_test.py ${SFX_ROOT}/scripts/pad-stub
+    ${SFX_X64_DIR}/sfx-x64-unpadded.exe ${CMAKE_BINARY_DIR}/pe-pad)
+
 include(${SFX_ROOT}/tools/mkicons/mkicons.cmake)
 add_executable(sfx-icon-tests ${SFX_ROOT}/tests/pe/icon_sources_test.cpp)
 target_link_libraries(sfx-icon-tests PRIVATE mkicons-lib GTest::gtest GTest::gtest_main)

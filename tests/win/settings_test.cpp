@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "startup/SFXsett.h"
 #include "startup/SFXstate.h"
@@ -17,9 +18,31 @@ const wchar_t Untouched = (wchar_t)0xA5A5;   // fill of buffers the reader must 
 const char Filler = 'x';               // the executable's bytes, the block's unused rest
 const std::string ArchiveStart("PK\x03\x04\x14\x00\x00\x00", 8);
 
-std::string Stub()
+std::string Stub(uint32_t length = StubSizeMin)
 {
-    return std::string(StubSize, Filler);
+    return std::string(length, Filler);
+}
+
+// The headers of an image whose sections' data lie at (offset, size) in its
+// file: MZ header, PE signature, file header and an optional header of
+// optionalSize bytes (224 in PE32, 240 in PE32+), then the section table.
+std::string ImageHeaders(uint16_t optionalSize, const std::vector<std::pair<uint32_t, uint32_t>>& sections)
+{
+    std::string h(4096, '\0');
+    auto put16 = [&](size_t at, uint32_t v) { h[at] = (char)v, h[at + 1] = (char)(v >> 8); };
+    auto put32 = [&](size_t at, uint32_t v) { put16(at, v & 0xFFFF), put16(at + 2, v >> 16); };
+    const size_t pe = 0x80;
+    h[0] = 'M', h[1] = 'Z';
+    put32(0x3C, pe);
+    h.replace(pe, 4, std::string("PE\0\0", 4));
+    put16(pe + 6, (uint32_t)sections.size());
+    put16(pe + 20, optionalSize);
+    for (size_t i = 0; i < sections.size(); i++) {
+        size_t at = pe + 24 + optionalSize + 40 * i;
+        put32(at + 16, sections[i].second);
+        put32(at + 20, sections[i].first);
+    }
+    return h;
 }
 
 // "MPU", flags, the three lengths and the strings, padded to 256 bytes.
@@ -82,6 +105,7 @@ protected:
         UserSelectsFiles = 1;
         HideOverwriteOptions = 0;
         OverwriteMode = OverwriteConfirm;
+        StubSize = StubSizeMin;
         ArchiveBase = 0;
         LastSeekPosition = 0;
         std::fill(TitleText, TitleText + SettingsBufferSize, Untouched);
@@ -127,6 +151,45 @@ TEST_F(ReadSettingsBlockTest, FileEndingWithTheExecutableHasNoBlock)
     Read(Stub());
     EXPECT_EQ(ArchiveBase, 43008u);
     EXPECT_EQ(LastSeekPosition, 43008);
+    EXPECT_EQ(Current(), Defaults);
+}
+
+TEST(StubSizeOf, TheFurthestEndOfASectionsDataAndNeverLessThanTheLeast)
+{
+    struct Case {
+        const char* what;
+        uint16_t optionalSize;
+        std::vector<std::pair<uint32_t, uint32_t>> sections;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"an image that ends sooner is padded", 224, {{0x400, 0x8000}, {0x8400, 0x200}}, 43008},
+        {"its resources end the image", 240, {{0x400, 0x8000}, {0x8400, 0x200}, {0x8600, 0x4000}}, 0xC600},
+        {"sections need not be in file order", 224, {{0xB000, 0x1000}, {0x400, 0x200}}, 0xC000},
+        {"one without data in the file is no end (.bss)", 240, {{0x400, 0xB000}, {0, 0}, {0x20000, 0}}, 0xB400},
+        {"exactly the least length", 224, {{0x400, 43008 - 0x400}}, 43008},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(StubSizeOf(ImageHeaders(c.optionalSize, c.sections).data()), c.expected);
+    }
+}
+
+TEST_F(ReadSettingsBlockTest, ALongerStubHasItsBlockWhereItsImageEnds)
+{
+    // The bytes at 43008 of a longer stub are its own, whatever they hold.
+    const uint32_t length = 45056;
+    std::string stub = Stub(length);
+    stub.replace(StubSizeMin, SettingsBlockSize, Block(0x00, "Inside"));
+    StubSize = length;
+    Read(stub + Block(0x04, "Title") + ArchiveStart);
+    EXPECT_EQ(ArchiveBase, length + SettingsBlockSize);
+    EXPECT_EQ(Narrow(TitleText), std::string("Title"));
+    EXPECT_EQ(HideOverwriteOptions, 1);
+    ResetSettings();
+    StubSize = length;
+    Read(stub + ArchiveStart);
+    EXPECT_EQ(ArchiveBase, length);
     EXPECT_EQ(Current(), Defaults);
 }
 

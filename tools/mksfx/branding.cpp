@@ -15,8 +15,9 @@ namespace {
 const char PngSignature[] = "\x89PNG\r\n\x1A\n";
 const char16_t StringTableKey[] = u"000004B0";  // neutral language, UTF-16 (code page 1200)
 const uint32_t Translation = 0x04B00000;        // the same: language 0, code page 1200
-// Anything larger than the extractor cannot hold anyway.
-const uint64_t MaxIconFileSize = 1 << 20;
+// Seven images up to 256x256 as bitmaps take some 400 KB; a file this
+// large is no icon.
+const uint64_t MaxIconFileSize = 16 << 20;
 
 struct IconImage {
     unsigned width = 0, height = 0, bits = 0;
@@ -299,6 +300,10 @@ std::string VersionNode(const std::u16string& key, const std::string& value, uin
         PadTo4(b);
         b += child;
     }
+    // Every length in the tree is 16 bits wide, the whole tree's too.
+    if (b.size() > 0xFFFF)
+        throw Failure("the version information takes more than the 65535 bytes that its format allows; "
+                      "shorten its texts");
     b[0] = (char)(b.size() & 0xFF);
     b[1] = (char)(b.size() >> 8);
     return b;
@@ -464,23 +469,20 @@ std::string BrandStub(const std::string& stub, const std::string& stubLabel, con
         r.data = data;
         resources.push_back(std::move(r));
     }
-    try {
-        return image.WithResources(resources);
-    } catch (const Failure& f) {
-        throw Failure(std::string(f.what()) + "; an icon of fewer images, or of PNG images, takes less");
-    }
+    return image.WithResources(resources);
 }
 
 void ShowBranding(const std::string& stub, FILE* out)
 {
     try {
         std::vector<Resource> resources = PeImage(stub, "the extractor").Resources();
-        Resource* group = MainIconGroup(resources);
-        if (group == nullptr) {
-            std::fprintf(out, "  icon: none\n");
-        } else {
+        // Every icon group in directory order; Explorer shows the first.
+        bool any = false;
+        for (const Resource& group : resources) {
+            if (!IsType(group, ResourceGroupIcon))
+                continue;
             std::string sizes;
-            const std::string& d = group->data;
+            const std::string& d = group.data;
             std::vector<uint16_t> ids = GroupImageIds(d);
             for (size_t i = 0; i < ids.size(); i++) {
                 const char* e = &d[6 + 14 * i];
@@ -495,8 +497,12 @@ void ShowBranding(const std::string& stub, FILE* out)
                           : image->data.compare(0, 8, PngSignature) == 0 ? " PNG"
                                                                           : "");
             }
-            std::fprintf(out, "  icon %s: %s\n", KeyText(group->name).c_str(), sizes.c_str());
+            std::fprintf(out, "  icon %s: %s%s\n", KeyText(group.name).c_str(), sizes.c_str(),
+                         any ? "" : " (the file's icon)");
+            any = true;
         }
+        if (!any)
+            std::fprintf(out, "  icon: none\n");
         const Resource* version = nullptr;
         for (const Resource& r : resources)
             if (IsType(r, ResourceVersion))

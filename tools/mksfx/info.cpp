@@ -5,6 +5,7 @@
 
 #include "branding.h"
 #include "names.h"
+#include "pe_resources.h"
 #include "platform.h"
 #include "settings_block.h"
 #include "zip_format.h"
@@ -114,29 +115,39 @@ int ShowInfo(const std::string& path, FILE* out)
 {
     InputFile file(path);
     std::fprintf(out, "%s\n", path.c_str());
-    char mz[2] = {0, 0};
-    if (file.Size() >= 2)
-        file.ReadAt(0, mz, 2);
-    if (file.Size() < StubSize || mz[0] != 'M' || mz[1] != 'Z') {
-        std::fprintf(out, "  not a self-extracting file: it does not begin with a %llu-byte extractor\n",
-                     (unsigned long long)StubSize);
+    std::string headers((size_t)std::min<uint64_t>(file.Size(), StubHeadersSize), '\0');
+    file.ReadAt(0, &headers[0], headers.size());
+    if (headers.compare(0, 2, "MZ") != 0) {
+        std::fprintf(out, "  not a self-extracting file: it does not begin with a Windows program\n");
         return 1;
     }
+    // Where the extractor finds its settings block: the end of its image,
+    // at least StubSizeMin.
+    uint64_t stubLength = StubLength(headers);
+    if (file.Size() < stubLength) {
+        std::fprintf(out, "  not a self-extracting file: it ends at offset %llu, inside its %llu-byte extractor\n",
+                     (unsigned long long)file.Size(), (unsigned long long)stubLength);
+        return 1;
+    }
+    std::fprintf(out, "  extractor: %llu bytes (its image ends at offset %llu)\n", (unsigned long long)stubLength,
+                 (unsigned long long)ImageEnd(headers));
 
-    std::string stub(StubSize, '\0');
+    std::string stub((size_t)stubLength, '\0');
     file.ReadAt(0, &stub[0], stub.size());
     ShowBranding(stub, out);
 
-    std::string behind((size_t)std::min<uint64_t>(file.Size() - StubSize, 7 + 3 * 255), '\0');
-    file.ReadAt(StubSize, &behind[0], behind.size());
+    std::string behind((size_t)std::min<uint64_t>(file.Size() - stubLength, 7 + 3 * 255), '\0');
+    file.ReadAt(stubLength, &behind[0], behind.size());
     Settings s = DecodeSettings(behind);
-    uint64_t base = StubSize;
+    uint64_t base = stubLength;
     std::vector<std::string> problems;
     if (!s.present) {
-        std::fprintf(out, "  settings: none; the extractor shows its defaults\n");
+        std::fprintf(out, "  settings: none at offset %llu; the extractor shows its defaults\n",
+                     (unsigned long long)stubLength);
     } else {
         base += SettingsBlockSize;
-        std::fprintf(out, "  settings: flags 0x%02X: %s\n", s.flags, DescribeFlags(s.flags).c_str());
+        std::fprintf(out, "  settings at offset %llu: flags 0x%02X: %s\n", (unsigned long long)stubLength, s.flags,
+                     DescribeFlags(s.flags).c_str());
         // Each as the extractor reads it: UTF-8 under flag bit 5, else bytes.
         auto text = [&](const char* label, const std::string& value, const char* note) {
             const char* how = TextReading(value, s.flags);

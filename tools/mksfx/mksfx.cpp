@@ -2,6 +2,7 @@
 // archive: the extractor, an optional 256-byte settings block, then a ZIP
 // archive whose local headers alone describe every entry, since the
 // extractor walks them and never reads the central directory.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,8 +74,9 @@ const char Help[] =
     "                     code page of the Windows that extracts them). Default:\n"
     "                     cp437 from MS-DOS and Windows hosts, else utf8 when the\n"
     "                     bytes are valid UTF-8, else ansi\n"
-    "  --icon FILE.ico    the icon of OUT and of its dialog: the images of FILE.ico\n"
-    "                     replace the extractor's own, byte for byte\n"
+    "  --icon FILE.ico    the icon of OUT and of its dialog: every image of FILE.ico\n"
+    "                     (any size up to 256x256, PNG ones included) replaces\n"
+    "                     the extractor's own, byte for byte\n"
     "  --version A.B.C.D  version information for Properties -> Details: file and\n"
     "                     product version, OUT's name as OriginalFilename, and\n"
     "  --product TEXT     ProductName,\n"
@@ -90,9 +92,9 @@ const char Help[] =
     "beyond ASCII sets flag bit 5, which tells the extractor so). Any of the\n"
     "options from --title to --hide-overwrite writes a settings block; without\n"
     "one, the extractor proposes the current folder and lets the user choose.\n"
-    "Icon and version information must fit into the extractor's fixed size, with\n"
-    "room for at least a 32x32 and a 16x16 image of 32 bits per pixel; PNG\n"
-    "images take less. Every file written carries its PE checksum.\n"
+    "Icon and version information may be of any size: the extractor's resources\n"
+    "grow to hold them, and so does the extractor, beyond its least length of\n"
+    "43008 bytes. Every file written carries its PE checksum.\n"
     "\n"
     "A folder INPUT: its files and sub-folders (not the folder itself) with their\n"
     "modification times, deflated by libdeflate, or stored when that is smaller.\n"
@@ -105,7 +107,7 @@ const char Help[] =
     "Refused, with no output written: names the extractor cannot write (over 258\n"
     "UTF-16 units, outside the destination, device names like CON, characters\n"
     "Windows forbids), two names for one file, a self-extracting file over 2 GiB,\n"
-    "and an icon file that is no icon or that does not fit.\n"
+    "and an icon file that is no icon.\n"
     "\n"
     "For tests of the extractor itself:\n"
     "  --flags BYTE       the settings block's flags byte as given (0x.. or decimal);\n"
@@ -297,16 +299,21 @@ std::string FindStub(const Options& o, const char* argv0)
                   + (beside.empty() ? "?" : beside) + ") or in the current folder; name it with --stub");
 }
 
+// The extractor, as long as its image says (StubLength): a self-extracting
+// file, or a stub with anything behind it, is refused.
 std::string ReadStub(const std::string& path)
 {
     InputFile file(path);
-    if (file.Size() != StubSize)
-        throw Failure(path + " has " + std::to_string(file.Size()) + " bytes; the extractor has exactly "
-                      + std::to_string(StubSize));
-    std::string stub(StubSize, '\0');
-    file.ReadAt(0, &stub[0], stub.size());
-    if (stub.compare(0, 2, "MZ") != 0)
+    std::string headers((size_t)std::min<uint64_t>(file.Size(), StubHeadersSize), '\0');
+    file.ReadAt(0, &headers[0], headers.size());
+    if (headers.compare(0, 2, "MZ") != 0)
         throw Failure(path + " is not a Windows program");
+    uint64_t length = StubLength(headers);
+    if (file.Size() != length)
+        throw Failure(path + " has " + std::to_string(file.Size()) + " bytes; an extractor whose image ends at "
+                      + std::to_string(ImageEnd(headers)) + " has exactly " + std::to_string(length));
+    std::string stub((size_t)length, '\0');
+    file.ReadAt(0, &stub[0], stub.size());
     return stub;
 }
 

@@ -319,18 +319,19 @@ std::string BuildSection(std::vector<Resource> resources, uint32_t rva)
 std::string PeImage::WithResources(const std::vector<Resource>& resources) const
 {
     std::string section = BuildSection(resources, resourceRva_);
-    uint64_t end = (uint64_t)resourceOffset_ + section.size();
-    if (end > bytes_.size())
-        throw Failure(label_ + ": the new resources take " + std::to_string(section.size()) + " bytes, " +
-                      std::to_string(end - bytes_.size()) + " bytes more than the " +
-                      std::to_string(bytes_.size() - resourceOffset_) + " bytes of room in the extractor");
+    uint64_t rawEnd = (uint64_t)resourceOffset_ + Align((uint32_t)section.size(), fileAlignment_);
+    if (rawEnd > 0xFFFFFFFFu || resourceRva_ + (uint64_t)section.size() > 0xFFFFFFFFu)
+        throw Failure(label_ + ": the new resources take " + std::to_string(section.size()) +
+                      " bytes, more than a PE image can hold");
 
-    std::string image = bytes_;
+    // The image up to its resources, the new section in whole file blocks,
+    // then zeros up to the least length; nothing of the old section stays.
+    std::string image = bytes_.substr(0, resourceOffset_);
+    image += section;
+    image.resize((size_t)rawEnd, '\0');
     size_t header = sectionTable_ + SectionHeaderSize * resourceSection_;
     uint32_t oldRaw = Get32(&image[header + 16]);
     uint32_t newRaw = Align((uint32_t)section.size(), fileAlignment_);
-    image.replace(resourceOffset_, image.size() - resourceOffset_, image.size() - resourceOffset_, '\0');
-    image.replace(resourceOffset_, section.size(), section);
     Set32(image, header + 8, (uint32_t)section.size());
     Set32(image, header + 16, newRaw);
     Set32(image, directories_ + 8 * ResourceDirectory + 4, (uint32_t)section.size());
@@ -338,7 +339,32 @@ std::string PeImage::WithResources(const std::vector<Resource>& resources) const
     const uint32_t InitialisedData = 0x00000040;
     if (Get32(&image[header + 36]) & InitialisedData)
         Set32(image, optional_ + 8, Get32(&image[optional_ + 8]) - oldRaw + newRaw);
+    image.resize((size_t)StubLength(image), '\0');
     return image;
+}
+
+uint64_t ImageEnd(const std::string& bytes)
+{
+    if (bytes.size() < 64 || bytes.compare(0, 2, "MZ") != 0)
+        return 0;
+    size_t pe = Get32(&bytes[0x3C]);
+    if (pe > bytes.size() || bytes.size() - pe < 24 || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
+        return 0;
+    size_t table = pe + 24 + Get16(&bytes[pe + 20]);
+    unsigned count = Get16(&bytes[pe + 6]);
+    uint64_t end = 0;
+    for (unsigned i = 0; i < count && table + SectionHeaderSize * (i + 1) <= bytes.size(); i++) {
+        const char* s = &bytes[table + SectionHeaderSize * i];
+        uint32_t rawSize = Get32(s + 16);
+        if (rawSize != 0)
+            end = std::max<uint64_t>(end, (uint64_t)Get32(s + 20) + rawSize);
+    }
+    return end;
+}
+
+uint64_t StubLength(const std::string& bytes)
+{
+    return std::max<uint64_t>(StubSizeMin, ImageEnd(bytes));
 }
 
 size_t ChecksumFieldOffset(const std::string& bytes)

@@ -1,7 +1,9 @@
 // The extractor's PE image as mksfx changes it: its resources read into a
 // list and written back as a new resource section, and the PE checksum.
 // The resource section must be the image's last section, so that it can
-// change size without moving anything else; the image keeps its length.
+// change size without moving anything else. The extractor's length follows
+// from its image (StubLength): the settings block and the archive begin
+// where the image ends, or at StubSizeMin when it ends sooner.
 #ifndef MKSFX_PE_RESOURCES_H
 #define MKSFX_PE_RESOURCES_H
 
@@ -47,11 +49,10 @@ public:
 
     // In directory order.
     std::vector<Resource> Resources() const;
-    // The image with its resource section rebuilt from `resources`, as long
-    // as the image was. Section table, resource directory entry, image size
-    // and the size of initialised data follow; the checksum field is left
-    // to whoever writes the whole file. Throws Failure, saying by how many
-    // bytes, when the section no longer fits.
+    // The image with its resource section rebuilt from `resources`, at
+    // whatever size they take, padded to StubLength. Section table, resource
+    // directory entry, image size and the size of initialised data follow;
+    // the checksum field is left to whoever writes the whole file.
     std::string WithResources(const std::vector<Resource>& resources) const;
 
 private:
@@ -64,6 +65,18 @@ private:
     uint32_t resourceRva_ = 0, resourceOffset_ = 0, resourceSize_ = 0;
     size_t directories_ = 0;       // file offset of the data directories
 };
+
+// Where a PE image's data end in its file: the furthest end of a section's
+// data; 0 when `bytes` do not begin with a PE image's headers. `bytes` may
+// be the file's first bytes only (its headers).
+uint64_t ImageEnd(const std::string& bytes);
+
+// The extractor's length in a file that begins with it: ImageEnd, but at
+// least StubSizeMin. The extractor finds its settings block there.
+uint64_t StubLength(const std::string& bytes);
+
+// How many of a file's first bytes hold every PE header that ImageEnd reads.
+constexpr size_t StubHeadersSize = 4096;
 
 // File offset of the checksum field of a PE image, or 0 when `bytes` do not
 // begin with one.

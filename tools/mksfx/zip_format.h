@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "startup/SFXblock.h"      // StubSize, SettingsBlockSize
+#include "startup/SFXblock.h"      // StubSizeMin, SettingsBlockSize
 
 namespace sfx {
 
