@@ -239,7 +239,7 @@ SFX_SMALL void ReadInputChunk()
     uint32_t kept = (uint32_t)(InputEnd - InputNext);
     uint8_t* chunk = InputBuffer + FastInputBytes;
     __builtin_memmove(chunk - kept, InputNext, kept);
-    int32_t wanted = DataRemaining < (int32_t)InputChunkSize ? DataRemaining : (int32_t)InputChunkSize;
+    int32_t wanted = DataRemaining < (int32_t)InputChunkSize ? (int32_t)DataRemaining : (int32_t)InputChunkSize;
     int32_t delivered = wanted > 0 ? ReadArchive(chunk, wanted) : 0;
     if (delivered < 0)
         delivered = 0;
@@ -831,12 +831,12 @@ SFX_SMALL void InflateEntry()
 {
     if (LiteralResults[0] == 0)
         PrepareResults();
-    int32_t data = DataRemaining < (int32_t)InputChunkSize ? DataRemaining : (int32_t)InputChunkSize;
+    int32_t data = DataRemaining < (int32_t)InputChunkSize ? (int32_t)DataRemaining : (int32_t)InputChunkSize;
     InputBuffer = (uint8_t*)AllocateBlock(FastInputBytes + (uint32_t)(data > 0 ? data : 0));
     // The stated size, when it is small, saves clearing a full buffer; an
     // entry that turns out larger gets one then (MakeRoom).
-    uint32_t stated = EntryHeader.UncompressedSize;
-    OutputSize = stated != 0 && stated <= StatedSizeLimit ? stated + FastOutputBytes : (uint32_t)OutputBlockSize;
+    uint64_t stated = EntryUncompressedSize;
+    OutputSize = stated != 0 && stated <= StatedSizeLimit ? (uint32_t)stated + FastOutputBytes : (uint32_t)OutputBlockSize;
     OutputBuffer = (uint8_t*)AllocateBlock(OutputSize);
     BitBuffer = 0;
     BitCount = 0;

@@ -149,7 +149,7 @@ int32_t InflateCodes(uint32_t literalBits);
 // Decodes the current entry: DataRemaining bytes at the archive position,
 // decrypted when EntryHeader says so (the keys are ready), written through
 // WriteOutput, with RunningCrc run over every byte that the output accepted.
-// EntryHeader.UncompressedSize sizes the first output buffer; it is a hint,
+// EntryUncompressedSize sizes the first output buffer; it is a hint,
 // which may be wrong.
 void InflateEntry();
 

@@ -11,7 +11,7 @@ SFX_SMALL void CopyStoredEntry()
     EntryDataComplete = 1;
     if (DataRemaining <= 0)
         return;
-    int32_t bufferSize = DataRemaining < StoredChunkSize ? DataRemaining : StoredChunkSize;
+    int32_t bufferSize = DataRemaining < StoredChunkSize ? (int32_t)DataRemaining : StoredChunkSize;
     uint8_t* chunk = (uint8_t*)AllocateBlock((uint32_t)bufferSize + 2);
     if (chunk == 0) {
         EntryDataComplete = 0;      // nothing written
@@ -19,7 +19,7 @@ SFX_SMALL void CopyStoredEntry()
     }
     bool encrypted = (EntryHeader.Flags & FlagEncrypted) != 0;
     while (DataRemaining > 0) {
-        int32_t wanted = DataRemaining < bufferSize ? DataRemaining : bufferSize;
+        int32_t wanted = DataRemaining < bufferSize ? (int32_t)DataRemaining : bufferSize;
         int32_t delivered = ReadArchive(chunk, wanted);
         if (delivered <= 0) {
             // The archive ends before the entry does: give up on the rest.

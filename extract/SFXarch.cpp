@@ -6,10 +6,11 @@
 #include "../decode/SFXio.h"
 #include "../startup/SFXstate.h"
 
-void SeekArchive(int32_t distance, uint32_t origin)
+void SeekArchive(int64_t distance, uint32_t origin)
 {
-    DWORD position = SetFilePointer(ArchiveHandle, distance, 0, origin);
-    LastSeekPosition = (position == INVALID_SET_FILE_POINTER) ? -1 : (int32_t)position;
+    LARGE_INTEGER to, reached;
+    to.QuadPart = distance;
+    LastSeekPosition = SetFilePointerEx(ArchiveHandle, to, &reached, origin) ? reached.QuadPart : -1;
 }
 
 int32_t ReadArchive(void* buffer, int32_t count)

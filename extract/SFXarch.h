@@ -9,7 +9,8 @@ enum : uint32_t { ArchiveFromStart = 0 };   // FILE_BEGIN: every seek counts fro
 
 // Moves the file position of ArchiveHandle (origin is always
 // ArchiveFromStart) and records the position reached, or -1, in
-// LastSeekPosition. Host tests and fuzzers supply their own over memory.
-void SeekArchive(int32_t distance, uint32_t origin);
+// LastSeekPosition; positions are 64-bit, so archives of any size are
+// reached. Host tests and fuzzers supply their own over memory.
+void SeekArchive(int64_t distance, uint32_t origin);
 
 #endif

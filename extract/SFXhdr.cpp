@@ -22,16 +22,17 @@ bool ReadLocalHeader()
         EntryHeader.Signature = 0;   // a short read at the end must not pass
         ReadArchive(&EntryHeader, LocalHeaderSize);
         if (EntryHeader.Signature == ExpectedSignature || EntryHeader.Signature == ZeroLocalSignature) {
-            DataRemaining = (int32_t)EntryHeader.CompressedSize;
+            EntryCompressedSize = EntryHeader.CompressedSize;
+            EntryUncompressedSize = EntryHeader.UncompressedSize;
+            EntryIsZip64 = 0;
+            DataRemaining = (int64_t)EntryCompressedSize;
             return true;
         }
         DataRemaining = 0;
         if (EntryHeader.Signature != DataDescriptorSignature || LastSeekPosition < 0)
             return false;
-        uint32_t behind = (uint32_t)LastSeekPosition + DataDescriptorSize;
-        if (behind > 0x7FFFFFFF)
-            return false;
-        SeekArchive((int32_t)behind, ArchiveFromStart);
+        // The entry before it says how wide the descriptor's sizes are.
+        SeekArchive(LastSeekPosition + (EntryIsZip64 ? Zip64DescriptorSize : DataDescriptorSize), ArchiveFromStart);
         if (LastSeekPosition < 0)
             return false;
     }
@@ -61,7 +62,32 @@ static void TakeUnicodePath(EntryName& name, const uint8_t* extra, int32_t extra
     name.StoredLength = StrLength(name.Stored);
 }
 
-void ReadEntryName(int32_t headerStart, EntryName& name)
+static uint64_t Little64(const uint8_t* p)
+{
+    uint64_t value = 0;
+    for (int32_t i = 7; i >= 0; i--)
+        value = value << 8 | p[i];
+    return value;
+}
+
+void TakeZip64Sizes(const uint8_t* extra, int32_t length)
+{
+    int32_t at = 0, size;
+    const uint8_t* field;
+    if (!FindExtraField(extra, length, Zip64FieldId, at, field, size))
+        return;
+    EntryIsZip64 = 1;
+    int32_t used = 0;
+    if (EntryHeader.UncompressedSize == Zip64Marker && size - used >= 8) {
+        EntryUncompressedSize = Little64(field + used);
+        used += 8;
+    }
+    if (EntryHeader.CompressedSize == Zip64Marker && size - used >= 8)
+        EntryCompressedSize = Little64(field + used);
+    DataRemaining = (int64_t)EntryCompressedSize;
+}
+
+void ReadEntryName(int64_t headerStart, EntryName& name)
 {
     uint16_t length = EntryHeader.NameLength;
     name.TooLong = length > NameBytesMax;
@@ -74,40 +100,47 @@ void ReadEntryName(int32_t headerStart, EntryName& name)
     StringFromBuffer(bytes, (uint16_t)delivered, name.Stored, NameBytesMax + 1);
     name.StoredLength = StrLength(name.Stored);
 
-    // The data follow the name and the extra field. Reading the extra field
-    // leaves the file there as well; so does a whole name without one, and
-    // a seek is one more call into the system for every entry.
-    bool atData = !name.TooLong && delivered == length;
+    // The extra field follows the name, and the data follow the extra
+    // field. Reading each leaves the file at the next, and a seek is one
+    // more call into the system for every entry; a name cut by its bound
+    // is passed over, since the extra field may hold the entry's sizes.
+    int64_t extraStart = headerStart + LocalHeaderSize + length;
+    bool atData = delivered == length;
     int32_t extraLength = EntryHeader.ExtraLength;
+    if (name.TooLong && delivered == NameBytesMax && extraLength > 0) {
+        SeekArchive(extraStart, ArchiveFromStart);
+        atData = true;
+    }
     if (atData && extraLength > 0) {
         uint8_t extra[ExtraReadMax];
         int32_t kept = extraLength < ExtraReadMax ? extraLength : ExtraReadMax;
         int32_t read = ReadArchive(extra, kept);
         atData = read == extraLength;
-        TakeUnicodePath(name, extra, read > 0 ? read : 0, bytes, length);
+        if (read > 0) {
+            TakeZip64Sizes(extra, read);
+            if (!name.TooLong)
+                TakeUnicodePath(name, extra, read, bytes, length);
+        }
     }
-    if (!atData) {
-        uint32_t data = (uint32_t)headerStart + LocalHeaderSize + length + extraLength;
-        SeekArchive((int32_t)data, ArchiveFromStart);
-    }
+    if (!atData)
+        SeekArchive(extraStart + extraLength, ArchiveFromStart);
     DecodeEntryName(name);
 }
 
-bool NextHeaderPosition(int32_t headerStart, int32_t& next)
+bool NextHeaderPosition(int64_t headerStart, int64_t& next)
 {
-    uint64_t position = (uint64_t)(uint32_t)headerStart + LocalHeaderSize + EntryHeader.NameLength
-                      + EntryHeader.ExtraLength + EntryHeader.CompressedSize;
-    if (position > 0x7FFFFFFF)
+    uint64_t fixed = (uint64_t)headerStart + LocalHeaderSize + EntryHeader.NameLength + EntryHeader.ExtraLength;
+    if (EntryCompressedSize > (uint64_t)INT64_MAX - fixed)
         return false;
-    next = (int32_t)position;
+    next = (int64_t)(fixed + EntryCompressedSize);
     return true;
 }
 
-// Sizes from 2 GiB up are negative here: beyond what the walk can reach,
+// Sizes from 2^63 up are negative here: beyond what the walk can reach,
 // and no encryption header is taken off them, which would overflow.
-int32_t EntryDataSize()
+int64_t EntryDataSize()
 {
-    int32_t size = (int32_t)EntryHeader.CompressedSize;
+    int64_t size = (int64_t)EntryCompressedSize;
     return (EntryHeader.Flags & FlagEncrypted) && size >= 0 ? size - EncryptionHeaderSize : size;
 }
 
@@ -120,7 +153,7 @@ int32_t EntryDataSize()
 // own descriptor, all zero, follows at once. Reads at the entry's data.
 bool EntryLacksData()
 {
-    int32_t size = EntryDataSize();
+    int64_t size = EntryDataSize();
     if (size < 0 || (EntryHeader.Method == MethodDeflated && size == 0))
         return true;
     if (size > 0 || (EntryHeader.Flags & (FlagEncrypted | FlagDataDescriptor)) != FlagDataDescriptor)

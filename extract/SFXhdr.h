@@ -10,6 +10,9 @@
 enum : uint32_t {
     LocalHeaderSize = 30,
     DataDescriptorSize = 16,
+    Zip64DescriptorSize = 24,          // behind an entry with a ZIP64 field: 8-byte sizes
+    Zip64FieldId = 0x0001,             // the ZIP64 extended-information extra field
+    Zip64Marker = 0xFFFFFFFF,          // a header size that the ZIP64 field holds
     DataDescriptorSignature = 0x08074B50,
     ZeroLocalSignature = 0x50000000,   // bytes 00 00 00 50, also taken as a header
 };
@@ -25,9 +28,11 @@ enum : uint16_t {
 };
 
 // Reads the header at the current position (which SeekArchive has just set)
-// into EntryHeader. True: EntryHeader and DataRemaining describe an entry
-// and the file stands at its name. False: the walk is over. Data
-// descriptors in front of the header are passed over.
+// into EntryHeader, and its sizes into EntryCompressedSize and
+// EntryUncompressedSize. True: they and DataRemaining describe an entry and
+// the file stands at its name. False: the walk is over. Data descriptors in
+// front of the header are passed over (of 24 bytes behind an entry with a
+// ZIP64 field, else 16).
 bool ReadLocalHeader();
 
 // Sets ExpectedSignature for a walk. The value is made at run time so that
@@ -41,17 +46,24 @@ void PrepareExpectedSignature();
 // bit 11 says so, or when the extra field holds a Unicode Path field that
 // matches the stored bytes, whose UTF-8 name then replaces them. Then
 // decoded (DecodeEntryName). A name of more than NameBytesMax bytes is cut,
-// and TooLong says so: the cut name is not the entry's.
-void ReadEntryName(int32_t headerStart, EntryName& name);
+// and TooLong says so: the cut name is not the entry's. A ZIP64 field in
+// the extra field gives the entry's sizes (TakeZip64Sizes).
+void ReadEntryName(int64_t headerStart, EntryName& name);
+
+// Takes the sizes that the header marks with 0xFFFFFFFF from a ZIP64
+// extended-information field in the extra field: the uncompressed size
+// first, then the compressed one, each only when marked, 8 bytes each. A
+// marked size that the field does not hold stays 0xFFFFFFFF.
+void TakeZip64Sizes(const uint8_t* extra, int32_t length);
 
 // Where the next header is expected: header start + 30 + name length +
 // extra length + compressed size. False when that lies beyond what a
-// signed 32-bit position reaches, which ends the walk.
-bool NextHeaderPosition(int32_t headerStart, int32_t& next);
+// signed 64-bit position reaches, which ends the walk.
+bool NextHeaderPosition(int64_t headerStart, int64_t& next);
 
 // The entry's data without its encryption header: what the decoder takes.
-// Negative for compressed sizes from 2 GiB up.
-int32_t EntryDataSize();
+// Negative for compressed sizes from 2^63 up.
+int64_t EntryDataSize();
 
 // Whether the header leaves the entry's data unknown: its sizes only in a
 // data descriptor behind the data, as streaming writers leave them. Such

@@ -67,7 +67,9 @@ void BeginItemLookup(HWND list)
     WalkedEntries = 0;
     ItemOfEntry = 0;
     int32_t items = (int32_t)SendMessageW(list, LB_GETCOUNT, 0, 0);
-    if (ListedEntries <= 0 || ListedEntries > 0x1000000 || items <= 0)
+    // Any number of entries that memory holds; only the size of the block
+    // must stay within 32 bits.
+    if (ListedEntries <= 0 || ListedEntries > 0x3FFFFFFF || items <= 0)
         return;
     ItemOfEntry = (int32_t*)AllocateBlock((uint32_t)ListedEntries * sizeof(int32_t));
     if (ItemOfEntry == 0)

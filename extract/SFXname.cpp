@@ -62,22 +62,35 @@ static uint32_t Little32(const uint8_t* p)
 // The field: id 0x7075, its size, version 1, the CRC-32 of the header's
 // name bytes, then the UTF-8 name. A name that has been changed since the
 // field was written no longer matches its CRC, and the field is ignored.
-bool FindUnicodePath(const uint8_t* extra, int32_t length, uint32_t nameCrc, const char*& utf8,
-                     int32_t& utf8Length)
+bool FindExtraField(const uint8_t* extra, int32_t length, uint32_t id, int32_t& at, const uint8_t*& data,
+                    int32_t& size)
 {
-    int32_t at = 0;
+    // Each field: its id, the size of its data, the data.
     while (length - at >= 4) {
-        uint32_t id = Little16(extra + at);
-        int32_t size = (int32_t)Little16(extra + at + 2);
+        uint32_t fieldId = Little16(extra + at);
+        size = (int32_t)Little16(extra + at + 2);
         at += 4;
         if (size > length - at)
             return false;
-        if (id == UnicodePathFieldId && size >= 5 && extra[at] == 1 && Little32(extra + at + 1) == nameCrc) {
-            utf8 = (const char*)extra + at + 5;
+        data = extra + at;
+        at += size;
+        if (fieldId == id)
+            return true;
+    }
+    return false;
+}
+
+bool FindUnicodePath(const uint8_t* extra, int32_t length, uint32_t nameCrc, const char*& utf8,
+                     int32_t& utf8Length)
+{
+    int32_t at = 0, size;
+    const uint8_t* data;
+    while (FindExtraField(extra, length, UnicodePathFieldId, at, data, size)) {
+        if (size >= 5 && data[0] == 1 && Little32(data + 1) == nameCrc) {
+            utf8 = (const char*)data + 5;
             utf8Length = size - 5;
             return true;
         }
-        at += size;
     }
     return false;
 }

@@ -34,6 +34,12 @@ enum : int32_t {
 };
 int32_t DecodeUtf8(const char* bytes, int32_t count, NameUnit* units, int32_t unitsSize);
 
+// The next field of an extra field with this id, from offset at on: true,
+// with its data and their size, and at moved past it; false when there is
+// none, or when the fields run past the extra field's length.
+bool FindExtraField(const uint8_t* extra, int32_t length, uint32_t id, int32_t& at, const uint8_t*& data,
+                    int32_t& size);
+
 // Looks through an extra field for Info-ZIP's Unicode Path field (version 1)
 // whose CRC-32 equals nameCrc, the CRC-32 of the header's name bytes. True,
 // with its UTF-8 name, when one is there; the name points into extra.

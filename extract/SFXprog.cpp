@@ -15,7 +15,7 @@ static NameUnit FooterText[PathTextSize + 16];
 // when it began, and how much of it has been written.
 static int32_t FooterLength = 0;
 static DWORD EntryBegan = 0;
-static uint32_t EntryWritten = 0;
+static uint64_t EntryWritten = 0;
 
 static void Refresh()
 {
@@ -76,12 +76,19 @@ void TakeQueuedMessage()
 // states its size.
 static void ShowShareDone()
 {
-    uint32_t stated = EntryHeader.UncompressedSize;
+    uint64_t stated = EntryUncompressedSize, written = EntryWritten;
     if (!DecodingEntry || stated == 0 || GetTickCount() - EntryBegan < PercentAfter)
         return;
-    // In 32 bits (no division helper in the i686 build): per hundredth.
-    uint32_t hundredth = stated / 100;
-    uint32_t percent = hundredth != 0 ? EntryWritten / hundredth : (EntryWritten >= stated ? 100 : 0);
+    // In 32 bits, where the i686 build divides without a helper: both
+    // scaled down alike, which a share in hundredths does not notice.
+    while (stated > 0xFFFFFFFF) {
+        stated >>= 8;
+        written >>= 8;
+    }
+    if (written > stated)
+        written = stated;              // an entry that outgrows its stated size
+    uint32_t hundredth = (uint32_t)stated / 100;
+    uint32_t percent = hundredth != 0 ? (uint32_t)written / hundredth : (written >= stated ? 100 : 0);
     if (percent > 100)
         percent = 100;
     char share[8] = " (";

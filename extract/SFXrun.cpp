@@ -57,7 +57,7 @@ static void ReportExtraction(HWND dialog, HWND list)
 static bool Walk(HWND list, bool listing, EntryName& name)
 {
     while (ReadLocalHeader()) {
-        int32_t headerStart = LastSeekPosition;
+        int64_t headerStart = LastSeekPosition;
         ReadEntryName(headerStart, name);
         ProfileMark(ProfileWalk);
         if (name.Stored[0] == 0) {
@@ -86,7 +86,7 @@ static bool Walk(HWND list, bool listing, EntryName& name)
             if (outcome == EndWalk)
                 return true;
         }
-        int32_t next;
+        int64_t next;
         if (!NextHeaderPosition(headerStart, next))
             break;
         SeekArchive(next, ArchiveFromStart);

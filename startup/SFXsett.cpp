@@ -57,7 +57,7 @@ uint32_t StubSizeOf(const void* module)
 void ReadSettingsBlock()
 {
     ArchiveBase = StubSize;
-    SeekArchive((int32_t)StubSize, FILE_BEGIN);
+    SeekArchive(StubSize, FILE_BEGIN);
 
     char signature[3];
     if (ReadArchive(signature, 3) < 3)

@@ -15,12 +15,15 @@ NameUnit BrowseFolder[FolderTextSize];
 
 uint32_t StubSize = StubSizeMin;
 uint32_t ArchiveBase = 0;
-int32_t LastSeekPosition = 0;
+int64_t LastSeekPosition = 0;
 uint32_t* CrcTable = 0;
 
 LocalHeader EntryHeader;
 uint32_t ExpectedSignature = 0;
-int32_t DataRemaining = 0;
+uint64_t EntryCompressedSize = 0;
+uint64_t EntryUncompressedSize = 0;
+bool8 EntryIsZip64 = 0;
+int64_t DataRemaining = 0;
 uint32_t RunningCrc = 0;
 bool8 EntryDataComplete = 0;
 int32_t ListSearchIndex = 0;

@@ -45,8 +45,8 @@ struct LocalHeader {
     uint16_t Method;             // 0 stored, 8 deflated
     uint32_t TimeDate;           // low 16 bits DOS time, high 16 bits DOS date
     uint32_t Crc32;
-    uint32_t CompressedSize;     // includes the 12-byte encryption header
-    uint32_t UncompressedSize;
+    uint32_t CompressedSize;     // includes the 12-byte encryption header; 0xFFFFFFFF: ZIP64
+    uint32_t UncompressedSize;   // 0xFFFFFFFF: in the ZIP64 field
     uint16_t NameLength;
     uint16_t ExtraLength;
 };
@@ -75,13 +75,19 @@ extern NameUnit BrowseFolder[FolderTextSize];
 // Archive access.
 extern uint32_t StubSize;         // where the settings block is looked for
 extern uint32_t ArchiveBase;
-extern int32_t LastSeekPosition;
+extern int64_t LastSeekPosition;
 extern uint32_t* CrcTable;        // 256 entries in a block of 1028 bytes
 
 // The current entry, shared by the walk, the extraction and the decoders.
 extern LocalHeader EntryHeader;
 extern uint32_t ExpectedSignature;
-extern int32_t DataRemaining;     // compressed bytes not yet consumed; signed
+// The entry's sizes: the local header's, or its ZIP64 extended-information
+// field's where the header reads 0xFFFFFFFF. EntryIsZip64: it has that
+// field, so a data descriptor behind it holds 8-byte sizes.
+extern uint64_t EntryCompressedSize;
+extern uint64_t EntryUncompressedSize;
+extern bool8 EntryIsZip64;
+extern int64_t DataRemaining;     // compressed bytes not yet consumed; signed
 extern uint32_t RunningCrc;       // preset 0xFFFFFFFF, complemented only to compare
 // Set by the decoders: the entry's data were all read, a deflate stream
 // ended cleanly within them, and the output took every byte. Without it a

@@ -14,6 +14,7 @@
 #include "decode/SFXinflt.h"
 #include "decode/SFXio.h"
 #include "decode/SFXstore.h"
+#include "extract/SFXarch.h"
 #include "startup/SFXstate.h"
 
 namespace memio {
@@ -40,6 +41,7 @@ static void PrepareEntry(int32_t size, bool encrypted, uint32_t stated = 0)
     EntryHeader = LocalHeader();
     EntryHeader.Flags = encrypted ? FlagEncrypted : 0;
     EntryHeader.UncompressedSize = stated;
+    EntryUncompressedSize = stated;
     DataRemaining = size >= 0 ? size : (int32_t)(io.archive.size() - io.archivePosition);
     RunningCrc = 0xFFFFFFFFu;
 }
@@ -359,6 +361,22 @@ Bytes ReadFileBytes(const std::string& path)
 }  // namespace memio
 
 using memio::io;
+
+// SetFilePointerEx from the start of the file: any position at or past the
+// archive's start is reached, also beyond the end, where reads deliver
+// nothing; a negative one fails and leaves the position where it was.
+void SeekArchive(int64_t distance, uint32_t origin)
+{
+    if (origin != ArchiveFromStart || (distance >= 0 && distance < io.fileBase))
+        io.strangeSeeks++;
+    if (distance < 0) {
+        LastSeekPosition = -1;
+        return;
+    }
+    LastSeekPosition = distance;
+    uint64_t index = distance > io.fileBase ? (uint64_t)(distance - io.fileBase) : 0;
+    io.archivePosition = index < io.archive.size() ? (size_t)index : io.archive.size();
+}
 
 int32_t ReadArchive(void* buffer, int32_t count)
 {

@@ -19,6 +19,8 @@ typedef std::vector<uint8_t> Bytes;
 struct Io {
     Bytes archive;                      // read from archivePosition on
     size_t archivePosition = 0;
+    int64_t fileBase = 0;               // the file offset of archive[0], for SeekArchive
+    int64_t strangeSeeks = 0;           // seeks from another origin or in front of fileBase
     int32_t deliverAtMost = 0;          // > 0: every read delivers at most this many bytes
     int64_t acceptAtMost = -1;          // >= 0: the output takes this many bytes in all, then none
     int32_t allocationsLeft = -1;       // >= 0: allocations that succeed before the first failure

@@ -1,5 +1,6 @@
 # Decoder tests: CRC-32, decryption, stored copy, inflate against zlib,
-# libdeflate and 7-Zip, Huffman tables, hostile streams. The decoders are
+# libdeflate and 7-Zip, Huffman tables, hostile streams; and the local
+# header reader that hands the decoders their entries. The decoders are
 # compiled here once more, with AddressSanitizer and UndefinedBehaviorSanitizer,
 # together with the in-memory outside world of tests/decode/memory_io.cpp.
 # The inflate bit buffer is a machine word, 32 bits in the i686 release: the
@@ -18,6 +19,9 @@ foreach(width 64 32)
     add_library(sfx-decode-checked${suffix} STATIC
         ${SFX_CHECKED_DECODERS}
         ${SFX_ROOT}/startup/SFXstate.cpp
+        ${SFX_ROOT}/extract/SFXhdr.cpp
+        ${SFX_ROOT}/extract/SFXname.cpp
+        ${SFX_ROOT}/extract/SFXpath.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/decode/memory_io.cpp)
     target_include_directories(sfx-decode-checked${suffix} PUBLIC ${SFX_ROOT} ${CMAKE_CURRENT_SOURCE_DIR}/decode)
     target_compile_definitions(sfx-decode-checked${suffix} PUBLIC SFX_BIT_WORD_BITS=${width})
@@ -30,7 +34,8 @@ foreach(width 64 32)
         decode/store_test.cpp
         decode/inflate_test.cpp
         decode/huffman_test.cpp
-        decode/hostile_test.cpp)
+        decode/hostile_test.cpp
+        decode/header_test.cpp)
     target_link_libraries(sfx-decode-tests${suffix} PRIVATE sfx-decode-checked${suffix} ${SFX_LIBDEFLATE}
         GTest::gtest GTest::gtest_main)
     add_test(NAME decode-unit${suffix} COMMAND sfx-decode-tests${suffix})

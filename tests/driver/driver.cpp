@@ -49,7 +49,9 @@
 //   checked CONTROL                BM_GETCHECK: 0, 1 or 2
 //   check CONTROL STATE            null; BM_SETCHECK (the parent is not told)
 //   set-text CONTROL TEXT          null; WM_SETTEXT
-//   items CONTROL                  [{"text","selected"}...] of a list box
+//   items CONTROL [FIRST COUNT]    [{"text","selected"}...] of a list box, or of COUNT
+//                                  items from FIRST
+//   list-counts CONTROL            {"items","selected"} of a list box
 //   ping WINDOW MS                 the milliseconds that the window took to
 //                                  answer a WM_NULL sent to it, or "error
 //                                  timeout" after MS
@@ -730,18 +732,32 @@ std::string Run(const std::vector<std::string>& words)
         return "null";
     }
     if (name == "items") {
-        Arguments a(words, 1, 1);
+        Arguments a(words, 1, 3);
         HWND list = ParseControl(a[0]);
         LRESULT count = Query(list, LB_GETCOUNT, 0, 0);
         if (count < 0)
             throw Failure("not a list box");
+        LRESULT first = a.Count() > 1 ? (LRESULT)ParseNumber(a[1]) : 0;
+        if (a.Count() > 2 && first + (LRESULT)ParseNumber(a[2]) < count)
+            count = first + (LRESULT)ParseNumber(a[2]);
         std::vector<std::string> found;
-        for (LRESULT i = 0; i < count; i++)
+        for (LRESULT i = first; i < count; i++)
             found.push_back(JsonObject()
                                 .Add("text", JsonText(ItemText(list, i)))
                                 .Add("selected", JsonBool(Query(list, LB_GETSEL, i, 0) > 0))
                                 .Done());
         return JsonArray(found);
+    }
+    if (name == "list-counts") {
+        Arguments a(words, 1, 1);
+        HWND list = ParseControl(a[0]);
+        LRESULT count = Query(list, LB_GETCOUNT, 0, 0);
+        if (count < 0)
+            throw Failure("not a list box");
+        return JsonObject()
+            .Add("items", JsonNumber(count))
+            .Add("selected", JsonNumber(Query(list, LB_GETSELCOUNT, 0, 0)))
+            .Done();
     }
     if (name == "select") {
         Arguments a(words, 3, 3);

@@ -322,9 +322,16 @@ class Window:
     def set_text(self, control_id, text):
         self.driver.call("set-text", self.ref(control_id), text)
 
-    def items(self, control_id):
-        """A list box's items as (text, selected) pairs."""
-        return [(i["text"], i["selected"]) for i in self.driver.call("items", self.ref(control_id))]
+    def items(self, control_id, first=None, count=None):
+        """A list box's items as (text, selected) pairs: all, or count of
+        them from first (a list of thousands takes a while)."""
+        span = [] if first is None else [first, count]
+        return [(i["text"], i["selected"]) for i in self.driver.call("items", self.ref(control_id), *span)]
+
+    def list_counts(self, control_id):
+        """A list box's number of items and of selected items."""
+        counts = self.driver.call("list-counts", self.ref(control_id))
+        return counts["items"], counts["selected"]
 
     def select(self, control_id, index, state=True):
         """Selects (or deselects) an item; index -1 for all of a
@@ -387,6 +394,7 @@ class Driver:
             [cfg.wine, cfg.driver], cwd=cwd, env=cfg.environment(**environment),
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._log, bufsize=0)
         self._buffer = b""
+        self._unanswered = None             # a command whose answer is still to come
         self._selector = selectors.DefaultSelector()
         self._selector.register(self.process.stdout, selectors.EVENT_READ)
 
@@ -395,12 +403,19 @@ class Driver:
         the time the command itself may wait; the reply may take that long
         and some more."""
         line = " ".join([command] + [_quote(a) for a in arguments])
+        if self._unanswered:
+            # Its answer would come now and be taken for this one's.
+            raise DriverError(f"{line}: the driver has not answered {self._unanswered}")
         try:
             self.process.stdin.write(line.encode("ascii") + b"\n")
             self.process.stdin.flush()
         except BrokenPipeError:
             raise DriverError(f"{line}: {self._ended()}") from None
-        reply = self._read_line(timeout + 60.0)
+        try:
+            reply = self._read_line(timeout + 60.0)
+        except DriverError:
+            self._unanswered = line
+            raise
         status, _, rest = reply.partition(" ")
         if status == "ok":
             return json.loads(rest)

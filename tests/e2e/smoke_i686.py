@@ -3,6 +3,8 @@ every size up to 256x256, which makes it longer than 43008 bytes): run by the
 32-bit Wine loader under qemu-i386 emulation, it shows its main dialog with
 the packager's icon, extracts an archive of stored, deflated and encrypted
 entries byte for byte, one of them under a UTF-8 name, and ends with code 0.
+A ZIP64 entry of 4.5 GiB of zeros (a hole of the sparse file) comes first
+and is deselected: the others lie past 4 GiB, where the walk steps over it.
 
 The emulated process cannot start Windows processes itself, so the test's
 driver (an x86-64 process) is started first and holds the desktop, and the
@@ -12,17 +14,18 @@ import glob
 import os
 import random
 import shutil
+import struct
 import subprocess
+import sys
 import time
 import zipfile
-
-import sys
 
 import sfxtest
 from sfxtest import FILE_LIST, FOLDER_EDIT, MESSAGE_TEXT, OVERWRITE_CONFIRM, UNZIP, SfxTestCase
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "packer"))
-from sfxfiles import VERSION, VERSION_OPTIONS, quarter_colour, write_large_icon  # noqa: E402
+from sfxfiles import (VERSION, VERSION_OPTIONS, quarter_colour, stub_length, write_large_icon,  # noqa: E402
+                      zeros_crc)
 
 I386_DLLS = "/usr/lib/i386-linux-gnu/wine/i386-windows"
 # Emulation makes the start slow: about 45 s on a fast machine.
@@ -38,6 +41,7 @@ FILES = {
 # Added by Python's zipfile, which marks a UTF-8 name with flag bit 11.
 UTF8_NAME = "\u00dcbersicht-\u00e9-\u65e5\u672c.txt"
 UTF8_DATA = b"a name beyond the ANSI code page\r\n" * 30
+HOLE_NAME, HOLE_SIZE = "zeros.bin", 9 << 29       # 4.5 GiB
 
 
 def fill_syswow64(prefix):
@@ -75,6 +79,7 @@ class ReleaseSmoke(SfxTestCase):
         exe = self.make_sfx(self.archive(), "--title", TITLE, "--icon", icon, *VERSION_OPTIONS, arch="x86",
                             name=os.path.join(home, "setup.exe"))
         self.assertEqual(self.driver.version_info(exe)["file"], VERSION)
+        self.put_hole_first(exe)
         self.driver.screen_size()             # the driver is on the desktop now
         with open(self.path("qemu.log"), "wb") as log:
             emulated = subprocess.Popen(
@@ -89,7 +94,9 @@ class ReleaseSmoke(SfxTestCase):
         self.assertShowsIcon(dialog, quarter_colour, seconds=START_TIMEOUT)
         self.assertEqual(dialog.text(FOLDER_EDIT), sfxtest.windows_path(home))
         self.assertEqual(dialog.checked(OVERWRITE_CONFIRM), 1)
-        self.assertEqual(sorted(dialog.items(FILE_LIST)), [(name, True) for name in sorted([*FILES, UTF8_NAME])])
+        items = dialog.items(FILE_LIST)
+        self.assertEqual(sorted(items), [(name, True) for name in sorted([*FILES, UTF8_NAME, HOLE_NAME])])
+        dialog.select(FILE_LIST, items.index((HOLE_NAME, True)), False)
 
         out = home
         dialog.set_text(FOLDER_EDIT, "")
@@ -104,6 +111,24 @@ class ReleaseSmoke(SfxTestCase):
         for name, data in {**FILES, UTF8_NAME: UTF8_DATA}.items():
             with open(os.path.join(out, name), "rb") as f:
                 self.assertEqual(f.read(), data, name)
+        self.assertFalse(os.path.exists(os.path.join(out, HOLE_NAME)))
+
+    @staticmethod
+    def put_hole_first(exe):
+        """Puts a stored ZIP64 entry of HOLE_SIZE zeros in front of the
+        archive's entries, as a hole of the sparse file. The central
+        directory, which the stub never reads, is left as it was."""
+        with open(exe, "rb") as f:
+            data = f.read()
+        base = stub_length(data) + (256 if data[stub_length(data):stub_length(data) + 3] == b"MPU" else 0)
+        name = HOLE_NAME.encode()
+        extra = struct.pack("<HHQQ", 1, 16, HOLE_SIZE, HOLE_SIZE)
+        header = struct.pack("<IHHHIIIIHH", 0x04034B50, 45, 0, 0, 0, zeros_crc(HOLE_SIZE), 0xFFFFFFFF, 0xFFFFFFFF,
+                             len(name), len(extra)) + name + extra
+        with open(exe, "wb") as f:
+            f.write(data[:base] + header)
+            f.seek(HOLE_SIZE, os.SEEK_CUR)
+            f.write(data[base:])
 
     def wait_for_dialog(self, emulated):
         """The main dialog, or a failure as soon as the emulated process ends."""

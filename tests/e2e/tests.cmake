@@ -23,6 +23,9 @@ foreach(script ${SFX_E2E_TESTS})
         LABELS "wine;e2e")
 endforeach()
 
+# Files of 5 GiB and 70,000 entries take their time.
+set_tests_properties(e2e-zip64 PROPERTIES TIMEOUT 1200)
+
 # One run of the i686 release: about a minute of emulation.
 add_test(NAME e2e-release-i686 COMMAND ${SFX_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/smoke_i686.py)
 set_tests_properties(e2e-release-i686 PROPERTIES

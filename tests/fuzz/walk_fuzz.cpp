@@ -42,22 +42,6 @@ static void Check(bool condition, const char* what)
     }
 }
 
-// SetFilePointer from the start of the file: any position at or past the
-// stub is reached, also beyond the end, where reads deliver nothing; a
-// negative one fails and leaves the position where it was.
-void SeekArchive(int32_t distance, uint32_t origin)
-{
-    Check(origin == ArchiveFromStart, "seek from another origin");
-    if (distance < 0) {
-        LastSeekPosition = -1;
-        return;
-    }
-    Check(distance >= (int32_t)FileBase, "seek in front of the archive");
-    LastSeekPosition = distance;
-    size_t index = (size_t)(distance - (int32_t)FileBase);
-    io.archivePosition = index < io.archive.size() ? index : io.archive.size();
-}
-
 static int64_t FilePosition()
 {
     return (int64_t)FileBase + (int64_t)io.archivePosition;
@@ -132,7 +116,7 @@ static bool ExtractLikeTheProgram(Setting& setting)
     if (method != MethodStored && method != MethodDeflated)
         return false;
     bool encrypted = (EntryHeader.Flags & FlagEncrypted) != 0;
-    int32_t size = EntryDataSize();
+    int64_t size = EntryDataSize();
 
     if (encrypted) {
         uint8_t block[2 * EncryptionHeaderSize] = {0};
@@ -228,6 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Headers and names are read whole, as from a file, where only the end
     // of the file cuts a read short; the decoders also meet short reads.
     Reset(Bytes(data + 1, data + size));
+    io.fileBase = FileBase;
     EnsureCrcTable();
     EntryHeader = LocalHeader();
     ArchiveBase = FileBase;
@@ -236,12 +221,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     PrepareExpectedSignature();
     SeekArchive((int32_t)ArchiveBase, ArchiveFromStart);
     EntryName* name = (EntryName*)AllocateBlock(sizeof(EntryName));
-    int32_t previousStart = -1;
+    int64_t previousStart = -1;
     int32_t entries = 0;
     while (ReadLocalHeader()) {
-        int32_t headerStart = LastSeekPosition;
+        int64_t headerStart = LastSeekPosition;
         Check(headerStart > previousStart, "the walk went back");
-        Check(headerStart >= (int32_t)ArchiveBase, "a header in front of the archive");
+        Check(headerStart >= (int64_t)ArchiveBase, "a header in front of the archive");
         previousStart = headerStart;
         entries++;
 
@@ -252,9 +237,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(StrLength(name->Units) <= NameUnitsMax, "a name (or what is shown of one) longer than its buffer");
         int64_t dataStart = (int64_t)headerStart + LocalHeaderSize + EntryHeader.NameLength + EntryHeader.ExtraLength;
         int64_t fileEnd = (int64_t)FileBase + (int64_t)io.archive.size();
-        if (dataStart <= 0x7FFFFFFF)
-            Check(FilePosition() == (dataStart < fileEnd ? dataStart : fileEnd),
-                  "the name reader left the file elsewhere than at the data");
+        Check(FilePosition() == (dataStart < fileEnd ? dataStart : fileEnd),
+              "the name reader left the file elsewhere than at the data");
         if (name->Stored[0] == 0)
             break;                                    // "Invalid filename."
         if (!name->TooLong && name->Decoded && EntryNameFault(name->Units) == NameFine) {
@@ -263,12 +247,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (!ExtractLikeTheProgram(setting))
                 break;
         }
-        int32_t next;
+        int64_t next;
         if (!NextHeaderPosition(headerStart, next))
             break;
         Check(next > headerStart, "the next header is not further on");
         SeekArchive(next, ArchiveFromStart);
     }
+    Check(io.strangeSeeks == 0, "a seek from another origin, or in front of the archive");
     Check(entries <= (int32_t)(size / 16) + 1, "more entries than the archive can hold");
     ReleaseBlock(name);
     Check(io.liveBlocks == 0, "a block is still allocated");

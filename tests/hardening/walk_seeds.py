@@ -13,13 +13,15 @@ tests/fuzz/corpus/walk, is these seeds after a fuzzing run, minimised:
 import hashlib
 import io
 import os
+import struct
 import subprocess
 import sys
 import tempfile
 import zipfile
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from sfxtest import streamed_zip  # noqa: E402
+from sfxtest import _Unseekable as Unseekable, streamed_zip  # noqa: E402
 
 PASSWORD = "fuzz"          # the password the fuzzer tries
 
@@ -76,6 +78,25 @@ def python_archives(files):
         made.append((label, buffer.getvalue()))
     # An unseekable output makes zipfile write data descriptors.
     made.append(("python-streamed", streamed_zip(files)))
+    # ZIP64 fields with both sizes in every local header, and (streamed)
+    # descriptors of 24 bytes behind them.
+    for label, output in (("python-zip64", io.BytesIO()), ("python-zip64-streamed", Unseekable())):
+        with zipfile.ZipFile(output, "w", zipfile.ZIP_DEFLATED) as z:
+            for name, data in files.items():
+                with z.open(name, "w", force_zip64=True) as entry:
+                    entry.write(data)
+        made.append((label, bytes(output.getvalue() if isinstance(output, io.BytesIO) else output.data)))
+    # Sizes marked 0xFFFFFFFF and held by the ZIP64 field, as a writer does
+    # for entries of 4 GiB and more, here with small ones; then a 24-byte
+    # descriptor and a plain entry.
+    def entry(name, data, marked):
+        extra = struct.pack("<HHQQ", 1, 16, len(data), len(data)) if marked else b""
+        size = 0xFFFFFFFF if marked else len(data)
+        return struct.pack("<IHHHIIIIHH", 0x04034B50, 45, 8 if marked else 0, 0, 0, zlib.crc32(data), size, size,
+                           len(name), len(extra)) + name + extra + data
+    made.append(("handmade-zip64", entry(b"big.txt", b"marked", True)
+                 + struct.pack("<IIQQ", 0x08074B50, zlib.crc32(b"marked"), 6, 6) + entry(b"after.txt", b"plain", False)
+                 + struct.pack("<I", 0x02014B50)))
     return made
 
 

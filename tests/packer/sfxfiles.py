@@ -138,29 +138,60 @@ SAMPLE_FILES = {
 SAMPLE_FOLDERS = ("empty",)
 
 
-def write_stored_zip(path, entries, made_by=10):
+def zeros_crc(size, _known={}):
+    """The CRC-32 of size zero bytes."""
+    if size not in _known:
+        block, crc, left = bytes(1 << 24), 0, size
+        while left:
+            crc = zlib.crc32(block[:min(left, len(block))], crc)
+            left -= min(left, len(block))
+        _known[size] = crc
+    return _known[size]
+
+
+def write_stored_zip(path, entries, made_by=10, prefix=b""):
     """A ZIP of stored entries, written by hand so that names and sizes can
     be anything: {name: bytes, or a size in bytes for zeros left as a hole
     of a sparse file, or dict(data=bytes, flags=, extra=, external=)}, with
-    this "version made by" (host in the high byte)."""
+    this "version made by" (host in the high byte). Sizes and offsets past
+    32 bits, and more than 65,535 entries, get ZIP64 records where the
+    format puts them. prefix (a stub and its settings block) comes first;
+    offsets count from the archive's start behind it."""
+    marked = 0xFFFFFFFF
     central, pos = b"", 0
     with open(path, "wb") as f:
+        f.write(prefix)
         for name, data in entries.items():
             fields = data if isinstance(data, dict) else {"data": data}
             data, flags, extra = fields["data"], fields.get("flags", 0), fields.get("extra", b"")
             size = data if isinstance(data, int) else len(data)
-            crc = 0 if isinstance(data, int) else zlib.crc32(data)
-            f.write(struct.pack("<IHHHIIIIHH", LOCAL, 10, flags, 0, 0, crc, size, size, len(name), len(extra))
-                    + name + extra)
+            crc = zeros_crc(size) if isinstance(data, int) else zlib.crc32(data)
+            large = size >= marked
+            local_extra = extra + (struct.pack("<HHQQ", 1, 16, size, size) if large else b"")
+            f.write(struct.pack("<IHHHIIIIHH", LOCAL, 45 if large else 10, flags, 0, 0, crc,
+                                marked if large else size, marked if large else size, len(name), len(local_extra))
+                    + name + local_extra)
             if isinstance(data, int):
                 f.seek(size, os.SEEK_CUR)
             else:
                 f.write(data)
-            central += struct.pack("<IHHHHIIIIHHHHHII", CENTRAL, made_by, 10, flags, 0, 0, crc, size, size, len(name),
-                                   len(extra), 0, 0, 0, fields.get("external", 0), pos) + name + extra
-            pos = f.tell()
-        f.write(central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central),
-                                      pos, 0))
+            wide = ([size, size] if large else []) + ([pos] if pos >= marked else [])
+            central_extra = extra + (struct.pack("<HH", 1, 8 * len(wide)) + struct.pack(f"<{len(wide)}Q", *wide)
+                                     if wide else b"")
+            central += struct.pack("<IHHHHIIIIHHHHHII", CENTRAL, made_by, 45 if wide else 10, flags, 0, 0, crc,
+                                   marked if large else size, marked if large else size, len(name), len(central_extra),
+                                   0, 0, 0, fields.get("external", 0), min(pos, marked)) + name + central_extra
+            pos = f.tell() - len(prefix)
+        count = len(entries)
+        if count > 0xFFFF or pos >= marked or len(central) >= marked:
+            end = pos + len(central)
+            f.write(central + struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, made_by, 45, 0, 0, count, count,
+                                          len(central), pos)
+                    + struct.pack("<IIQI", 0x07064B50, 0, end, 1)
+                    + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, min(count, 0xFFFF), min(count, 0xFFFF),
+                                  min(len(central), marked), min(pos, marked), 0))
+        else:
+            f.write(central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(central), pos, 0))
     return path
 
 

@@ -108,7 +108,7 @@ static uint32_t Ours(const Stream& s, Bytes&)
     ArchiveData = s.compressed.data();
     ArchiveLeft = s.compressed.size();
     EntryHeader.Flags = 0;
-    EntryHeader.UncompressedSize = (uint32_t)s.size;
+    EntryUncompressedSize = s.size;
     DataRemaining = (int32_t)s.compressed.size();
     RunningCrc = 0xFFFFFFFFu;
     InflateEntry();

@@ -107,7 +107,7 @@ extern "C" int HarnessMain(int argc, char** argv)
         ArchiveLeft = words[0];
         HeapUsed = 0;
         EntryHeader.Flags = 0;
-        EntryHeader.UncompressedSize = words[1];
+        EntryUncompressedSize = words[1];
         DataRemaining = (int32_t)words[0];
         RunningCrc = 0xFFFFFFFFu;
         InflateEntry();
