@@ -10,6 +10,7 @@ find_package(GTest REQUIRED)
 file(GLOB SFX_DECODE_SOURCES CONFIGURE_DEPENDS ${SFX_ROOT}/decode/*.cpp)
 add_library(sfxcore STATIC
     ${SFX_ROOT}/startup/SFXstate.cpp
+    ${SFX_ROOT}/startup/SFXcmd.cpp
     ${SFX_ROOT}/extract/SFXpath.cpp
     ${SFX_ROOT}/extract/SFXname.cpp
     ${SFX_ROOT}/extract/SFXhdr.cpp

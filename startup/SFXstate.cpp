@@ -41,9 +41,16 @@ bool8 WalkInProgress = 0;
 bool8 WalkStopRequested = 0;
 bool8 DecodingEntry = 0;
 
+bool8 SilentRun = 0;
+bool8 AutomaticRun = 0;
+bool8 NoRunSwitch = 0;
+const NameUnit* ExtraParameters = 0;
+uint32_t ExitCode = 0;
+
 #ifdef _WIN32
 HANDLE ArchiveHandle = INVALID_HANDLE_VALUE;
 HANDLE OutputHandle = 0;
 HWND MainWindow = 0;
 HINSTANCE ModuleInstance = 0;
+HANDLE LogHandle = INVALID_HANDLE_VALUE;
 #endif

@@ -118,11 +118,21 @@ extern bool8 WalkStopRequested;
 // until the entry is done.
 extern bool8 DecodingEntry;
 
+// Switches of the command line (SFXcmd.h): a silent or automatic run, no
+// program started, text for the program's parameters; the process's exit
+// code, which only a run with switches sets.
+extern bool8 SilentRun;
+extern bool8 AutomaticRun;
+extern bool8 NoRunSwitch;
+extern const NameUnit* ExtraParameters;
+extern uint32_t ExitCode;
+
 #ifdef _WIN32
 extern HANDLE ArchiveHandle;
 extern HANDLE OutputHandle;
 extern HWND MainWindow;
 extern HINSTANCE ModuleInstance;
+extern HANDLE LogHandle;              // the /LOG file, or INVALID_HANDLE_VALUE
 #endif
 
 #endif

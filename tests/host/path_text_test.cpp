@@ -7,6 +7,8 @@
 
 #include "extract/SFXname.h"
 #include "extract/SFXpath.h"
+#include "startup/SFXcmd.h"
+#include "startup/SFXstate.h"
 
 namespace {
 
@@ -290,3 +292,70 @@ TEST(FindUnicodePath, TakesOnlyAVersionOneFieldThatMatchesTheName)
 }
 
 }  // namespace
+
+// ---- the command line's switches
+
+struct Switches {
+    int silent, automatic, noRun, help, overwrite;
+    std::u16string folder, password, log, extra, bad = u"(none)";
+};
+
+bool operator==(const Switches& a, const Switches& b)
+{
+    return a.silent == b.silent && a.automatic == b.automatic && a.noRun == b.noRun && a.help == b.help &&
+           a.overwrite == b.overwrite && a.folder == b.folder && a.password == b.password && a.log == b.log &&
+           a.extra == b.extra && a.bad == b.bad;
+}
+
+std::ostream& operator<<(std::ostream& out, const Switches& s)
+{
+    auto text = [](const std::u16string& t) { return std::string(t.begin(), t.end()); };
+    return out << "{S " << s.silent << ", A " << s.automatic << ", NORUN " << s.noRun << ", ? " << s.help << ", O "
+               << s.overwrite << ", D '" << text(s.folder) << "', P '" << text(s.password) << "', LOG '"
+               << text(s.log) << "', -- '" << text(s.extra) << "', bad '" << text(s.bad) << "'}";
+}
+
+Switches Read(const std::u16string& line)
+{
+    SilentRun = AutomaticRun = NoRunSwitch = HelpAsked = 0;
+    SwitchOverwrite = 0;
+    SwitchFolder = SwitchPassword = LogPath = BadSwitch = ExtraParameters = nullptr;
+    static std::u16string buffer;
+    buffer = line;
+    ReadSwitches(&buffer[0]);
+    auto text = [](const NameUnit* t) { return t ? std::u16string(t) : std::u16string(); };
+    return {SilentRun, AutomaticRun, NoRunSwitch, HelpAsked, SwitchOverwrite, text(SwitchFolder),
+            text(SwitchPassword), text(LogPath), text(ExtraParameters), BadSwitch ? text(BadSwitch) : u"(none)"};
+}
+
+TEST(ReadSwitches, SplitsAsTheRuntimeDoesAndReadsEachSwitch)
+{
+    const int A = OverwriteAlways, N = OverwriteNever;
+    const std::pair<std::u16string, Switches> cases[] = {
+        {u"sfx.exe", {}},
+        {u"\"C:\\Program Files\\sfx.exe\" /S", {1}},
+        {u"C:\\dl\\sfx.exe\t/s -A  /NoRun /?", {1, 1, 1, 1}},
+        {u"sfx.exe \"/D=C:\\Program Files\\App\" /o=a", {0, 0, 0, 0, A, u"C:\\Program Files\\App"}},
+        {u"sfx.exe /D=\"C:\\a b\\\\\" -O=N", {0, 0, 0, 0, N, u"C:\\a b\\"}},
+        {u"sfx.exe /D=C:\\x\\y\\ /P=a\\\"b\\\\c", {0, 0, 0, 0, 0, u"C:\\x\\y\\", u"a\"b\\\\c"}},
+        {u"sfx.exe \"/P=say \"\"hi\"\"\" /LOG=log.txt", {0, 0, 0, 0, 0, u"", u"say \"hi\"", u"log.txt"}},
+        // Everything after "--" as it stands, quotes and all.
+        {u"setup.exe /S -- /quiet \"/x y\"  /norestart", {1, 0, 0, 0, 0, u"", u"", u"", u"/quiet \"/x y\"  /norestart"}},
+        {u"setup.exe --", {}},
+        // Not understood: the first one is named, and nothing is extracted.
+        {u"sfx.exe readme.txt /X", {0, 0, 0, 0, 0, u"", u"", u"", u"", u"readme.txt"}},
+        {u"sfx.exe /S /X /Y", {1, 0, 0, 0, 0, u"", u"", u"", u"", u"/X"}},
+        {u"sfx.exe /O=X", {0, 0, 0, 0, 0, u"", u"", u"", u"", u"/O=X"}},
+        {u"sfx.exe /O=always", {0, 0, 0, 0, 0, u"", u"", u"", u"", u"/O=always"}},
+        {u"sfx.exe /D=", {0, 0, 0, 0, 0, u"", u"", u"", u"", u"/D="}},
+        {u"sfx.exe /D", {0, 0, 0, 0, 0, u"", u"", u"", u"", u"/D"}},
+        {u"sfx.exe /SILENT", {0, 0, 0, 0, 0, u"", u"", u"", u"", u"/SILENT"}},
+        {u"sfx.exe --x", {0, 0, 0, 0, 0, u"", u"", u"", u"", u"--x"}},
+        {u"sfx.exe \"\"", {0, 0, 0, 0, 0, u"", u"", u"", u"", u""}},
+    };
+    for (const auto& c : cases) {
+        std::string line(c.first.begin(), c.first.end());
+        SCOPED_TRACE(line);
+        EXPECT_EQ(Read(c.first), c.second);
+    }
+}
