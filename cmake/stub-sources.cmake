@@ -7,6 +7,8 @@ set(SFX_PROGRAM_SOURCES
     ${SFX_ROOT}/startup/SFXsett.cpp
     ${SFX_ROOT}/startup/SFXdlls.cpp
     ${SFX_ROOT}/startup/SFXlaunch.cpp
+    ${SFX_ROOT}/startup/SFXcmd.cpp
+    ${SFX_ROOT}/startup/SFXlog.cpp
     ${SFX_ROOT}/extract/SFXarch.cpp
     ${SFX_ROOT}/extract/SFXhdr.cpp
     ${SFX_ROOT}/extract/SFXentry.cpp

@@ -22,6 +22,7 @@ enum : int32_t { PasswordTries = 3 };
 
 bool EntryAccepted = false;
 bool EntryDone = false;
+bool EntryKept = false;
 static bool UnsafeNameWarned = false;
 
 // The current entry's target: as it is shown (the destination, "\" and the
@@ -59,7 +60,8 @@ static bool AcceptPassword()
     if (Password[0] != 0)
         accepted = CheckPassword(block, EncryptionHeaderSize, EntryHeader.Flags, EntryHeader.Crc32,
                                  EntryHeader.TimeDate, Password);
-    for (int32_t tries = 0; !accepted && tries < PasswordTries; tries++) {
+    // A silent run asks nobody: without /P, or with a wrong one, it fails.
+    for (int32_t tries = 0; !accepted && !SilentRun && tries < PasswordTries; tries++) {
         AskForPassword();
         StringFromBuffer(PasswordText, (uint16_t)PasswordLength, Password, sizeof Password);
         accepted = CheckPassword(block, EncryptionHeaderSize, EntryHeader.Flags, EntryHeader.Crc32,
@@ -100,9 +102,6 @@ void EndEntryWalk()
 // reason.
 static void RefuseName(const NameUnit* shown, NameFault fault)
 {
-    if (UnsafeNameWarned)
-        return;
-    UnsafeNameWarned = true;
     // By fault: NameLeavesFolder, NameForbiddenCharacter, NameTrailingDotOrBlank, NameNotDecodable.
     static const char reasons[] =
         "\" would be written outside the destination folder or to a device. \0"
@@ -115,6 +114,11 @@ static void RefuseName(const NameUnit* shown, NameFault fault)
     AppendText(BoxText, Size, shown);
     AppendAscii(BoxText, Size, NthText(reasons, fault - 1));
     AppendAscii(BoxText, Size, "Files with such names are not extracted.");
+    if (UnsafeNameWarned) {
+        NoteMessage(BoxText, TEXT_WARNING_CAPTION);     // for the log
+        return;
+    }
+    UnsafeNameWarned = true;
     ShowMessage(BoxText, TEXT_WARNING_CAPTION, MB_ICONEXCLAMATION);
 }
 
@@ -143,12 +147,14 @@ static bool MayOverwrite(HWND list)
     switch (OverwriteChoice) {
     case 1:
         DeselectEntry(list);
+        EntryKept = true;
         return false;
     case 2:
         FileNamePart(Target, OverwriteFileName, FileNamePartMax + 1);
         AskToOverwrite();
         if (!OverwriteAnswer) {
             DeselectEntry(list);
+            EntryKept = true;
             return false;
         }
         return true;
@@ -331,6 +337,7 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
 {
     EntryAccepted = false;
     EntryDone = false;
+    EntryKept = false;
     NameFault fault = name.Decoded ? EntryNameFault(name.Units) : NameNotDecodable;
     if (fault != NameFine) {
         EntryAccepted = true;              // taken up, and failed: the run reports it

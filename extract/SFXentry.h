@@ -20,6 +20,8 @@ extern bool EntryAccepted;
 // existing file kept by the policy. The walk counts the others as failed,
 // whatever the list's selection says afterwards.
 extern bool EntryDone;
+// ...and it was done by keeping an existing file.
+extern bool EntryKept;
 
 // Extracts the current entry (EntryHeader, the file positioned at its data
 // or encryption header). Success shows in the file list: the entry's item,

@@ -10,6 +10,8 @@
 #include "SFXprog.h"
 #include "SFXprof.h"
 #include "../decode/SFXio.h"
+#include "../startup/SFXcmd.h"
+#include "../startup/SFXlog.h"
 #include "../startup/SFXstate.h"
 #include "../startup/SFXtext.h"
 #include "../ui/SFXres.h"
@@ -30,8 +32,10 @@ bool IsEntrySelected(HWND list, const EntryName& name)
 
 static void ReportListing(HWND list)
 {
-    if (SendMessageW(list, LB_GETCOUNT, 0, 0) == 0)
+    if (SendMessageW(list, LB_GETCOUNT, 0, 0) == 0) {
+        ExitCode = ExitArchiveUnreadable;
         ShowNotice(CorruptedText, TEXT_WARNING_CAPTION, MB_ICONHAND);
+    }
 }
 
 // Entries that the extracting walk took up and did not deal with.
@@ -42,15 +46,39 @@ static int32_t WalkFailures = 0;
 // its failure, and an item left selected is an entry never written.
 static void ReportExtraction(HWND dialog, HWND list)
 {
+    // A silent run's log ends with the same sentence; an automatic run
+    // closes at once after a success.
     if (WalkFailures == 0 && SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 0) {
-        ShowNotice(ExtractedText, "Extraction Completed", MB_ICONASTERISK);
+        if (!AutomaticRun && !SilentRun)
+            ShowNotice(ExtractedText, "Extraction Completed", MB_ICONASTERISK);
         ExtractionSucceeded = 1;
     } else {
-        ShowNotice(NotExtractedText, TEXT_WARNING_CAPTION, MB_ICONEXCLAMATION);
+        if (!SilentRun)
+            ShowNotice(NotExtractedText, TEXT_WARNING_CAPTION, MB_ICONEXCLAMATION);
         NameUnit footer[sizeof NotExtractedText] = {0};
         AppendAscii(footer, sizeof NotExtractedText, NotExtractedText);
         SetItemText(dialog, IDC_FOOTER, footer);
     }
+}
+
+// The log's line for an entry that the walk took up: extracted, kept, or
+// failed with what its box said (or would have said: a run shows one box
+// for all refused names), else why.
+static void LogEntry(const EntryName& name)
+{
+    const NameUnit* reason = LastMessage();
+    if (EntryDone) {
+        LogLine(EntryKept ? "kept" : "extracted", name.Units);
+        return;
+    }
+    NameUnit why[64] = {0};
+    if (reason[0] == 0) {
+        AppendAscii(why, 64, !EntryAccepted ? "no password was accepted"
+                           : name.TooLong   ? "the name is longer than Windows takes"
+                                            : "the data are damaged or incomplete");
+        reason = why;
+    }
+    LogLine("failed", name.Units, reason);
 }
 
 // Walks the entries; false when the run must return without a report.
@@ -71,6 +99,8 @@ static bool Walk(HWND list, bool listing, EntryName& name)
         } else if (IsEntrySelected(list, name)) {
             ProfileMark(ProfileLookup);
             EntryOutcome outcome;
+            ForgetMessage();
+            NotingEntry = 1;
             if (name.TooLong) {
                 // Cut, the name is not the entry's; it fails and stays selected.
                 EntryAccepted = true;
@@ -79,8 +109,10 @@ static bool Walk(HWND list, bool listing, EntryName& name)
             } else {
                 outcome = ExtractEntry(list, name);
             }
+            NotingEntry = 0;
             if (!EntryDone)
                 WalkFailures++;
+            LogEntry(name);
             if (outcome == Abort)
                 return false;
             if (outcome == EndWalk)
@@ -101,6 +133,7 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     EntryAccepted = false;
     SeekArchive((int32_t)ArchiveBase, ArchiveFromStart);
     if (LastSeekPosition == -1) {
+        ExitCode = ExitArchiveUnreadable;
         ShowNotice(TEXT_ERROR_READING, TEXT_WARNING_CAPTION, MB_ICONEXCLAMATION);
         return;
     }

@@ -28,6 +28,10 @@ enum : uint8_t {
     // Title, folder and command are UTF-8 (else bytes of the ANSI code
     // page). Extractors that know nothing of it ignore the bit.
     FlagUtf8Texts = 0x20,
+    // A double-click runs as /A would: Unzip at once, no box after a
+    // success (a file that only extracts to the temporary folder and
+    // starts its setup program asks nobody anything).
+    FlagAutomatic = 0x40,
 };
 
 #endif

@@ -153,8 +153,6 @@ static const char SwitchList[] =
 
 bool ApplySwitches()
 {
-    if (LogPath != 0)
-        OpenLog(LogPath);
     if (BadSwitch != 0) {
         ExitCode = ExitBadSwitch;
         static NameUnit text[PathTextSize + 64];

@@ -52,7 +52,7 @@ void ReadSwitches(NameUnit* commandLine);
 #ifdef _WIN32
 // After the settings block has been read: the switches become the settings
 // that the main dialog starts from (/D resolved against the current folder
-// now), the password is taken, the log is opened. Shows the box that names
+// now), the password is taken. Shows the box that names
 // a bad switch, or the list of switches, unless the run is silent. False
 // when the program is to end without extracting (with ExitCode set).
 bool ApplySwitches();

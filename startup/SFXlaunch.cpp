@@ -59,14 +59,33 @@ NameUnit* BuildCommandPart(int32_t part)
     return result;
 }
 
-void LaunchAfterExtraction(int32_t checkState)
+// The parameters with the command line's text for the program behind
+// them, in a block of their own.
+static NameUnit* WithExtraParameters(NameUnit* parameters)
+{
+    if (parameters == 0 || ExtraParameters == 0 || ExtraParameters[0] == 0)
+        return parameters;
+    int32_t size = StrLength(parameters) + 1 + StrLength(ExtraParameters) + 1;
+    NameUnit* joined = (NameUnit*)AllocateBlock((uint32_t)size * sizeof(NameUnit));
+    if (joined != 0) {
+        CopyText(joined, size, parameters);
+        if (parameters[0] != 0)
+            AppendAscii(joined, size, " ");
+        AppendText(joined, size, ExtraParameters);
+    }
+    ReleaseBlock(parameters);
+    return joined;
+}
+
+bool LaunchAfterExtraction(int32_t checkState)
 {
     if (checkState != BST_CHECKED || !HasRunCommand)
-        return;
+        return true;
     NameUnit* program = BuildCommandPart(1);
-    NameUnit* parameters = BuildCommandPart(2);
-    if (program != 0 && parameters != 0)
-        ShellExecuteW(0, L"open", program, parameters, L"", SW_SHOW);
+    NameUnit* parameters = WithExtraParameters(BuildCommandPart(2));
+    bool started = program != 0 && parameters != 0
+                && (INT_PTR)ShellExecuteW(0, L"open", program, parameters, L"", SW_SHOW) > 32;
     ReleaseBlock(program);
     ReleaseBlock(parameters);
+    return started;
 }

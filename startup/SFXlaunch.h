@@ -16,7 +16,9 @@
 NameUnit* BuildCommandPart(int32_t part);
 
 // Starts the program through the shell with the verb "open" when the run
-// check box state is 1 and a command is configured.
-void LaunchAfterExtraction(int32_t checkState);
+// check box state is 1 and a command is configured, with the text after
+// the command line's "--" behind its parameters. False when it could not
+// be started (which only a run with switches reports, by its exit code).
+bool LaunchAfterExtraction(int32_t checkState);
 
 #endif

@@ -73,6 +73,8 @@ void ReadSettingsBlock()
         UserSelectsFiles = 0;
     if (flags & FlagHideOverwriteOptions)
         HideOverwriteOptions = 1;
+    if (flags & FlagAutomatic)
+        AutomaticRun = 1;
     if ((flags & FlagOverwriteMask) == FlagOverwriteAlways)
         OverwriteMode = OverwriteAlways;
     else if ((flags & FlagOverwriteMask) == FlagOverwriteNever)

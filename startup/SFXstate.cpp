@@ -46,6 +46,7 @@ bool8 AutomaticRun = 0;
 bool8 NoRunSwitch = 0;
 const NameUnit* ExtraParameters = 0;
 uint32_t ExitCode = 0;
+bool8 NotingEntry = 0;
 
 #ifdef _WIN32
 HANDLE ArchiveHandle = INVALID_HANDLE_VALUE;

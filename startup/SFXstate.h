@@ -126,6 +126,8 @@ extern bool8 AutomaticRun;
 extern bool8 NoRunSwitch;
 extern const NameUnit* ExtraParameters;
 extern uint32_t ExitCode;
+// The walk is dealing with an entry: a box belongs to its line in the log.
+extern bool8 NotingEntry;
 
 #ifdef _WIN32
 extern HANDLE ArchiveHandle;

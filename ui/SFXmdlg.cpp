@@ -11,6 +11,7 @@
 #include "../decode/SFXio.h"
 #include "../extract/SFXpath.h"
 #include "../extract/SFXrun.h"
+#include "../startup/SFXcmd.h"
 #include "../startup/SFXlaunch.h"
 #include "../startup/SFXstate.h"
 #include "../startup/SFXtext.h"
@@ -58,7 +59,7 @@ static void SetUpRunCheckBox(HWND runCheck)
     AppendAscii(caption, Size, " ");
     AppendCommandName(caption, Size, 2);
     SendMessageW(runCheck, WM_SETTEXT, 0, (LPARAM)caption);
-    SendMessageW(runCheck, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(runCheck, BM_SETCHECK, NoRunSwitch ? BST_UNCHECKED : BST_CHECKED, 0);
     if (!ShowRunCheckBox)
         ShowWindow(runCheck, SW_HIDE);   // hidden, and still checked
 }
@@ -96,6 +97,9 @@ static void OnInitDialog(HWND dialog)
     }
     SendDlgItemMessageW(dialog, IDC_FILE_LIST, LB_SETSEL, TRUE, -1);
     MainWindow = dialog;
+    // Unzip at once, once the dialog shows (a silent run presses it itself).
+    if (AutomaticRun && !SilentRun)
+        PostMessageW(dialog, WM_COMMAND, IDC_OK, 0);
 }
 
 static void OnUnzip(HWND dialog)
@@ -131,7 +135,8 @@ static void OnUnzip(HWND dialog)
     }
     if (ExtractionSucceeded) {
         int32_t state = (int32_t)SendDlgItemMessageW(dialog, IDC_RUN_CHECK, BM_GETCHECK, 0, 0);
-        LaunchAfterExtraction(state);
+        if (!LaunchAfterExtraction(state))
+            ExitCode = ExitNotStarted;
         EndDialog(dialog, IDC_OK);
     }
 }
@@ -190,4 +195,24 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return OnCommand(dialog, LOWORD(wParam));
     }
     return FALSE;
+}
+
+void RunSilently()
+{
+    // The main dialog's own template without WS_VISIBLE: the walk keeps its
+    // books in the dialog's file list, and nothing is ever shown.
+    HRSRC found = FindResourceW(ModuleInstance, L"MAINDIALOG", MAKEINTRESOURCEW(5));   // RT_DIALOG
+    DWORD size = found != 0 ? SizeofResource(ModuleInstance, found) : 0;
+    const void* original = size != 0 ? LockResource(LoadResource(ModuleInstance, found)) : 0;
+    DLGTEMPLATE* hidden = original != 0 ? (DLGTEMPLATE*)AllocateBlock(size) : 0;
+    if (hidden == 0)
+        return;
+    __builtin_memcpy(hidden, original, size);
+    hidden->style &= ~(DWORD)WS_VISIBLE;
+    HWND dialog = CreateDialogIndirectParamW(ModuleInstance, hidden, 0, MainDialogProc, 0);
+    ReleaseBlock(hidden);
+    if (dialog == 0)
+        return;
+    SendMessageW(dialog, WM_COMMAND, IDC_OK, 0);
+    DestroyWindow(dialog);
 }

@@ -7,4 +7,8 @@
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// A silent run (/S): the same dialog, never shown, whose Unzip is pressed
+// at once; every message of the run goes to the log instead of a box.
+void RunSilently();
+
 #endif

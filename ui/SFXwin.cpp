@@ -3,6 +3,11 @@
 #include <stdint.h>
 
 #include "SFXwin.h"
+#include "../startup/SFXlog.h"
+#include "../startup/SFXstate.h"
+#include "../startup/SFXtext.h"
+
+static NameUnit Noted[PathTextSize + 320];
 
 void CenterWindow(HWND window)
 {
@@ -17,8 +22,35 @@ void CenterWindow(HWND window)
     SetWindowPos(window, 0, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
+void NoteMessage(const NameUnit* text, const char* caption)
+{
+    Noted[0] = 0;
+    if (!SameText(caption, TEXT_WARNING_CAPTION)) {
+        AppendAscii(Noted, PathTextSize + 320, caption);
+        AppendAscii(Noted, PathTextSize + 320, ": ");
+    }
+    if (!AppendText(Noted, PathTextSize + 320, text))
+        Noted[0] = 0;
+}
+
+const NameUnit* LastMessage()
+{
+    return Noted;
+}
+
+void ForgetMessage()
+{
+    Noted[0] = 0;
+}
+
 void ShowMessage(const NameUnit* text, const char* caption, UINT flags, HWND owner)
 {
+    NoteMessage(text, caption);
+    if (SilentRun) {
+        if (!NotingEntry)
+            LogLine("message", Noted);
+        return;
+    }
     NameUnit wide[64] = {0};
     AppendAscii(wide, 64, caption);
     MessageBoxW(owner, text, wide, MB_OK | flags);
@@ -26,8 +58,8 @@ void ShowMessage(const NameUnit* text, const char* caption, UINT flags, HWND own
 
 void ShowNotice(const char* text, const char* caption, UINT flags, HWND owner)
 {
-    NameUnit wide[256] = {0};
-    AppendAscii(wide, 256, text);
+    NameUnit wide[1024] = {0};              // the list of switches is the longest
+    AppendAscii(wide, 1024, text);
     ShowMessage(wide, caption, flags, owner);
 }
 

@@ -28,6 +28,9 @@
 //                                  default the driver's current folder, with
 //                                  the driver's environment and these
 //                                  variables set
+//   start-with EXE CWD TAIL [NAME=VALUE...]
+//                                  the same, with TAIL behind the quoted EXE on
+//                                  its command line, as the program gets it
 //   wait-exit PID MS               the exit code of a process started here, or
 //                                  "error timeout"
 //   kill PID                       null; ends a process started here (code 255)
@@ -471,15 +474,20 @@ long long LockFile(const std::string& path, const std::string& access, const std
     return NextLock++;
 }
 
-PROCESS_INFORMATION CreateChild(const std::string& exe, const Arguments& a, DWORD flags)
+// a[0] the program, a[1] its folder, a[firstVariable...] NAME=VALUE; tail
+// follows the program's quoted name on its command line.
+PROCESS_INFORMATION CreateChild(const std::string& exe, const Arguments& a, DWORD flags, size_t firstVariable = 2,
+                                const std::string& tail = "")
 {
     std::wstring program = Wide(exe), commandLine = L"\"" + program + L"\"";
+    if (!tail.empty())
+        commandLine += L" " + Wide(tail);
     std::wstring folderText = a.Count() > 1 ? Wide(a[1]) : std::wstring();
     const wchar_t* folder = a.Count() > 1 ? folderText.c_str() : 0;
     // The environment block: the driver's own, the given variables
     // replacing theirs.
     std::vector<std::wstring> variables;
-    for (size_t i = 2; i < a.Count(); i++)
+    for (size_t i = firstVariable; i < a.Count(); i++)
         variables.push_back(Wide(a[i]));
     std::wstring block;
     wchar_t* own = GetEnvironmentStringsW();
@@ -623,6 +631,11 @@ std::string Run(const std::vector<std::string>& words)
     if (name == "start") {
         Arguments a(words, 1, 16);
         PROCESS_INFORMATION process = CreateChild(a[0], a, 0);
+        return JsonObject().Add("pid", JsonNumber(process.dwProcessId)).Done();
+    }
+    if (name == "start-with") {
+        Arguments a(words, 3, 16);
+        PROCESS_INFORMATION process = CreateChild(a[0], a, 0, 3, a[2]);
         return JsonObject().Add("pid", JsonNumber(process.dwProcessId)).Done();
     }
     if (name == "wait-exit") {

@@ -639,14 +639,18 @@ class SfxTestCase(unittest.TestCase):
         return path
 
     # ---- programs ----
-    def start(self, exe, cwd=None, environment=None, driver=None):
+    def start(self, exe, cwd=None, environment=None, driver=None, arguments=None):
         """Starts a Windows program (a Unix path) in cwd (default: the test's
         folder) through the driver (default: the test's), with the Windows
-        variables of environment set; it is ended at the end of the test."""
+        variables of environment set and arguments on its command line (a
+        list, quoted as the C runtime reads it, or the text itself); it is
+        ended at the end of the test."""
         driver = driver or self.driver
-        arguments = [windows_path(exe), windows_path(cwd or self.work)]
-        arguments += [f"{name}={value}" for name, value in (environment or {}).items()]
-        pid = driver.call("start", *arguments)["pid"]
+        given = [windows_path(exe), windows_path(cwd or self.work)]
+        if arguments is not None:
+            given.append(arguments if isinstance(arguments, str) else subprocess.list2cmdline(arguments))
+        given += [f"{name}={value}" for name, value in (environment or {}).items()]
+        pid = driver.call("start" if arguments is None else "start-with", *given)["pid"]
         program = Program(driver, pid, windows_path(exe))
         self.programs.append(program)
         return program

@@ -79,6 +79,8 @@ class ReleaseSmoke(SfxTestCase):
         exe = self.make_sfx(self.archive(), "--title", TITLE, "--icon", icon, *VERSION_OPTIONS, arch="x86",
                             name=os.path.join(home, "setup.exe"))
         self.assertEqual(self.driver.version_info(exe)["file"], VERSION)
+        whole = os.path.join(home, "whole.exe")      # for the silent run
+        shutil.copy(exe, whole)
         self.put_hole_first(exe)
         self.driver.screen_size()             # the driver is on the desktop now
         with open(self.path("qemu.log"), "wb") as log:
@@ -112,6 +114,20 @@ class ReleaseSmoke(SfxTestCase):
             with open(os.path.join(out, name), "rb") as f:
                 self.assertEqual(f.read(), data, name)
         self.assertFalse(os.path.exists(os.path.join(out, HOLE_NAME)))
+
+        # Once more, silent, from the file without the hole (a silent run
+        # extracts every entry): no window, the password from /P, exit code 0.
+        silent = self.path("silent")
+        with open(self.path("qemu-silent.log"), "wb") as log:
+            emulated = subprocess.Popen(
+                ["qemu-i386", "-L", "/", cfg.wine32, whole, "/S", "/D=" + sfxtest.windows_path(silent),
+                 "/P=" + PASSWORD, "/O=N", "/LOG=" + sfxtest.windows_path(self.path("silent.log"))],
+                cwd=home, env=cfg.environment(WINELOADERNOEXEC="1"), stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        self.addCleanup(self.end, emulated)
+        self.assertEqual(emulated.wait(START_TIMEOUT), 0)
+        for name, data in {**FILES, UTF8_NAME: UTF8_DATA}.items():
+            with open(os.path.join(silent, name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
 
     @staticmethod
     def put_hole_first(exe):
