@@ -23,6 +23,10 @@ foreach(script ${SFX_E2E_TESTS})
         LABELS "wine;e2e")
 endforeach()
 
+# It watches every window that the shared X server maps, so no other test
+# may map any meanwhile.
+set_tests_properties(e2e-switches PROPERTIES RUN_SERIAL TRUE)
+
 # Files of 5 GiB and 70,000 entries take their time.
 set_tests_properties(e2e-zip64 PROPERTIES TIMEOUT 1200)
 
