@@ -61,16 +61,16 @@ class Unattended(UnzipTestCase):
             f.write(local_entry(RECORDER, recorder_bytes()) + b"".join(entries))
         return self.make_sfx(archive, "--run", RUN, *options, name=name)
 
-    def run_silently(self, exe, *switches, out=None):
-        """Runs exe with /S, /D=out (a new folder) and /LOG; returns the exit
-        code, the log's lines and the folder, and checks that no window was
-        mapped meanwhile."""
+    def run_silently(self, exe, *switches, out=None, folder=None):
+        """Runs exe with /S, /D=out (a new folder; /D=folder when given, as
+        typed) and /LOG; returns the exit code, the log's lines and the
+        folder, and checks that no window was mapped meanwhile."""
         out = out or self.path("out")
         log = self.path("run.log")
         if os.path.exists(log):
             os.remove(log)
         with MapWatch() as watch:
-            program = self.start(exe, arguments=["/S", "/D=" + windows_path(out), "/LOG=" + windows_path(log),
+            program = self.start(exe, arguments=["/S", "/D=" + (folder or windows_path(out)), "/LOG=" + windows_path(log),
                                                  *switches])
             code = program.exit_code(60)
         self.assertEqual(watch.maps, [], "a silent run mapped a window")
@@ -156,6 +156,10 @@ class Unattended(UnzipTestCase):
         code, log, _ = self.run_silently(self.sfx(), "/NORUN", out=out)
         self.assertEqual(code, 0, log)
         self.assertEqual(self.tree(out), {**FILES, RECORDER: recorder_bytes()})
+        # A relative folder names one below the current folder.
+        code, log, _ = self.run_silently(self.sfx(name="relative.exe"), "/NORUN", folder="rel\\dir")
+        self.assertEqual(code, 0, log)
+        self.assertEqual(self.tree(self.path("rel", "dir")), {**FILES, RECORDER: recorder_bytes()})
 
     def test_switch_list(self):
         exe = self.sfx()
