@@ -474,6 +474,15 @@ long long LockFile(const std::string& path, const std::string& access, const std
     return NextLock++;
 }
 
+// A list box's number of items.
+LRESULT ListCount(HWND list)
+{
+    LRESULT count = Query(list, LB_GETCOUNT, 0, 0);
+    if (count < 0)
+        throw Failure("not a list box");
+    return count;
+}
+
 // a[0] the program, a[1] its folder, a[firstVariable...] NAME=VALUE; tail
 // follows the program's quoted name on its command line.
 PROCESS_INFORMATION CreateChild(const std::string& exe, const Arguments& a, DWORD flags, size_t firstVariable = 2,
@@ -747,9 +756,7 @@ std::string Run(const std::vector<std::string>& words)
     if (name == "items") {
         Arguments a(words, 1, 3);
         HWND list = ParseControl(a[0]);
-        LRESULT count = Query(list, LB_GETCOUNT, 0, 0);
-        if (count < 0)
-            throw Failure("not a list box");
+        LRESULT count = ListCount(list);
         LRESULT first = a.Count() > 1 ? (LRESULT)ParseNumber(a[1]) : 0;
         if (a.Count() > 2 && first + (LRESULT)ParseNumber(a[2]) < count)
             count = first + (LRESULT)ParseNumber(a[2]);
@@ -764,11 +771,8 @@ std::string Run(const std::vector<std::string>& words)
     if (name == "list-counts") {
         Arguments a(words, 1, 1);
         HWND list = ParseControl(a[0]);
-        LRESULT count = Query(list, LB_GETCOUNT, 0, 0);
-        if (count < 0)
-            throw Failure("not a list box");
         return JsonObject()
-            .Add("items", JsonNumber(count))
+            .Add("items", JsonNumber(ListCount(list)))
             .Add("selected", JsonNumber(Query(list, LB_GETSELCOUNT, 0, 0)))
             .Done();
     }
