@@ -177,6 +177,12 @@ def local_entry(name, data, method=8, time_date=None, version=20, flags=0, extra
     return header + name + extra + packed
 
 
+def end_record():
+    """An end of central directory record (of no entries): the walk over
+    local entries ends there cleanly, as it does at a central directory."""
+    return struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0, 0, 0, 0, 0)
+
+
 class _Unseekable(io.RawIOBase):
     def __init__(self):
         self.data = bytearray()

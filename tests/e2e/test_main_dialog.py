@@ -17,7 +17,7 @@ class MainDialog(UnzipTestCase):
     def sfx(self, files, *options):
         archive = self.path("archive.bin")
         with open(archive, "wb") as f:
-            f.write(b"".join(local_entry(name, data) for name, data in files.items()))
+            f.write(b"".join(local_entry(name, data) for name, data in files.items()) + sfxtest.end_record())
         return self.make_sfx(archive, *options)
 
     def visible(self, dialog, control_id):
@@ -107,7 +107,7 @@ class MainDialog(UnzipTestCase):
         damaged = damaged[:14] + b"\x01\x00\x00\x00" + damaged[18:]
         archive = self.path("archive.bin")
         with open(archive, "wb") as f:
-            f.write(damaged + sfxtest.local_entry("long.bin", bytes(600 << 20)))
+            f.write(damaged + sfxtest.local_entry("long.bin", bytes(600 << 20)) + sfxtest.end_record())
         exe = self.make_sfx(archive)
         program, dialog = self.open_sfx(exe)
         out = self.path("out")

@@ -30,7 +30,7 @@ class Overwrite(UnzipTestCase):
     def write_archive(self):
         path = self.path("archive.zip")
         with open(path, "wb") as f:
-            f.write(self.archive)
+            f.write(self.archive + sfxtest.end_record())
         return path
 
     def new(self, *names):
