@@ -503,6 +503,14 @@ class Driver:
     def unlock(self, lock_id):
         self.call("unlock", lock_id)
 
+    def short_path(self, path):
+        return self.call("short-path", path)
+
+    def remove_plain(self, folder):
+        """Deletes the folder's files and the folder as Explorer would, with
+        plain calls; returns the names of the files."""
+        return self.call("remove-plain", folder)
+
 
 class Program:
     """A Windows program started through the driver."""

@@ -180,6 +180,9 @@ TEST(EntryNameFault, ClassifiesNames)
                             "COM\xB9", "com\xB2.txt", "LPT\xB3", "dir/lpt\xB9.log/x", "COM\xB9 .x"}},
         {NameTrailingDotOrBlank, {"a.", "a ", "dir./file", "dir /file", "file.txt.", "a/b. ", "x/y..",
                                   "a..", "LPT\xB0."}},
+        {NameReserved, {"~SFXTMP", "~sfxtmp", "~SfxTmp/x.txt", "dir/~SFXTMP.1/readme.txt", "~sfxtmp.99",
+                        "~SFXTMP.txt", "~sfxtmp.anything.at.all/x"}},
+        {NameFine, {"~SFXTMP1", "~sfxtmpx/readme.txt", "SFXTMP", "~SFXTM", "x~SFXTMP", "~sfx.txt"}},
         {NameForbiddenCharacter, {"*.txt", "a?.txt", "dir/<x>", "say \"hi\"", "a|b", "tab\there",
                                   std::string("bell\x07"), "dir*/file", "\x1F"}},
     };
