@@ -77,11 +77,45 @@ static NameUnit* WithExtraParameters(NameUnit* parameters)
     return joined;
 }
 
+// A program path of MAX_PATH units or more, which the shell does not start
+// as it is: its short form when that is shorter than MAX_PATH (found
+// through "\\?\", as the plain path is too long to be looked up), else the
+// literal "\\?\" form itself. Returns the block in use.
+static NameUnit* LaunchablePath(NameUnit* program)
+{
+    if (program == 0 || StrLength(program) < MAX_PATH)
+        return program;
+    NameUnit* literal = (NameUnit*)AllocateBlock(PathTextSize * sizeof(NameUnit));
+    if (literal == 0)
+        return program;
+    if (!SystemPath(program, literal, 0)) {
+        ReleaseBlock(literal);
+        return program;
+    }
+    static NameUnit shortForm[PathTextSize];
+    DWORD length = GetShortPathNameW(literal, shortForm, PathTextSize);
+    if (length > 0 && length < (DWORD)PathTextSize) {
+        // "\\?\" and "\\?\UNC\" come back as they went in.
+        const NameUnit* plain = shortForm;
+        if (shortForm[0] == '\\' && shortForm[1] == '\\' && shortForm[2] == '?' && shortForm[3] == '\\')
+            plain = shortForm[4] == 'U' && shortForm[5] == 'N' && shortForm[6] == 'C' ? shortForm + 6 : shortForm + 4;
+        if (StrLength(plain) < MAX_PATH) {
+            CopyText(literal, PathTextSize, plain);
+            if (plain != shortForm + 4 && plain != shortForm)
+                literal[0] = '\\';              // "\\server\share", from "UNC\server\share"
+        } else {
+            CopyText(literal, PathTextSize, shortForm);
+        }
+    }
+    ReleaseBlock(program);
+    return literal;
+}
+
 bool LaunchAfterExtraction(int32_t checkState)
 {
     if (checkState != BST_CHECKED || !HasRunCommand)
         return true;
-    NameUnit* program = BuildCommandPart(1);
+    NameUnit* program = LaunchablePath(BuildCommandPart(1));
     NameUnit* parameters = WithExtraParameters(BuildCommandPart(2));
     bool started = program != 0 && parameters != 0
                 && (INT_PTR)ShellExecuteW(0, L"open", program, parameters, L"", SW_SHOW) > 32;

@@ -136,6 +136,16 @@ TEST(SlashesToBackslashes, ConvertsEveryForwardSlash)
     EXPECT_STREQ(text, "a\\b\\c\\d\\");
 }
 
+TEST(HasPartEndingInDotOrBlank, FindsThePartsThatWindowsWouldShorten)
+{
+    for (const char* path : {"C:\\t1\\foo ", "C:\\foo..", "C:\\foo.\\bar", "C:/a /b", "MyApp.", "x\\...\\y",
+                             "\\\\server\\share \\x", " ", "."  "\\. "})
+        EXPECT_TRUE(HasPartEndingInDotOrBlank(path)) << path;
+    for (const char* path : {"C:\\t1\\foo", "C:\\", "C:", "MyApp", "..\\up\\.\\here", ".\\x", "a.b\\c d",
+                             "\\\\?\\C:\\long", "C:\\dir\\", "", "a\\\\b"})
+        EXPECT_FALSE(HasPartEndingInDotOrBlank(path)) << path;
+}
+
 TEST(Texts, CopyAndAppendRefuseWhatDoesNotFit)
 {
     char text[6];
