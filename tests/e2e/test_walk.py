@@ -6,13 +6,10 @@ import struct
 import zlib
 
 import sfxtest
-from sfxtest import UNZIP, FILE_LIST, FOOTER, MAIN_CAPTION, MESSAGE_TEXT, end_record, local_entry
-from unzipflow import FAILURE_TEXT, WARNING_CAPTION, UnzipTestCase
+from sfxtest import UNZIP, FILE_LIST, FOOTER, MAIN_CAPTION, end_record, local_entry
+from unzipflow import CORRUPTED_TEXT, FAILURE_TEXT, WARNING_CAPTION, UnzipTestCase
 
 DESCRIPTOR = struct.pack("<IIII", 0x08074B50, 0, 0, 0)
-CORRUPTED_TEXT = ("There was an error reading the Archive.\r\n\r\n"
-                  "Probably the Archive was corrupted. If you downloaded this file from the Web, "
-                  "please try download it again.")
 
 
 def central_directory_end():

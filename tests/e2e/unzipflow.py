@@ -14,6 +14,10 @@ WARNING_CAPTION = "neat-Sfx - WARNiNG"
 SUCCESS_CAPTION = "Extraction Completed"
 SUCCESS_TEXT = "All Files Have Been Extracted Successfully."
 FAILURE_TEXT = "The selected file(s) couldn't be extracted."
+# Shown for an archive that cannot be read, and when a walk meets damage.
+CORRUPTED_TEXT = ("There was an error reading the Archive.\r\n\r\n"
+                  "Probably the Archive was corrupted. If you downloaded this file from the Web, "
+                  "please try download it again.")
 PASSWORD_CAPTION = "Encryption Encountered"
 OVERWRITE_CAPTION = "File Already Exists"
 OVERWRITE_QUESTION = "Already Exists in destination Folder. Overwrite?"
