@@ -44,6 +44,17 @@ static NameUnit TempFolder[PathTextSize];
 static HANDLE TempFolderHandle = INVALID_HANDLE_VALUE;
 enum TempFolderStates : uint8_t { TempNotMade, TempMade, TempUnavailable };
 static uint8_t TempFolderState = TempNotMade;
+// A folder below the destination may be another volume (a mount point),
+// which no rename reaches: an entry found to go there is moved into a
+// temporary folder made in its own folder, which later entries for that
+// folder are written in at once. One such folder at a time; the walk
+// removes it when another is needed and at its end.
+static NameUnit OtherTempFolder[PathTextSize];
+static HANDLE OtherTempHandle = INVALID_HANDLE_VALUE;
+static NameUnit OtherTempTarget[PathTextSize];
+static NameUnit OtherTempParent[PathTextSize];    // the target's folder, as SystemTarget has it
+// The temporary file that the entry is written to: TempTarget or OtherTempTarget.
+static const NameUnit* CurrentTemp = TempTarget;
 // Room for a message that names a path.
 static NameUnit BoxText[PathTextSize + 200];
 
@@ -93,12 +104,21 @@ void BeginEntryWalk()
     TempFolderState = TempNotMade;
 }
 
+static void RemoveOtherTempFolder()
+{
+    if (OtherTempHandle != INVALID_HANDLE_VALUE)
+        RemoveTempFolder(OtherTempFolder, OtherTempHandle);
+    OtherTempHandle = INVALID_HANDLE_VALUE;
+    OtherTempParent[0] = 0;
+}
+
 void EndEntryWalk()
 {
     if (TempFolderState == TempMade)
         RemoveTempFolder(TempFolder, TempFolderHandle);
     TempFolderHandle = INVALID_HANDLE_VALUE;
     TempFolderState = TempNotMade;
+    RemoveOtherTempFolder();
 }
 
 // One box per run is enough to explain why such items stay selected; a
@@ -250,11 +270,41 @@ static bool MakeWalkTempFolder()
     return true;
 }
 
-// Creates the temporary file, never opening one that is there already: a
+// Creates a temporary file, never opening one that is there already: a
 // file of that name that this run did not leave is taken away first (in
 // the run's own folder it can only be a link that someone planted there).
+static HANDLE CreateTempFile(const NameUnit* path)
+{
+    CurrentTemp = path;
+    for (int32_t tries = 0;; tries++) {
+        HANDLE file = CreateFileW(path, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, 0, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, 0);
+        if (file != INVALID_HANDLE_VALUE || tries > 0 || GetLastError() != ERROR_FILE_EXISTS
+            || !DeleteFileW(path))
+            return file;
+    }
+}
+
+// The target's folder, with its backslash, as SystemTarget has it, into
+// folder; false when it does not fit.
+static bool TargetFolderOf(NameUnit* folder)
+{
+    if (!CopyText(folder, PathTextSize, SystemTarget))
+        return false;
+    folder[ParentLength(folder, StrLength(folder))] = 0;
+    return AddBackslash(folder, PathTextSize);
+}
+
+// Creates the temporary file: in the folder for another volume when the
+// target lies in that folder, else in the walk's folder, made with the
+// first file.
 static HANDLE CreateTemp()
 {
+    if (OtherTempHandle != INVALID_HANDLE_VALUE) {
+        static NameUnit folder[PathTextSize];
+        if (TargetFolderOf(folder) && SameText(folder, OtherTempParent))
+            return CreateTempFile(OtherTempTarget);
+    }
     if (TempFolderState != TempMade) {
         if (TempFolderState == TempUnavailable || !MakeWalkTempFolder()) {
             if (TempFolderState == TempNotMade)
@@ -262,13 +312,38 @@ static HANDLE CreateTemp()
             return INVALID_HANDLE_VALUE;
         }
     }
-    for (int32_t tries = 0;; tries++) {
-        HANDLE file = CreateFileW(TempTarget, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, 0, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, 0);
-        if (file != INVALID_HANDLE_VALUE || tries > 0 || GetLastError() != ERROR_FILE_EXISTS
-            || !DeleteFileW(TempTarget))
-            return file;
+    return CreateTempFile(TempTarget);
+}
+
+// The whole, verified file in the walk's folder lies on another volume
+// than its target: it is moved (copied, then deleted) into a temporary
+// folder made in the target's own folder, and opened there. False, with
+// OutputHandle open on whichever file there is (or 0), when it could not.
+static bool MoveToTargetVolume()
+{
+    static NameUnit folder[PathTextSize];
+    RemoveOtherTempFolder();
+    if (!TargetFolderOf(OtherTempParent) || !SystemPath(OtherTempParent, folder, 0))
+        return false;
+    OtherTempHandle = MakeTempFolder(folder, OtherTempFolder);
+    OtherTempTarget[0] = 0;
+    if (OtherTempHandle == INVALID_HANDLE_VALUE || !AppendText(OtherTempTarget, PathTextSize, OtherTempFolder)
+        || !AppendAscii(OtherTempTarget, PathTextSize, "\\")
+        || !AppendAscii(OtherTempTarget, PathTextSize, TempFileName)) {
+        RemoveOtherTempFolder();
+        return false;
     }
+    bool closed = CloseHandle(OutputHandle) != 0;
+    bool moved = closed && MoveFileExW(TempTarget, OtherTempTarget, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+    CurrentTemp = moved ? OtherTempTarget : TempTarget;
+    OutputHandle = CreateFileW(CurrentTemp, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, 0, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, 0);
+    if (OutputHandle == INVALID_HANDLE_VALUE) {
+        OutputHandle = 0;
+        return false;
+    }
+    SetFileTimeFromDos(OutputHandle, EntryHeader.TimeDate);
+    return moved;
 }
 
 // Gives the open temporary file the target's name; through its handle, so
@@ -322,7 +397,15 @@ static TargetOutcome OpenTemp(bool& noFolder)
 // still there.
 static bool CommitTarget(HWND list, bool replace)
 {
-    if (RenameTemp(replace)) {
+    bool renamed = RenameTemp(replace);
+    if (!renamed && GetLastError() == ERROR_NOT_SAME_DEVICE && CurrentTemp == TempTarget) {
+        if (!MoveToTargetVolume()) {
+            ShowPathError("Cannot Open File ", "Cannot Open File.");
+            return false;
+        }
+        renamed = RenameTemp(replace);
+    }
+    if (renamed) {
         DeselectEntry(list);
         return true;
     }
@@ -468,8 +551,8 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
     // the existing file stays as it was.
     bool committed = whole && CommitTarget(list, replace);
     ProfileMark(ProfileCommit);
-    bool discarded = committed || DiscardTemp();
-    bool closed = CloseHandle(OutputHandle) != 0;
+    bool discarded = committed || (OutputHandle != 0 && DiscardTemp());
+    bool closed = OutputHandle == 0 || CloseHandle(OutputHandle) != 0;
     OutputHandle = 0;
     if (!closed) {
         // The system may have lost data that it had taken: the file that
@@ -478,7 +561,7 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
         if (committed)
             FailEntry(list);
     }
-    if (!discarded && !DeleteFileW(TempTarget)) {
+    if (!discarded && !DeleteFileW(CurrentTemp)) {
         // Left behind in the temporary folder, which then stays too.
         ShowPathError("Cannot Delete File ", "Cannot delete the file");
         FailEntry(list);
