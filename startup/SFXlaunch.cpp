@@ -12,6 +12,9 @@ static bool IsToken(const NameUnit* p)
     return p[0] == '>' && p[1] == '<';
 }
 
+// The length of the last part built before its short form was taken.
+static int32_t BuiltLength = 0;
+
 NameUnit* BuildCommandPart(int32_t part)
 {
     // The folder with its trailing backslash. DestFolder keeps the
@@ -50,6 +53,7 @@ NameUnit* BuildCommandPart(int32_t part)
         }
     }
     result[out] = 0;
+    BuiltLength = out;
 
     // The short form serves programs that cannot take long names; it is
     // used only when it names something and is shorter. The call writes
@@ -111,14 +115,41 @@ static NameUnit* LaunchablePath(NameUnit* program)
     return literal;
 }
 
+// Starts a program of a long path directly, as a program, when the shell
+// would not: Wine's shell, in a process that is aware of long paths, looks
+// the program up again under its long name, which it cannot hold.
+static bool StartLongProgram(const NameUnit* program, const NameUnit* parameters)
+{
+    int32_t size = StrLength(program) + StrLength(parameters) + 4;
+    NameUnit* line = (NameUnit*)AllocateBlock((uint32_t)size * sizeof(NameUnit));
+    if (line == 0)
+        return false;
+    AppendAscii(line, size, "\"");
+    AppendText(line, size, program);
+    AppendAscii(line, size, "\" ");
+    AppendText(line, size, parameters);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    bool started = CreateProcessW(program, line, 0, 0, FALSE, 0, 0, 0, &startup, &process) != 0;
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    ReleaseBlock(line);
+    return started;
+}
+
 bool LaunchAfterExtraction(int32_t checkState)
 {
     if (checkState != BST_CHECKED || !HasRunCommand)
         return true;
     NameUnit* program = LaunchablePath(BuildCommandPart(1));
+    bool isLong = BuiltLength >= MAX_PATH;
     NameUnit* parameters = WithExtraParameters(BuildCommandPart(2));
     bool started = program != 0 && parameters != 0
-                && (INT_PTR)ShellExecuteW(0, L"open", program, parameters, L"", SW_SHOW) > 32;
+                && ((INT_PTR)ShellExecuteW(0, L"open", program, parameters, L"", SW_SHOW) > 32
+                    || (isLong && StartLongProgram(program, parameters)));
     ReleaseBlock(program);
     ReleaseBlock(parameters);
     return started;

@@ -101,19 +101,6 @@ class Launch(UnzipTestCase):
         self.assertTrue(os.path.samefile(sfxtest.unix_path(started), os.path.join(out, "tools", "recorder.exe")))
         self.assertEqual(parameters, "--in " + sfxtest.windows_path(out) + "\\notes.txt")
 
-    def test_a_program_of_300_units_is_started(self):
-        exe = self.sfx("--run", "><tools\\recorder.exe|--in ><notes.txt")
-        program, dialog = self.open_sfx(exe)
-        base = sfxtest.windows_path(self.path("o" * 100))
-        out = self.path("o" * 100, "p" * (300 - len(base) - 1 - len("\\tools\\recorder.exe")))
-        started_path = os.path.join(out, "tools", "recorder.exe")
-        self.assertEqual(len(sfxtest.windows_path(started_path)), 300)
-        self.unzip_into(dialog, out)
-        self.expect_success(program)
-        started, parameters, folder = self.launched(out)
-        self.assertTrue(os.path.samefile(sfxtest.unix_path(started), started_path))
-        self.assertEqual(parameters, "--in " + sfxtest.windows_path(out) + "\\notes.txt")
-
     def test_hidden_check_box_still_launches(self):
         exe = self.sfx("--run", "><tools\\recorder.exe", "--hide-run")
         program, dialog = self.open_sfx(exe)

@@ -17,6 +17,7 @@
 #include "extract/SFXhdr.h"
 #include "extract/SFXpath.h"
 #include "extract/SFXtemp.h"
+#include "startup/SFXlaunch.h"
 #include "startup/SFXstate.h"
 #include "ui/SFXwin.h"
 #include "import_slot.h"
@@ -30,6 +31,10 @@ extern "C" DWORD(WINAPI* __imp_GetFileAttributesW)(LPCWSTR);
 extern "C" BOOL(WINAPI* __imp_CloseHandle)(HANDLE);
 extern "C" BOOL(WINAPI* __imp_RemoveDirectoryW)(LPCWSTR);
 extern "C" BOOL(WINAPI* __imp_DeleteFileW)(LPCWSTR);
+// ...and through which it starts the program afterwards.
+extern "C" HINSTANCE(WINAPI* __imp_ShellExecuteW)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+extern "C" BOOL(WINAPI* __imp_CreateProcessW)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                               DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
 
 namespace {
 
@@ -632,6 +637,80 @@ TEST(Extraction, APathAtTheLimitFailsItsEntryAndTouchesNothing)
         EXPECT_EQ(entry.Message().substr(0, 37), "Cannot Open File.: Cannot Open File \"");
         for (const std::string& change : changes)
             ADD_FAILURE() << change.substr(0, 60);
+    }
+}
+
+// ---- the launch -----------------------------------------------------------------
+
+// The volume and file index of an existing file; 0 for none.
+uint64_t FileIdentity(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                              OPEN_EXISTING, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool known = GetFileInformationByHandle(file, &information);
+    CloseHandle(file);
+    return known ? (uint64_t)information.dwVolumeSerialNumber << 48 ^ (uint64_t)information.nFileIndexHigh << 32
+                       ^ information.nFileIndexLow
+                 : 0;
+}
+
+std::vector<std::wstring>* Launched;
+
+HINSTANCE WINAPI RefusingShellExecuteW(HWND, LPCWSTR, LPCWSTR file, LPCWSTR, LPCWSTR, INT)
+{
+    Launched->push_back(std::wstring(L"shell ") + file);
+    return (HINSTANCE)2;                       // the shell could not start it
+}
+
+BOOL WINAPI RecordingCreateProcessW(LPCWSTR application, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                    DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+{
+    Launched->push_back(std::wstring(L"process ") + (application ? application : L"(none)"));
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+TEST(Launch, AProgramPathOf300UnitsReachesTheShellInAFormItTakes)
+{
+    // (Under Wine the program itself does not start: its CreateProcess
+    // takes the long name of any form it is given into a buffer of 260
+    // units.) What the stub hands over: the short form, shorter than 260
+    // units and naming the program; the same to CreateProcessW when the
+    // shell fails. A path of 259 units is handed over as before.
+    for (size_t length : {300, 259}) {
+        SCOPED_TRACE(length);
+        ScratchFolder root;
+        std::string base = root.Path() + "\\" + std::string(100, 'o');
+        std::string folder = base + "\\" + std::string(length - base.size() - 1 - std::string("\\tools\\x.exe").size(), 'p');
+        MakeFolders(folder + "\\tools");
+        std::string program = folder + "\\tools\\x.exe";
+        ASSERT_EQ(program.size(), length);
+        WriteFileBytes(program, "MZ");
+        CopyText(DestFolder, DestFolderSize, Wide(folder).c_str());
+        CopyText(RunCommand, SettingsBufferSize, L"><tools\\x.exe|--in ><");
+        HasRunCommand = 1;
+        std::vector<std::wstring> launched;
+        Launched = &launched;
+        ImportSlot<decltype(__imp_ShellExecuteW)> shell(&__imp_ShellExecuteW, RefusingShellExecuteW);
+        ImportSlot<decltype(__imp_CreateProcessW)> process(&__imp_CreateProcessW, RecordingCreateProcessW);
+        EXPECT_FALSE(LaunchAfterExtraction(BST_CHECKED));
+        Launched = 0;
+        HasRunCommand = 0;
+        ASSERT_GE(launched.size(), 1u);
+        std::wstring given = launched[0].substr(6);
+        EXPECT_LT(given.size(), (size_t)MAX_PATH);
+        ASSERT_NE(FileIdentity(Literal(program)), 0u);
+        EXPECT_EQ(FileIdentity(Literal(Narrow(given.c_str()))), FileIdentity(Literal(program)))
+            << Narrow(given.c_str());
+        if (length >= MAX_PATH) {
+            ASSERT_EQ(launched.size(), 2u);
+            EXPECT_EQ(launched[1], L"process " + given);
+        } else {
+            EXPECT_EQ(launched.size(), 1u) << "a short path goes to the shell alone, as ever";
+        }
     }
 }
 
