@@ -166,8 +166,6 @@ void EntryPacker::ReadPieces(Task& task)
         piece->last = got < PieceSize;
         task.crc = (uint32_t)crc32(task.crc, piece->data.data(), (uInt)got);
         task.read += got;
-        if (task.read > 0xFFFFFFFF)
-            throw Failure(task.label + " grew to 4 GiB or more while it was packed");
         task.piecesRead++;
         task.allRead = piece->last;
         task.pieces.push_back(piece);
@@ -218,6 +216,10 @@ void EntryPacker::WriteOne()
                 throw Failure(task.label + " changed while it was packed");
             task.entry.flags |= FlagEncrypted;
         }
+        // Neither the deflated nor the stored data outgrows the content and
+        // the encryption header.
+        uint64_t largest = task.sizeHint + (task.encrypt ? (uint64_t)EncryptionHeaderSize : 0);
+        task.entry.zip64 = largest >= Zip64Marker;
         writer_.BeginEntry(task.entry);
         if (task.encrypt)
             writer_.WriteData(cipher_.Begin(task.entry.name, task.crcKnown ? task.knownCrc : task.crc, task.sizeHint));
@@ -241,8 +243,8 @@ void EntryPacker::EndTask(Task& task, Piece& last)
     if (writer_.DataWritten() - header >= task.read)
         Store(task, last);
     task.entry.crc = task.crc;
-    task.entry.compressedSize = (uint32_t)writer_.DataWritten();
-    task.entry.uncompressedSize = (uint32_t)task.read;
+    task.entry.compressedSize = writer_.DataWritten();
+    task.entry.uncompressedSize = task.read;
     writer_.EndEntry(task.entry);
 }
 

@@ -56,8 +56,6 @@ void FolderSource::Scan(const std::string& path, const std::string& prefix, std:
         if (!problem.empty())
             throw Failure(item.path + ": entry " + Quoted(name) + " " + problem);
         names_.Add(name);
-        if (item.size > 0xFFFFFFFF)
-            throw Failure(item.path + " is 4 GiB or larger, which needs ZIP64");
         items_.push_back(item);
         if (item.folder) {
             if (!found.identity.empty()

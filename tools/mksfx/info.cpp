@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "branding.h"
+#include "extract/SFXname.h"
 #include "names.h"
 #include "pe_resources.h"
 #include "platform.h"
@@ -31,8 +32,28 @@ std::string MethodText(uint16_t method)
     return method == MethodDeflated ? "deflate" : "method " + std::to_string(method);
 }
 
+// The extractor's reading of a local header's ZIP64 block: it marks the
+// entry as ZIP64, and gives the sizes that the header marks with all ones.
+bool TakeZip64Sizes(const std::string& extra, uint64_t& compressed, uint64_t& uncompressed)
+{
+    int32_t at = 0, size = 0;
+    const uint8_t* field = nullptr;
+    if (!FindExtraField(reinterpret_cast<const uint8_t*>(extra.data()), (int32_t)extra.size(), ExtraZip64, at, field,
+                        size))
+        return false;
+    int32_t used = 0;
+    if (uncompressed == Zip64Marker && size - used >= 8) {
+        uncompressed = Get64(field);
+        used += 8;
+    }
+    if (compressed == Zip64Marker && size - used >= 8)
+        compressed = Get64(field + used);
+    return true;
+}
+
 struct Walk {
     int entries = 0;
+    int zip64Entries = 0;        // with ZIP64 sizes in their local headers
     uint64_t end = 0;            // where the walk stopped
     std::string endedBy;
     std::vector<std::string> problems;
@@ -41,10 +62,13 @@ struct Walk {
 
 // The extractor's walk: from the archive's start, header by header, each
 // step header + name + extra field + compressed size from the local header,
-// over data descriptors, until a record that is not a local header.
+// over data descriptors, until a record that is not a local header. Sizes
+// that read all ones come from the ZIP64 block, which holds those in the
+// order of the fields, and such an entry's descriptor has 8-byte sizes.
 Walk WalkLocalHeaders(InputFile& file, uint64_t position, FILE* out)
 {
     Walk w;
+    bool lastZip64 = false;
     std::fprintf(out, "    offset  method       packed        size  modified             crc-32    name, read as\n");
     for (;;) {
         uint8_t h[LocalHeaderSize] = {0};
@@ -52,7 +76,7 @@ Walk WalkLocalHeaders(InputFile& file, uint64_t position, FILE* out)
         file.ReadAt(position, h, (size_t)std::min<uint64_t>(available, sizeof h));
         uint32_t signature = available >= 4 ? Get32(h) : 0;
         if (signature == DescriptorSignature) {
-            position += DescriptorSize;
+            position += lastZip64 ? Zip64DescriptorSize : DescriptorSize;
             continue;
         }
         w.end = position;
@@ -69,19 +93,22 @@ Walk WalkLocalHeaders(InputFile& file, uint64_t position, FILE* out)
             return w;
         }
         uint16_t flags = Get16(h + 6), method = Get16(h + 8), nameSize = Get16(h + 26), extraSize = Get16(h + 28);
-        uint32_t compressed = Get32(h + 18);
+        uint64_t compressed = Get32(h + 18), uncompressed = Get32(h + 22);
         uint64_t after = available - LocalHeaderSize;
         std::string bytes(std::min<uint64_t>(nameSize, after), '\0');
         std::string extra(std::min<uint64_t>(extraSize, after - bytes.size()), '\0');
         file.ReadAt(position + LocalHeaderSize, &bytes[0], bytes.size());
         file.ReadAt(position + LocalHeaderSize + bytes.size(), &extra[0], extra.size());
+        lastZip64 = TakeZip64Sizes(extra, compressed, uncompressed);
+        w.zip64Entries += lastZip64;
         // Read as the extractor reads it; the name ends at a NUL byte.
         EntryName name = ReadZipName(bytes, flags, 0, extra, NameEncoding::Ansi);
         name.text.resize(std::min(name.text.find('\0'), name.text.size()));
-        std::fprintf(out, "%10llu  %-9s %9u %11u  %s  %08x  %s  %s%s%s\n", (unsigned long long)position,
-                     MethodText(method).c_str(), compressed, Get32(h + 22), DateText(Get32(h + 10)).c_str(),
-                     Get32(h + 14), Quoted(name).c_str(), name.how, (flags & FlagEncrypted) ? " [encrypted]" : "",
-                     (flags & FlagDescriptor) ? " [descriptor]" : "");
+        std::fprintf(out, "%10llu  %-9s %9llu %11llu  %s  %08x  %s  %s%s%s%s\n", (unsigned long long)position,
+                     MethodText(method).c_str(), (unsigned long long)compressed, (unsigned long long)uncompressed,
+                     DateText(Get32(h + 10)).c_str(), Get32(h + 14), Quoted(name).c_str(), name.how,
+                     (flags & FlagEncrypted) ? " [encrypted]" : "", (flags & FlagDescriptor) ? " [descriptor]" : "",
+                     lastZip64 ? " [zip64]" : "");
         std::string at = "entry " + Quoted(name) + " at offset " + std::to_string(position) + ": ";
         if (name.text.empty()) {
             w.problems.push_back(at + "an empty name stops the extractor (\"Invalid filename.\")");
@@ -98,14 +125,7 @@ Walk WalkLocalHeaders(InputFile& file, uint64_t position, FILE* out)
         if (method == MethodDeflated && data <= 0)
             w.problems.push_back(at + "its local header has no compressed size (it is left to a data "
                                       "descriptor); the extractor cannot extract it");
-        uint64_t next = position + LocalHeaderSize + nameSize + extraSize + compressed;
-        if (next > MaxFileSize) {
-            w.problems.push_back(at + "the next header would lie beyond 2 GiB, where the extractor stops");
-            w.end = next;
-            w.endedBy = "the 2 GiB limit";
-            return w;
-        }
-        position = next;
+        position += LocalHeaderSize + nameSize + extraSize + compressed;
     }
 }
 
@@ -171,10 +191,17 @@ int ShowInfo(const std::string& path, FILE* out)
     if (walk.entries == 0)
         problems.push_back("the extractor finds no entry (\"There was an error reading the Archive.\")");
 
+    std::vector<std::string> zip64;
+    if (walk.zip64Entries > 0)
+        zip64.push_back(std::to_string(walk.zip64Entries) + " local " + (walk.zip64Entries == 1 ? "header" : "headers"));
     try {
         CentralDirectory cd = ReadCentralDirectory(file);
         std::fprintf(out, "  central directory at offset %llu: %zu entries\n", (unsigned long long)cd.start,
                      cd.records.size());
+        if (cd.zip64Records > 0)
+            zip64.push_back(std::to_string(cd.zip64Records) + " central " + (cd.zip64Records == 1 ? "record" : "records"));
+        if (cd.zip64End)
+            zip64.push_back("the end record");
         if (cd.records.size() != (size_t)walk.entries || walk.end != cd.start)
             problems.push_back("the central directory lists " + std::to_string(cd.records.size())
                                + " entries at offset " + std::to_string(cd.start) + "; the walk reaches "
@@ -183,6 +210,12 @@ int ShowInfo(const std::string& path, FILE* out)
         std::fprintf(out, "  central directory: %s\n", f.what());
     }
 
+    if (!zip64.empty()) {
+        std::string used;
+        for (size_t i = 0; i < zip64.size(); i++)
+            used += (i == 0 ? "" : i + 1 == zip64.size() ? " and " : ", ") + zip64[i];
+        std::fprintf(out, "  ZIP64: used by %s\n", used.c_str());
+    }
     for (const std::string& p : problems)
         std::fprintf(out, "  ! %s\n", p.c_str());
     std::fprintf(out, problems.empty() ? "  the extractor gets through every entry\n"

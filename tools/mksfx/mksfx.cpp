@@ -102,12 +102,13 @@ const char Help[] =
     "is packed as what it leads to, which must lie inside INPUT.\n"
     "A ZIP INPUT: its entries, compressed data copied as it is and checked against\n"
     "its CRC-32, with fresh headers. Stored and deflated entries only, plain or\n"
-    "with traditional ZIP encryption; no ZIP64, no AES, no symbolic links.\n"
+    "with traditional ZIP encryption, ZIP64 or not; no AES, no symbolic links.\n"
+    "ZIP64 records are written only where a size, offset or count needs them:\n"
+    "an entry of 4 GiB or more, a header beyond 4 GiB, over 65535 entries.\n"
     "Names beyond ASCII are written as UTF-8 (flag bit 11), unless read as ansi.\n"
     "Refused, with no output written: names the extractor cannot write (over 258\n"
     "UTF-16 units, outside the destination, device names like CON, characters\n"
-    "Windows forbids), two names for one file, a self-extracting file over 2 GiB,\n"
-    "and an icon file that is no icon.\n"
+    "Windows forbids), two names for one file, and an icon file that is no icon.\n"
     "\n"
     "For tests of the extractor itself:\n"
     "  --flags BYTE       the settings block's flags byte as given (0x.. or decimal);\n"
@@ -375,11 +376,6 @@ int Pack(Options& o, const char* argv0, Progress& progress)
         stub = BrandStub(stub, stubPath, o.branding, FileName(o.output));
     std::string block = o.settings.present ? EncodeSettings(o.settings) : "";
     std::unique_ptr<Source> source = OpenSource(o);
-    uint64_t size = stub.size() + block.size() + source->SizeInAdvance();
-    if (size > MaxFileSize)
-        throw Failure("the self-extracting file would have " + std::to_string(size)
-                      + " bytes, over the 2 GiB that the extractor can read");
-
     progress.Expect(source->EntryCount(), source->ContentSize());
     OutputFile out(o.output);
     out.Write(stub);

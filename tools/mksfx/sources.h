@@ -21,8 +21,6 @@ public:
     virtual ~Source() = default;
     // The entries, then the central directory.
     virtual void Write(ArchiveWriter& writer, EntryPacker& packer) = 0;
-    // The archive's size when it is known before writing, else 0.
-    virtual uint64_t SizeInAdvance() const { return 0; }
     virtual size_t EntryCount() const = 0;
     // The entries' content, before compression, for the progress line.
     virtual uint64_t ContentSize() const { return 0; }
@@ -68,7 +66,6 @@ class ZipSource : public Source {
 public:
     ZipSource(const std::string& path, NameEncoding encoding, bool recompress, const std::string& password);
     void Write(ArchiveWriter& writer, EntryPacker& packer) override;
-    uint64_t SizeInAdvance() const override;
     size_t EntryCount() const override { return items_.size(); }
     uint64_t ContentSize() const override;
 
@@ -95,7 +92,6 @@ class RawSource : public Source {
 public:
     explicit RawSource(const std::string& path) : file_(path) {}
     void Write(ArchiveWriter& writer, EntryPacker& packer) override;
-    uint64_t SizeInAdvance() const override { return file_.Size(); }
     size_t EntryCount() const override { return 0; }
 
 private:
