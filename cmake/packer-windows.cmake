@@ -22,6 +22,7 @@ target_compile_options(libdeflate-windows PRIVATE -O2)
 
 add_executable(mksfx-windows ${SFX_ROOT}/tools/mksfx/mksfx.cpp ${MKSFX_LIBRARY_SOURCES})
 target_include_directories(mksfx-windows PRIVATE ${SFX_ROOT} ${SFX_MINGW_ZLIB_INCLUDE})
+target_compile_definitions(mksfx-windows PRIVATE MKSFX_VERSION="${PROJECT_VERSION}")
 target_compile_options(mksfx-windows PRIVATE -Wall -Wextra -O2 -municode)
 # wmain: the arguments arrive as UTF-16, whatever the ANSI code page holds.
 target_link_options(mksfx-windows PRIVATE -static -static-libgcc -static-libstdc++ -s -municode

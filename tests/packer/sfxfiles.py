@@ -343,6 +343,6 @@ def write_large_icon(path):
 VERSION = "1.2.3.4"
 VERSION_TEXTS = {"ProductName": "Demo Product", "CompanyName": "Demo Company Ltd",
                  "FileDescription": "Demo Product installer", "LegalCopyright": "\u00a9 2026 Demo Company Ltd"}
-VERSION_OPTIONS = ["--version", VERSION, "--product", VERSION_TEXTS["ProductName"],
+VERSION_OPTIONS = ["--file-version", VERSION, "--product", VERSION_TEXTS["ProductName"],
                    "--company", VERSION_TEXTS["CompanyName"], "--description", VERSION_TEXTS["FileDescription"],
                    "--copyright", VERSION_TEXTS["LegalCopyright"]]

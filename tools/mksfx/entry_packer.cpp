@@ -54,7 +54,8 @@ EntryPacker::EntryPacker(ArchiveWriter& writer, const PackOptions& options, Prog
     // written, and no more.
     maxPieces_ = 4 * threads + 4;
     maxBytes_ = (2 * threads + 1) * PieceSize;
-    for (size_t i = 0; i < threads; i++)
+    // Level 0 stores every file: nothing for the threads to do.
+    for (size_t i = 0; i < threads && options.level > 0; i++)
         workers_.push_back(std::make_unique<Thread>([this] { Work(options_.level); }));
 }
 
@@ -168,9 +169,15 @@ void EntryPacker::ReadPieces(Task& task)
         task.read += got;
         task.piecesRead++;
         task.allRead = piece->last;
+        if (task.allRead)
+            task.data->CheckUnchanged();
         task.pieces.push_back(piece);
         pendingPieces_++;
         pendingBytes_ += got;
+        if (options_.level == 0) {
+            piece->done = true;
+            continue;
+        }
         {
             Held held(lock_);
             jobs_.push_back(piece);
@@ -206,11 +213,12 @@ void EntryPacker::WriteOne()
         progress_.Add(1, 0);
         return;
     }
+    bool storing = options_.level == 0;
     if (!task.begun) {
         task.begun = true;
-        task.entry.method = MethodDeflated;
-        task.entry.versionNeeded = 20;
-        task.entry.flags = (uint16_t)((task.entry.flags & ~LevelFlagMask) | LevelFlags(options_.level));
+        task.entry.method = storing ? MethodStored : MethodDeflated;
+        task.entry.versionNeeded = storing && !task.encrypt ? 10 : 20;
+        task.entry.flags = (uint16_t)((task.entry.flags & ~LevelFlagMask) | (storing ? 0 : LevelFlags(options_.level)));
         if (task.encrypt) {
             if (!piece->last && !task.crcKnown)
                 throw Failure(task.label + " changed while it was packed");
@@ -224,9 +232,10 @@ void EntryPacker::WriteOne()
         if (task.encrypt)
             writer_.WriteData(cipher_.Begin(task.entry.name, task.crcKnown ? task.knownCrc : task.crc, task.sizeHint));
     }
+    std::vector<uint8_t>& bytes = storing ? piece->data : piece->packed;
     if (task.encrypt)
-        cipher_.Encrypt(piece->packed.data(), piece->packed.size());
-    writer_.WriteData(piece->packed.data(), piece->packed.size());
+        cipher_.Encrypt(bytes.data(), bytes.size());
+    writer_.WriteData(bytes.data(), bytes.size());
     progress_.Add(0, piece->data.size());
     if (piece->last) {
         EndTask(task, *piece);
@@ -240,7 +249,7 @@ void EntryPacker::EndTask(Task& task, Piece& last)
     if (task.crcKnown && task.knownCrc != task.crc)
         throw Failure(task.label + " changed while it was packed");
     uint64_t header = task.encrypt ? (uint64_t)EncryptionHeaderSize : 0;
-    if (writer_.DataWritten() - header >= task.read)
+    if (options_.level > 0 && writer_.DataWritten() - header >= task.read)
         Store(task, last);
     task.entry.crc = task.crc;
     task.entry.compressedSize = writer_.DataWritten();
@@ -277,6 +286,7 @@ void EntryPacker::Store(Task& task, Piece& last)
     }
     if (size != task.read || crc != task.crc)
         throw Failure(task.label + " changed while it was packed");
+    task.data->CheckUnchanged();
 }
 
 void EntryPacker::Write(const std::function<void()>& write, uint64_t bytes)

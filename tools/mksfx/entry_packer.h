@@ -39,6 +39,10 @@ public:
     // The content's CRC-32 when it is known before reading (and checked
     // when the reading is done).
     virtual bool KnownCrc(uint32_t&) const { return false; }
+    // Called when the reading reached the end: throws Failure when the
+    // content is no longer what was listed, so that what was read may be
+    // only part of it.
+    virtual void CheckUnchanged() {}
 };
 
 class EntryPacker {

@@ -63,16 +63,29 @@ int SeekTo(FILE* file, uint64_t offset)
 // The temporary file that an interrupt must remove. A plain buffer, since
 // the signal handler may use nothing else.
 char PendingTemporary[4096];
+volatile std::sig_atomic_t ProgressLineOpen = 0;
 
 #ifndef _WIN32
 void RemovePendingAndStop(int signal)
 {
     if (PendingTemporary[0] != 0)
         unlink(PendingTemporary);
+    static const char line[] = "\nmksfx: interrupted\n";
+    ssize_t written = write(2, ProgressLineOpen ? line : line + 1, ProgressLineOpen ? sizeof line - 1 : sizeof line - 2);
+    (void)written;
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
 #endif
+
+}  // namespace
+
+void NoteProgressLine(bool open)
+{
+    ProgressLineOpen = open;
+}
+
+namespace {
 
 void GuardTemporary(const std::string& path)
 {
@@ -158,7 +171,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target)
         FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
 #endif
         if (fd < 0 && (errno != EEXIST || attempt >= 100))
-            throw Failure("cannot create " + temporary_ + ": " + SystemError());
+            throw Failure("cannot write " + target_ + ": " + SystemError());
         if (fd >= 0 && file == nullptr) {
             std::string reason = SystemError();
 #ifdef _WIN32
@@ -167,7 +180,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target)
             close(fd);
 #endif
             Discard();
-            throw Failure("cannot create " + temporary_ + ": " + reason);
+            throw Failure("cannot write " + target_ + ": " + reason);
         }
         if (file != nullptr) {
             file_ = file;
@@ -266,6 +279,11 @@ uint32_t DosTimeDate(int year, int month, int day, int hour, int minute, int sec
 
 namespace {
 
+int64_t Ticks(FILETIME time)
+{
+    return (int64_t)((uint64_t)time.dwHighDateTime << 32 | time.dwLowDateTime);
+}
+
 // Whole seconds, odd ones rounded up, as ZIP tools commonly do.
 uint32_t DosTimeOf(FILETIME written)
 {
@@ -302,6 +320,7 @@ bool Inspect(const std::string& path, FolderItem& item)
     item.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
     item.size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
     item.timeDate = DosTimeOf(info.ftLastWriteTime);
+    item.modified = Ticks(info.ftLastWriteTime);
     item.identity = std::to_string(info.dwVolumeSerialNumber) + ":"
                     + std::to_string((uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow);
     return true;
@@ -395,10 +414,31 @@ Kind KindOf(const std::string& path)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
 }
 
+void InputFile::Status(uint64_t& size, int64_t& modified) const
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle((HANDLE)_get_osfhandle(_fileno(file_)), &info))
+        throw Failure("cannot read " + path_ + ": error " + std::to_string(GetLastError()));
+    size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    modified = Ticks(info.ftLastWriteTime);
+}
+
 std::string IdentityOf(const std::string& path)
 {
     FolderItem item;
     return Inspect(path, item) ? item.identity : "";
+}
+
+bool Describe(const std::string& path, FolderItem& item)
+{
+    return Inspect(path, item);
+}
+
+bool WriteProtected(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+           && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
 std::vector<FolderItem> ListFolder(const std::string& path)
@@ -420,6 +460,7 @@ std::vector<FolderItem> ListFolder(const std::string& path)
         item.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
         item.size = (uint64_t)found.nFileSizeHigh << 32 | found.nFileSizeLow;
         item.timeDate = DosTimeOf(found.ftLastWriteTime);
+        item.modified = Ticks(found.ftLastWriteTime);
         // The reparse tag says whether the entry is a link or a file that
         // merely lives elsewhere (in the cloud, deduplicated).
         item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
@@ -428,7 +469,7 @@ std::vector<FolderItem> ListFolder(const std::string& path)
         if (Inspect(path + "\\" + name, target)) {
             item.identity = target.identity;
             if (item.link)
-                item = {name, target.kind, target.size, target.timeDate, target.identity, true};
+                item = {name, target.kind, target.size, target.timeDate, target.modified, target.identity, true};
         } else if (item.link) {
             item.kind = Kind::Missing;
         }
@@ -566,12 +607,45 @@ Thread::~Thread()
     pthread_join(state_->thread, nullptr);
 }
 
+static int64_t Nanoseconds(const struct timespec& time)
+{
+    return (int64_t)time.tv_sec * 1000000000 + time.tv_nsec;
+}
+
+void InputFile::Status(uint64_t& size, int64_t& modified) const
+{
+    struct stat s;
+    if (fstat(fileno(file_), &s) != 0)
+        throw Failure("cannot read " + path_ + ": " + SystemError());
+    size = (uint64_t)s.st_size;
+    modified = Nanoseconds(s.st_mtim);
+}
+
 std::string IdentityOf(const std::string& path)
 {
     struct stat s;
     if (stat(path.c_str(), &s) != 0)
         return "";
     return std::to_string((unsigned long long)s.st_dev) + ":" + std::to_string((unsigned long long)s.st_ino);
+}
+
+bool Describe(const std::string& path, FolderItem& item)
+{
+    struct stat s;
+    if (stat(path.c_str(), &s) != 0)
+        return false;
+    item.kind = KindOfMode(s.st_mode);
+    item.size = (uint64_t)s.st_size;
+    item.timeDate = DosTimeOf(s.st_mtime);
+    item.modified = Nanoseconds(s.st_mtim);
+    item.identity = IdentityOf(path);
+    return true;
+}
+
+bool WriteProtected(const std::string& path)
+{
+    struct stat s;
+    return stat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode) && (s.st_mode & 0222) == 0;
 }
 
 std::vector<FolderItem> ListFolder(const std::string& path)
@@ -599,6 +673,7 @@ std::vector<FolderItem> ListFolder(const std::string& path)
             item.kind = KindOfMode(s.st_mode);
             item.size = (uint64_t)s.st_size;
             item.timeDate = DosTimeOf(s.st_mtime);
+            item.modified = Nanoseconds(s.st_mtim);
             item.identity = std::to_string((unsigned long long)s.st_dev) + ":"
                             + std::to_string((unsigned long long)s.st_ino);
         }

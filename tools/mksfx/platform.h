@@ -25,6 +25,8 @@ public:
     // Reads on from the current position; fewer bytes only at the end.
     size_t ReadSome(void* buffer, size_t count);
     void Rewind();
+    // The open file's size and last write time now (FolderItem's units).
+    void Status(uint64_t& size, int64_t& modified) const;
 
 private:
     std::string path_;
@@ -71,6 +73,7 @@ struct FolderItem {
     Kind kind = Kind::Other;
     uint64_t size = 0;
     uint32_t timeDate = 0;     // last write time as a DOS time-and-date word, local time
+    int64_t modified = 0;      // last write time as the file system keeps it, in its own units
     std::string identity;      // device (or volume) and file number, or "" when unknown
     bool link = false;         // a symbolic link, or on Windows also a junction
 };
@@ -79,6 +82,15 @@ struct FolderItem {
 // What a path names, following symbolic links.
 Kind KindOf(const std::string& path);
 std::string IdentityOf(const std::string& path);
+// What a path leads to, as ListFolder describes an entry (with no name);
+// false when it cannot be inspected.
+bool Describe(const std::string& path, FolderItem& item);
+// True when the path is a file that its permissions (read-only attribute)
+// keep from being written.
+bool WriteProtected(const std::string& path);
+// Whether a progress line stands unfinished on the terminal, for the
+// message that an interrupt leaves.
+void NoteProgressLine(bool open);
 // The entries of a folder, without "." and "..", sorted by name.
 std::vector<FolderItem> ListFolder(const std::string& path);
 // The absolute path with every link resolved, or "" when the path leads

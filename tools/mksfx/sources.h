@@ -29,13 +29,15 @@ public:
 // A folder's files and sub-folders, named relative to it with "/", in name
 // order, every folder before its contents, names in UTF-8. Files are
 // deflated, or stored when deflating does not make them smaller, and
-// encrypted when the packer is given a password. An earlier
-// output inside the folder (same file as output) is left out. A symbolic
+// encrypted when the packer is given a password. An existing output that
+// is one of the files (the same file, by identity) is refused. A symbolic
 // link stands for what it leads to when that lies inside the folder, and
 // is refused otherwise.
 class FolderSource : public Source {
 public:
-    FolderSource(const std::string& folder, const std::string& output);
+    // One folder: its contents. Several files and folders, or one file:
+    // each under its own name, a folder with its contents.
+    FolderSource(const std::vector<std::string>& inputs, const std::string& output);
     void Write(ArchiveWriter& writer, EntryPacker& packer) override;
     size_t EntryCount() const override { return items_.size(); }
     uint64_t ContentSize() const override;
@@ -46,12 +48,14 @@ private:
         bool folder;
         uint64_t size;
         uint32_t timeDate;
+        int64_t modified;
     };
     void Scan(const std::string& path, const std::string& prefix, std::vector<std::string>& ancestors);
 
     std::vector<Item> items_;
     NameSet names_;
     std::string output_;    // the output's identity, when it exists
+    std::string outputName_;
     std::string root_;      // the folder's final path, which links must stay inside
 };
 
@@ -68,6 +72,8 @@ public:
     void Write(ArchiveWriter& writer, EntryPacker& packer) override;
     size_t EntryCount() const override { return items_.size(); }
     uint64_t ContentSize() const override;
+    // True when a password given would encrypt some entry.
+    bool EncryptsAny() const;
 
 private:
     struct Item {

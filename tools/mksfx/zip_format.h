@@ -67,6 +67,13 @@ enum : uint16_t {
     HostVfat = 14,
 };
 
+// What mksfx's own entries say they were made by: NTFS, whose external
+// attributes are MS-DOS ones. Info-ZIP's unzip reads the names of entries
+// from an MS-DOS host in its OEM code page even when flag bit 11 says
+// UTF-8; from this host it takes them as the flag says, as 7-Zip, bsdtar
+// and Python do for either.
+constexpr uint16_t MadeByWindows = HostNtfs << 8 | 20;
+
 enum : uint32_t {
     DosFolderAttribute = 0x10,
     UnixTypeMask = 0170000,

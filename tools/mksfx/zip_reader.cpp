@@ -91,14 +91,30 @@ bool HasExtraBlock(const std::string& extra, uint16_t id)
     return std::any_of(blocks.begin(), blocks.end(), [id](const ExtraBlock& b) { return b.id == id; });
 }
 
+// The last bytes of the file, where the end record lies.
+static std::string Tail(InputFile& file, uint64_t& tailStart)
+{
+    uint64_t tailSize = std::min<uint64_t>(file.Size(), EndRecordSize + 0xFFFF + TrailingBytesTolerated);
+    tailStart = file.Size() - tailSize;
+    std::string tail(tailSize, '\0');
+    file.ReadAt(tailStart, &tail[0], tail.size());
+    return tail;
+}
+
+bool HasEndRecord(InputFile& file)
+{
+    uint64_t tailStart;
+    std::string tail = Tail(file, tailStart);
+    return tail.find("PK\5\6") != std::string::npos;
+}
+
 CentralDirectory ReadCentralDirectory(InputFile& file)
 {
     const std::string& path = file.Path();
     uint64_t size = file.Size();
-    uint64_t tailSize = std::min<uint64_t>(size, EndRecordSize + 0xFFFF + TrailingBytesTolerated);
-    uint64_t tailStart = size - tailSize;
-    std::string tail(tailSize, '\0');
-    file.ReadAt(tailStart, &tail[0], tail.size());
+    uint64_t tailStart;
+    std::string tail = Tail(file, tailStart);
+    uint64_t tailSize = tail.size();
 
     for (uint64_t i = tailSize < EndRecordSize ? 0 : tailSize - EndRecordSize + 1; i-- > 0;) {
         const char* end = tail.data() + i;

@@ -33,6 +33,9 @@ struct CentralDirectory {
 // Throws Failure when the file holds no central directory that reads
 // consistently, or one of several disks.
 CentralDirectory ReadCentralDirectory(InputFile& file);
+// True when the file's tail holds an end of central directory record's
+// signature, where ReadCentralDirectory looks for one.
+bool HasEndRecord(InputFile& file);
 
 }  // namespace sfx
 

@@ -239,7 +239,11 @@ ZipSource::ZipSource(const std::string& path, NameEncoding encoding, bool recomp
         // bit promises. Every other entry has its sizes in its header only.
         e.flags = encrypted ? r.flags : (uint16_t)(r.flags & ~FlagDescriptor);
         e.descriptor = encrypted && (r.flags & FlagDescriptor);
-        if (form == Form::FolderByAttributes) {
+        // A folder is written with no data, whatever its writer stored for
+        // it: jar tools give "META-INF/" an empty deflate stream, which a
+        // header of ours without the data behind it would walk into.
+        bool folder = form == Form::FolderByAttributes || (name.text.back() == '/' && r.uncompressedSize == 0);
+        if (folder) {
             e.method = MethodStored;
             e.flags = 0;
             e.descriptor = false;
@@ -247,7 +251,9 @@ ZipSource::ZipSource(const std::string& path, NameEncoding encoding, bool recomp
             e.compressedSize = 0;
         }
         e.flags = (uint16_t)((e.flags & ~FlagUtf8) | NameFlags(name));
-        bool folder = form == Form::FolderByAttributes || (name.text.back() == '/' && r.uncompressedSize == 0);
+        // A UTF-8 name from an MS-DOS host reads as OEM bytes to unzip.
+        if ((e.versionMadeBy >> 8) == HostMsDos && (e.flags & FlagUtf8))
+            e.versionMadeBy = (uint16_t)((HostNtfs << 8) | (e.versionMadeBy & 0xFF));
         items_.push_back({e, label, dataOffset, folder, !password.empty() && !encrypted && !folder});
     }
     if (items_.empty())
@@ -259,6 +265,11 @@ ZipSource::ZipSource(const std::string& path, NameEncoding encoding, bool recomp
                      firstBytesKept.c_str(),
                      bytesKept == 1 ? " has a name that is"
                                     : (" and " + std::to_string(bytesKept - 1) + " more have names that are").c_str());
+}
+
+bool ZipSource::EncryptsAny() const
+{
+    return std::any_of(items_.begin(), items_.end(), [](const Item& item) { return item.encrypt; });
 }
 
 uint64_t ZipSource::ContentSize() const
