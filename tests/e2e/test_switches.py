@@ -10,7 +10,7 @@ import threading
 import time
 
 import sfxtest
-from sfxtest import FOOTER, MAIN_CAPTION, MESSAGE_TEXT, config, local_entry, settings_block, windows_path
+from sfxtest import FOOTER, MAIN_CAPTION, MESSAGE_TEXT, config, local_entry, windows_path
 from test_launch import recorder_bytes
 from unzipflow import FAILURE_TEXT, SUCCESS_CAPTION, UnzipTestCase, WARNING_CAPTION
 
@@ -59,7 +59,8 @@ class Unattended(UnzipTestCase):
         archive = self.path(name + ".zip")
         with open(archive, "wb") as f:
             f.write(local_entry(RECORDER, recorder_bytes()) + b"".join(entries))
-        return self.make_sfx(archive, "--run", RUN, *options, name=name)
+        run = [] if "--run" in options else ["--run", RUN]
+        return self.make_sfx(archive, *run, *options, name=name)
 
     def run_silently(self, exe, *switches, out=None, folder=None):
         """Runs exe with /S, /D=out (a new folder; /D=folder when given, as
@@ -180,12 +181,12 @@ class Unattended(UnzipTestCase):
         self.assertEqual(program.exit_code(), 2)
 
     def test_automatic_runs(self):
-        # /A, and a file whose settings ask for it (flag 0x40): the dialog
+        # /A, and a file that mksfx --automatic made (flag 0x40): the dialog
         # shows, unzips at once and closes without the success box.
-        with open(self.sfx(name="plain.exe"), "rb") as f:
-            plain = f.read()
-        stub_end = sfxtest.stub_length(plain)
-        flagged = self.write_sfx(settings_block(0x43, command=RUN) + plain[stub_end + 256:], name="flagged.exe")
+        flagged = self.sfx("--automatic", name="flagged.exe")
+        with open(flagged, "rb") as f:
+            data = f.read()
+        self.assertEqual(data[sfxtest.stub_length(data) + 3], 0x43)
         for label, exe, switches in (("/A", self.sfx(name="auto.exe"), ["/A"]), ("flag", flagged, [])):
             with self.subTest(label):
                 out = self.path("out-" + label.strip("/"))
