@@ -56,17 +56,18 @@ EntryPacker::EntryPacker(ArchiveWriter& writer, const PackOptions& options, Prog
     maxBytes_ = (2 * threads + 1) * PieceSize;
     // Level 0 stores every file: nothing for the threads to do.
     for (size_t i = 0; i < threads && options.level > 0; i++)
-        workers_.push_back(std::make_unique<Thread>([this] { Work(options_.level); }));
+        workers_.emplace_back([this] { Work(options_.level); });
 }
 
 EntryPacker::~EntryPacker()
 {
     {
-        Held held(lock_);
+        std::lock_guard<std::mutex> held(lock_);
         stopping_ = true;
     }
-    jobsWaiting_.WakeAll();
-    workers_.clear();
+    jobsWaiting_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
 }
 
 void EntryPacker::Work(int level)
@@ -83,9 +84,8 @@ void EntryPacker::Work(int level)
     for (;;) {
         std::shared_ptr<Piece> piece;
         {
-            Held held(lock_);
-            while (jobs_.empty() && !stopping_)
-                jobsWaiting_.Wait(lock_);
+            std::unique_lock<std::mutex> held(lock_);
+            jobsWaiting_.wait(held, [this] { return !jobs_.empty() || stopping_; });
             if (stopping_)
                 return;
             piece = jobs_.front();
@@ -101,10 +101,10 @@ void EntryPacker::Work(int level)
             piece->error = "out of memory";
         }
         {
-            Held held(lock_);
+            std::lock_guard<std::mutex> held(lock_);
             piece->done = true;
         }
-        pieceDone_.WakeAll();
+        pieceDone_.notify_all();
     }
 }
 
@@ -179,10 +179,10 @@ void EntryPacker::ReadPieces(Task& task)
             continue;
         }
         {
-            Held held(lock_);
+            std::lock_guard<std::mutex> held(lock_);
             jobs_.push_back(piece);
         }
-        jobsWaiting_.WakeAll();
+        jobsWaiting_.notify_all();
     }
 }
 
@@ -197,9 +197,8 @@ void EntryPacker::WriteOne()
     Task& task = *tasks_.front();
     std::shared_ptr<Piece> piece = task.pieces.front();
     {
-        Held held(lock_);
-        while (!piece->done)
-            pieceDone_.Wait(lock_);
+        std::unique_lock<std::mutex> held(lock_);
+        pieceDone_.wait(held, [&piece] { return piece->done; });
     }
     task.pieces.pop_front();
     pendingPieces_--;

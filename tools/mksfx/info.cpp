@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 #include <zlib.h>
 
@@ -270,7 +272,7 @@ void CheckData(const std::string& path, const std::vector<Found>& found, const s
 {
     std::vector<std::string> results(found.size());
     size_t next = 0, unchecked = 0;
-    Lock lock;
+    std::mutex lock;
     std::string failed;
     auto work = [&] {
         try {
@@ -278,7 +280,7 @@ void CheckData(const std::string& path, const std::vector<Found>& found, const s
             for (;;) {
                 size_t i;
                 {
-                    Held held(lock);
+                    std::lock_guard<std::mutex> held(lock);
                     if (next == found.size() || !failed.empty())
                         return;
                     i = next++;
@@ -286,18 +288,18 @@ void CheckData(const std::string& path, const std::vector<Found>& found, const s
                 results[i] = DataProblem(file, found[i], password);
             }
         } catch (const Failure& f) {
-            Held held(lock);
+            std::lock_guard<std::mutex> held(lock);
             failed = f.what();
         }
     };
     for (const Found& f : found)
         unchecked += (f.flags & FlagEncrypted) && password.empty();
-    {
-        std::vector<std::unique_ptr<Thread>> threads;
-        size_t count = std::min<size_t>((size_t)std::max(1, ProcessorCount()), std::max<size_t>(1, found.size()));
-        for (size_t t = 0; t < count; t++)
-            threads.push_back(std::make_unique<Thread>(work));
-    }
+    std::vector<std::thread> threads;
+    size_t count = std::min<size_t>((size_t)std::max(1, ProcessorCount()), std::max<size_t>(1, found.size()));
+    for (size_t t = 0; t < count; t++)
+        threads.emplace_back(work);
+    for (std::thread& thread : threads)
+        thread.join();
     if (!failed.empty())
         throw Failure(failed);
     size_t bad = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "zip_format.h"
 
@@ -15,9 +16,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
-#include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -306,8 +305,9 @@ HANDLE OpenToInspect(const std::string& path)
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// What a path leads to; false when it cannot be opened.
-bool Inspect(const std::string& path, FolderItem& item)
+}  // namespace
+
+bool Describe(const std::string& path, FolderItem& item)
 {
     HANDLE file = OpenToInspect(path);
     if (file == INVALID_HANDLE_VALUE)
@@ -326,7 +326,32 @@ bool Inspect(const std::string& path, FolderItem& item)
     return true;
 }
 
-}  // namespace
+// A symbolic link or a junction. Other reparse points are files that merely
+// live elsewhere (in the cloud, deduplicated), and are packed as files.
+static bool IsLink(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(path).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+static std::string NameOf(const std::filesystem::path& path)
+{
+    return Utf8(path.native());
+}
+
+static std::filesystem::path FileSystemPath(const std::string& path)
+{
+    return std::filesystem::path(Wide(path));
+}
+
+const char Separator = '\\';
 
 std::vector<std::string> ArgumentsOf(int argc, wchar_t** argv)
 {
@@ -363,57 +388,6 @@ double Seconds()
     return (double)now.QuadPart / (double)frequency.QuadPart;
 }
 
-struct Lock::State {
-    SRWLOCK lock = SRWLOCK_INIT;
-};
-Lock::Lock() : state_(new State) {}
-Lock::~Lock() = default;
-void Lock::Acquire() { AcquireSRWLockExclusive(&state_->lock); }
-void Lock::Release() { ReleaseSRWLockExclusive(&state_->lock); }
-
-struct Condition::State {
-    CONDITION_VARIABLE condition = CONDITION_VARIABLE_INIT;
-};
-Condition::Condition() : state_(new State) {}
-Condition::~Condition() = default;
-void Condition::Wait(Lock& lock) { SleepConditionVariableSRW(&state_->condition, &lock.state_->lock, INFINITE, 0); }
-void Condition::WakeAll() { WakeAllConditionVariable(&state_->condition); }
-
-struct Thread::State {
-    std::function<void()> run;
-    HANDLE thread = nullptr;
-    // 32-bit Windows starts a thread on a stack aligned to 4 bytes only,
-    // where the compiler's SSE code (libdeflate's among it) expects 16.
-#if defined(__i386__)
-    __attribute__((force_align_arg_pointer))
-#endif
-    static DWORD WINAPI Start(void* state)
-    {
-        static_cast<State*>(state)->run();
-        return 0;
-    }
-};
-Thread::Thread(std::function<void()> run) : state_(new State)
-{
-    state_->run = std::move(run);
-    state_->thread = CreateThread(nullptr, 0, State::Start, state_.get(), 0, nullptr);
-    if (state_->thread == nullptr)
-        throw Failure("cannot start a thread: error " + std::to_string(GetLastError()));
-}
-Thread::~Thread()
-{
-    WaitForSingleObject(state_->thread, INFINITE);
-    CloseHandle(state_->thread);
-}
-
-Kind KindOf(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return Kind::Missing;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
-}
-
 void InputFile::Status(uint64_t& size, int64_t& modified) const
 {
     BY_HANDLE_FILE_INFORMATION info;
@@ -423,61 +397,11 @@ void InputFile::Status(uint64_t& size, int64_t& modified) const
     modified = Ticks(info.ftLastWriteTime);
 }
 
-std::string IdentityOf(const std::string& path)
-{
-    FolderItem item;
-    return Inspect(path, item) ? item.identity : "";
-}
-
-bool Describe(const std::string& path, FolderItem& item)
-{
-    return Inspect(path, item);
-}
-
 bool WriteProtected(const std::string& path)
 {
     DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)
            && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
-std::vector<FolderItem> ListFolder(const std::string& path)
-{
-    std::vector<FolderItem> items;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(Wide(path + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND)
-            return items;
-        throw Failure("cannot read the folder " + path + ": error " + std::to_string(GetLastError()));
-    }
-    do {
-        std::string name = Utf8(found.cFileName);
-        if (name == "." || name == "..")
-            continue;
-        FolderItem item;
-        item.name = name;
-        item.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
-        item.size = (uint64_t)found.nFileSizeHigh << 32 | found.nFileSizeLow;
-        item.timeDate = DosTimeOf(found.ftLastWriteTime);
-        item.modified = Ticks(found.ftLastWriteTime);
-        // The reparse tag says whether the entry is a link or a file that
-        // merely lives elsewhere (in the cloud, deduplicated).
-        item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                    && (found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
-        FolderItem target;
-        if (Inspect(path + "\\" + name, target)) {
-            item.identity = target.identity;
-            if (item.link)
-                item = {name, target.kind, target.size, target.timeDate, target.modified, target.identity, true};
-        } else if (item.link) {
-            item.kind = Kind::Missing;
-        }
-        items.push_back(item);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
-    return items;
 }
 
 std::string FinalPath(const std::string& path)
@@ -536,14 +460,6 @@ Kind KindOfMode(mode_t mode)
 
 }  // namespace
 
-Kind KindOf(const std::string& path)
-{
-    struct stat s;
-    if (stat(path.c_str(), &s) != 0)
-        return Kind::Missing;
-    return KindOfMode(s.st_mode);
-}
-
 std::vector<std::string> ArgumentsOf(int argc, char** argv)
 {
     return std::vector<std::string>(argv, argv + argc);
@@ -570,43 +486,6 @@ double Seconds()
     return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
 }
 
-struct Lock::State {
-    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-};
-Lock::Lock() : state_(new State) {}
-Lock::~Lock() { pthread_mutex_destroy(&state_->lock); }
-void Lock::Acquire() { pthread_mutex_lock(&state_->lock); }
-void Lock::Release() { pthread_mutex_unlock(&state_->lock); }
-
-struct Condition::State {
-    pthread_cond_t condition = PTHREAD_COND_INITIALIZER;
-};
-Condition::Condition() : state_(new State) {}
-Condition::~Condition() { pthread_cond_destroy(&state_->condition); }
-void Condition::Wait(Lock& lock) { pthread_cond_wait(&state_->condition, &lock.state_->lock); }
-void Condition::WakeAll() { pthread_cond_broadcast(&state_->condition); }
-
-struct Thread::State {
-    std::function<void()> run;
-    pthread_t thread;
-    static void* Start(void* state)
-    {
-        static_cast<State*>(state)->run();
-        return nullptr;
-    }
-};
-Thread::Thread(std::function<void()> run) : state_(new State)
-{
-    state_->run = std::move(run);
-    int failed = pthread_create(&state_->thread, nullptr, State::Start, state_.get());
-    if (failed != 0)
-        throw Failure(std::string("cannot start a thread: ") + std::strerror(failed));
-}
-Thread::~Thread()
-{
-    pthread_join(state_->thread, nullptr);
-}
-
 static int64_t Nanoseconds(const struct timespec& time)
 {
     return (int64_t)time.tv_sec * 1000000000 + time.tv_nsec;
@@ -621,14 +500,6 @@ void InputFile::Status(uint64_t& size, int64_t& modified) const
     modified = Nanoseconds(s.st_mtim);
 }
 
-std::string IdentityOf(const std::string& path)
-{
-    struct stat s;
-    if (stat(path.c_str(), &s) != 0)
-        return "";
-    return std::to_string((unsigned long long)s.st_dev) + ":" + std::to_string((unsigned long long)s.st_ino);
-}
-
 bool Describe(const std::string& path, FolderItem& item)
 {
     struct stat s;
@@ -638,50 +509,32 @@ bool Describe(const std::string& path, FolderItem& item)
     item.size = (uint64_t)s.st_size;
     item.timeDate = DosTimeOf(s.st_mtime);
     item.modified = Nanoseconds(s.st_mtim);
-    item.identity = IdentityOf(path);
+    item.identity = std::to_string((unsigned long long)s.st_dev) + ":" + std::to_string((unsigned long long)s.st_ino);
     return true;
 }
+
+static bool IsLink(const std::string& path)
+{
+    struct stat s;
+    return lstat(path.c_str(), &s) == 0 && S_ISLNK(s.st_mode);
+}
+
+static std::string NameOf(const std::filesystem::path& path)
+{
+    return path.native();
+}
+
+static std::filesystem::path FileSystemPath(const std::string& path)
+{
+    return std::filesystem::path(path);
+}
+
+const char Separator = '/';
 
 bool WriteProtected(const std::string& path)
 {
     struct stat s;
     return stat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode) && (s.st_mode & 0222) == 0;
-}
-
-std::vector<FolderItem> ListFolder(const std::string& path)
-{
-    DIR* folder = opendir(path.c_str());
-    if (folder == nullptr)
-        throw Failure("cannot read the folder " + path + ": " + SystemError());
-    std::vector<FolderItem> items;
-    while (struct dirent* e = readdir(folder)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..")
-            continue;
-        FolderItem item;
-        item.name = name;
-        struct stat s;
-        std::string full = path + "/" + name;
-        if (lstat(full.c_str(), &s) != 0) {
-            closedir(folder);
-            throw Failure("cannot read " + full + ": " + SystemError());
-        }
-        item.link = S_ISLNK(s.st_mode);
-        if (item.link && stat(full.c_str(), &s) != 0) {
-            item.kind = Kind::Missing;
-        } else {
-            item.kind = KindOfMode(s.st_mode);
-            item.size = (uint64_t)s.st_size;
-            item.timeDate = DosTimeOf(s.st_mtime);
-            item.modified = Nanoseconds(s.st_mtim);
-            item.identity = std::to_string((unsigned long long)s.st_dev) + ":"
-                            + std::to_string((unsigned long long)s.st_ino);
-        }
-        items.push_back(item);
-    }
-    closedir(folder);
-    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
-    return items;
 }
 
 std::string FinalPath(const std::string& path)
@@ -709,5 +562,42 @@ std::string ProgramFolder(const char* argv0)
 }
 
 #endif
+
+Kind KindOf(const std::string& path)
+{
+    FolderItem item;
+    return Describe(path, item) ? item.kind : Kind::Missing;
+}
+
+std::string IdentityOf(const std::string& path)
+{
+    FolderItem item;
+    return Describe(path, item) ? item.identity : "";
+}
+
+std::vector<FolderItem> ListFolder(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator entry(FileSystemPath(path), error), end;
+    std::vector<FolderItem> items;
+    for (; !error && entry != end; entry.increment(error)) {
+        FolderItem item;
+        item.name = NameOf(entry->path().filename());
+        std::string full = path + Separator + item.name;
+        item.link = IsLink(full);
+        if (!Describe(full, item)) {
+            // A link that leads nowhere; or a name that cannot be opened on
+            // Windows (a device name such as aux.txt), which the checks of
+            // names then refuse with the reason.
+            std::error_code unknown;
+            item.kind = item.link ? Kind::Missing : entry->is_directory(unknown) ? Kind::Folder : Kind::File;
+        }
+        items.push_back(item);
+    }
+    if (error)
+        throw Failure("cannot read the folder " + path + ": " + error.message());
+    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return items;
+}
 
 }  // namespace sfx

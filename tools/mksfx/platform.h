@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -114,62 +113,6 @@ int ProcessorCount();
 bool ErrorIsTerminal();
 // Seconds from some fixed moment, steadily increasing.
 double Seconds();
-
-// The few threading pieces the packer needs, on both systems (MinGW's
-// default thread model has no std::thread): a lock, a condition to wait
-// on under it, and a thread that runs one function until it returns.
-class Lock {
-public:
-    Lock();
-    ~Lock();
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    void Acquire();
-    void Release();
-
-private:
-    friend class Condition;
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
-class Held {
-public:
-    explicit Held(Lock& lock) : lock_(lock) { lock_.Acquire(); }
-    ~Held() { lock_.Release(); }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-
-private:
-    Lock& lock_;
-};
-
-class Condition {
-public:
-    Condition();
-    ~Condition();
-    Condition(const Condition&) = delete;
-    Condition& operator=(const Condition&) = delete;
-    // Releases the lock while it waits; wakes up also without a signal.
-    void Wait(Lock& lock);
-    void WakeAll();
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
-class Thread {
-public:
-    explicit Thread(std::function<void()> run);
-    ~Thread();     // waits for the function to return
-    Thread(const Thread&) = delete;
-    Thread& operator=(const Thread&) = delete;
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
 
 // A DOS time-and-date word; years outside 1980 to 2107 are clamped.
 uint32_t DosTimeDate(int year, int month, int day, int hour, int minute, int second);
