@@ -22,7 +22,14 @@ target_compile_options(libdeflate-windows PRIVATE -O2)
 
 add_executable(mksfx-windows ${SFX_ROOT}/tools/mksfx/mksfx.cpp ${MKSFX_LIBRARY_SOURCES})
 target_include_directories(mksfx-windows PRIVATE ${SFX_ROOT} ${SFX_MINGW_ZLIB_INCLUDE})
+target_compile_definitions(mksfx-windows PRIVATE MKSFX_VERSION="${PROJECT_VERSION}")
 target_compile_options(mksfx-windows PRIVATE -Wall -Wextra -O2 -municode)
+if(SFX_ARCH STREQUAL "x86")
+    # 32-bit Windows starts a thread on a stack aligned to 4 bytes only,
+    # where the compiler's SSE code (libdeflate's among it) expects 16.
+    target_compile_options(mksfx-windows PRIVATE -mstackrealign)
+    target_compile_options(libdeflate-windows PRIVATE -mstackrealign)
+endif()
 # wmain: the arguments arrive as UTF-16, whatever the ANSI code page holds.
 target_link_options(mksfx-windows PRIVATE -static -static-libgcc -static-libstdc++ -s -municode
     -Wl,--subsystem,console)

@@ -638,8 +638,8 @@ class SfxTestCase(unittest.TestCase):
         packs itself."""
         path = self.path(name)
         as_is = _mksfx_raw_option() if raw and not os.path.isdir(archive) else []
-        subprocess.run([config().mksfx, "--stub", config().stub(arch), *as_is,
-                        *options, "-o", path, archive], check=True)
+        stub = [] if "--stub" in options else ["--stub", config().stub(arch)]
+        subprocess.run([config().mksfx, *stub, *as_is, *options, "-o", path, archive], check=True)
         return path
 
     def write_sfx(self, tail, name="sfx.exe", arch="x64"):

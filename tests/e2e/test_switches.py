@@ -10,7 +10,7 @@ import threading
 import time
 
 import sfxtest
-from sfxtest import FOOTER, MAIN_CAPTION, MESSAGE_TEXT, config, end_record, local_entry, settings_block, windows_path
+from sfxtest import FOOTER, MAIN_CAPTION, MESSAGE_TEXT, config, end_record, local_entry, windows_path
 from test_launch import recorder_bytes
 from unzipflow import FAILURE_TEXT, SUCCESS_CAPTION, UnzipTestCase, WARNING_CAPTION
 
@@ -59,7 +59,8 @@ class Unattended(UnzipTestCase):
         archive = self.path(name + ".zip")
         with open(archive, "wb") as f:
             f.write(local_entry(RECORDER, recorder_bytes()) + b"".join(entries) + end_record())
-        return self.make_sfx(archive, "--run", RUN, *options, name=name)
+        run = [] if "--run" in options else ["--run", RUN]
+        return self.make_sfx(archive, *run, *options, name=name)
 
     def run_silently(self, exe, *switches, out=None, folder=None):
         """Runs exe with /S, /D=out (a new folder; /D=folder when given, as
@@ -100,18 +101,20 @@ class Unattended(UnzipTestCase):
     def test_exit_codes_and_the_log(self):
         damaged = bytearray(local_entry("damaged.txt", b"these bytes will not match\r\n" * 40))
         damaged[14] ^= 0xFF                           # the CRC-32
-        secret = self.zip_folder(self.make_files({"secret.txt": b"for the holder\r\n" * 30}, "secret"),
-                                 options=("-P", "right"), name="secret.zip")
+        # Encrypted by mksfx, whose encryption headers are the same each
+        # time: zip -P draws them at random, and one wrong password in 256
+        # would then pass the check byte and fail later, as damaged data.
+        secret = self.make_files({"secret.txt": b"for the holder\r\n" * 30}, "secret")
         missing = self.sfx("--run", "><nowhere\\missing.exe", name="missing.exe")
         cases = [
             # label, file, switches, exit code, a line of the log, files there, files not there
             ("damaged entry", self.sfx(entries=[local_entry("good.txt", b"good"), bytes(damaged)], name="damaged.exe"),
              [], 1, "failed damaged.txt: the data are damaged or incomplete", ["good.txt"], ["damaged.txt"]),
-            ("right password", self.make_sfx(secret, name="right.exe"), ["/P=right"], 0, "extracted secret.txt",
+            ("right password", self.make_sfx(secret, "--password", "right", name="right.exe"), ["/P=right"], 0, "extracted secret.txt",
              ["secret.txt"], []),
-            ("wrong password", self.make_sfx(secret, name="wrong.exe"), ["/P=wrong"], 1,
+            ("wrong password", self.make_sfx(secret, "--password", "right", name="wrong.exe"), ["/P=wrong"], 1,
              "failed secret.txt: no password was accepted", [], ["secret.txt"]),
-            ("no password", self.make_sfx(secret, name="none.exe"), [], 1, "failed secret.txt: no password was accepted",
+            ("no password", self.make_sfx(secret, "--password", "right", name="none.exe"), [], 1, "failed secret.txt: no password was accepted",
              [], ["secret.txt"]),
             ("no program started", self.sfx(name="norun.exe"), ["/NORUN"], 0, SUCCESS_LINE, ["readme.txt"],
              ["tools/launched.txt"]),
@@ -184,12 +187,12 @@ class Unattended(UnzipTestCase):
         self.assertEqual(program.exit_code(), 2)
 
     def test_automatic_runs(self):
-        # /A, and a file whose settings ask for it (flag 0x40): the dialog
+        # /A, and a file that mksfx --automatic made (flag 0x40): the dialog
         # shows, unzips at once and closes without the success box.
-        with open(self.sfx(name="plain.exe"), "rb") as f:
-            plain = f.read()
-        stub_end = sfxtest.stub_length(plain)
-        flagged = self.write_sfx(settings_block(0x43, command=RUN) + plain[stub_end + 256:], name="flagged.exe")
+        flagged = self.sfx("--automatic", name="flagged.exe")
+        with open(flagged, "rb") as f:
+            data = f.read()
+        self.assertEqual(data[sfxtest.stub_length(data) + 3], 0x43)
         for label, exe, switches in (("/A", self.sfx(name="auto.exe"), ["/A"]), ("flag", flagged, [])):
             with self.subTest(label):
                 out = self.path("out-" + label.strip("/"))

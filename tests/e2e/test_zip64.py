@@ -1,9 +1,11 @@
 """Archives of any size through the real dialog: a stored entry of 5 GiB
-and a small one whose local header lies past 4 GiB, a deflated entry of
-5 GiB that mksfx packs from a sparse file, and 70,000 entries, more than a
-ZIP without ZIP64 records can count. Each comes out byte for byte (checked
-by CRC-32, with no second copy kept), and the footer shows the share of
-the 5 GiB entries rising as they are written.
+and a small one whose local header lies past 4 GiB, which mksfx copies
+from a ZIP input, a deflated entry of 5 GiB that mksfx packs from a sparse
+file, and 70,000 entries, more than a ZIP without ZIP64 records can count.
+Each comes out byte for byte (checked by CRC-32, with no second copy
+kept), and the footer shows the share of the 5 GiB entries rising as they
+are written. What mksfx writes is read by unzip, 7-Zip, Python's zipfile
+and bsdtar as well.
 
 The inputs are sparse files, but the stub writes every byte: these tests
 need NEEDED_GIB GiB free below the test folder, and fail saying so when
@@ -15,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import time
+import zipfile
 import zlib
 
 import sfxtest
@@ -26,16 +29,21 @@ from sfxfiles import stub_length, write_stored_zip, zeros_crc  # noqa: E402
 
 GIB = 1 << 30
 BIG = 5 * GIB
-NEEDED_GIB = 12             # one 5 GiB output at a time, with room to spare
+NEEDED_GIB = 12             # a 5 GiB output and its 5 GiB extraction at a time, with room to spare
 TITLE = "Five gigabytes"
 
 
+def stream_size_and_crc(stream):
+    size = crc = 0
+    while block := stream.read(1 << 24):
+        size += len(block)
+        crc = zlib.crc32(block, crc)
+    return size, crc
+
+
 def file_crc(path):
-    crc = 0
     with open(path, "rb") as f:
-        while block := f.read(1 << 24):
-            crc = zlib.crc32(block, crc)
-    return crc
+        return stream_size_and_crc(f)[1]
 
 
 class Zip64(UnzipTestCase):
@@ -62,6 +70,29 @@ class Zip64(UnzipTestCase):
         write_stored_zip(path, entries, prefix=stub + sfxtest.settings_block(0x03, TITLE))
         return path
 
+    def packed(self, source, name, *options):
+        """mksfx's self-extracting file of source, with the title."""
+        exe = self.path(name)
+        subprocess.run([config().mksfx, "--stub", config().stub(), "--title", TITLE, *options, "-o", exe, source],
+                       check=True, stdout=subprocess.DEVNULL)
+        return exe
+
+    def assertOtherReadersAccept(self, exe, files):
+        """unzip -t and 7z t pass the file; zipfile and bsdtar find these
+        files, {name: (size, CRC-32)}, and decode each to its size and CRC."""
+        for command in (["unzip", "-tqq", exe], ["7z", "t", "-tzip", "-bd", exe]):
+            result = subprocess.run(command, capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, f"{command[0]}: {result.stdout}{result.stderr}")
+        with zipfile.ZipFile(exe) as z:
+            self.assertEqual({i.filename: (i.file_size, i.CRC) for i in z.infolist() if not i.is_dir()}, files)
+            for name in files:
+                with z.open(name) as f:
+                    self.assertEqual(stream_size_and_crc(f), files[name], f"zipfile: {name}")
+        for name in files:
+            with subprocess.Popen(["bsdtar", "-xOf", exe, name], stdout=subprocess.PIPE) as tar:
+                self.assertEqual(stream_size_and_crc(tar.stdout), files[name], f"bsdtar: {name}")
+            self.assertEqual(tar.returncode, 0)
+
     def unzip_watching_the_footer(self, program, dialog, out):
         """Presses Unzip and reads the footer until the success box shows;
         returns the shares (percent) seen, in order."""
@@ -87,7 +118,14 @@ class Zip64(UnzipTestCase):
 
     def test_a_stored_entry_of_5_gib_and_a_header_past_4_gib(self):
         small = b"a local header past 4 GiB\r\n" * 10
-        exe = self.sparse_sfx({b"zeros.bin": BIG, b"after/small.txt": small})
+        archive = write_stored_zip(self.path("input.zip"), {b"zeros.bin": BIG, b"after/small.txt": small})
+        exe = self.packed(archive, "stored.exe")
+        os.remove(archive)
+        info = subprocess.run([config().mksfx, "--info", exe], capture_output=True, text=True)
+        self.assertEqual(info.returncode, 0, info.stdout)
+        self.assertIn("ZIP64: used by 1 local header, 2 central records and the end record", info.stdout)
+        self.assertOtherReadersAccept(exe, {"zeros.bin": (BIG, zeros_crc(BIG)),
+                                            "after/small.txt": (len(small), zlib.crc32(small))})
         out = self.output("out")
         program, dialog = self.open_sfx(exe, TITLE)
         self.assertEqual(dialog.items(FILE_LIST), [("after/small.txt", True), ("zeros.bin", True)])
@@ -101,10 +139,9 @@ class Zip64(UnzipTestCase):
         os.makedirs(source)
         with open(os.path.join(source, "zeros.bin"), "wb") as f:
             f.truncate(BIG)                  # a hole: nothing on the disk
-        exe = self.path("deflated.exe")
-        subprocess.run([config().mksfx, "--stub", config().stub(), "--level", "1", "--title", TITLE, "-o", exe,
-                        source], check=True, stdout=subprocess.DEVNULL)
+        exe = self.packed(source, "deflated.exe", "--level", "1")
         self.assertLess(os.path.getsize(exe), BIG // 100)
+        self.assertOtherReadersAccept(exe, {"zeros.bin": (BIG, zeros_crc(BIG))})
         out = self.output("out")
         program, dialog = self.open_sfx(exe, TITLE)
         self.assertRising(self.unzip_watching_the_footer(program, dialog, out))

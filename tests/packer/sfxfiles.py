@@ -35,24 +35,44 @@ def archive_base(data):
 def walk(path):
     """The entries that the extractor's walk finds, and the signature it
     stops at: header + name + extra + compressed size, over descriptors.
-    Names are read as UTF-8 with flag bit 11, else byte for byte."""
+    Names are read as UTF-8 with flag bit 11, else byte for byte. Sizes
+    that read all ones come from the ZIP64 block (zip64 is then True), and
+    such an entry's descriptor has 8-byte sizes."""
     with open(path, "rb") as f:
         data = f.read()
-    pos, entries = archive_base(data), []
+    pos, entries, zip64 = archive_base(data), [], False
     while True:
         sig = struct.unpack_from("<I", data, pos)[0] if pos + 4 <= len(data) else 0
         if sig == DESCRIPTOR:
-            pos += 16
+            pos += 24 if zip64 else 16
             continue
         if sig not in (LOCAL, 0x50000000):
             return entries, sig
-        flags, method, timedate, crc, csize, _, n, e = struct.unpack_from("<HHIIIIHH", data, pos + 6)
+        flags, method, timedate, crc, csize, size, n, e = struct.unpack_from("<HHIIIIHH", data, pos + 6)
         start = pos + 30 + n + e
-        pos = start + csize
+        extra = data[start - e:start]
+        wide = extra_blocks(extra).get(1)
+        zip64 = wide is not None
+        if zip64:
+            values = iter(struct.unpack_from(f"<{len(wide) // 8}Q", wide))
+            size = next(values) if size == 0xFFFFFFFF else size
+            csize = next(values) if csize == 0xFFFFFFFF else csize
         raw = data[start - e - n:start - e]
+        pos = start + csize
         entries.append(dict(name=raw.decode("utf-8", "replace") if flags & 0x800 else raw.decode("latin-1"), raw=raw,
-                            extra=data[start - e:start], flags=flags, method=method, timedate=timedate, crc=crc,
-                            data=data[start:pos], descriptor=data[pos:pos + 4] == struct.pack("<I", DESCRIPTOR)))
+                            extra=extra, flags=flags, method=method, timedate=timedate, crc=crc, size=size,
+                            zip64=zip64, data=data[start:pos],
+                            descriptor=data[pos:pos + 4] == struct.pack("<I", DESCRIPTOR)))
+
+
+def extra_blocks(extra):
+    """An extra field's blocks, {header id: data}."""
+    blocks, at = {}, 0
+    while at + 4 <= len(extra):
+        block_id, size = struct.unpack_from("<HH", extra, at)
+        blocks[block_id] = extra[at + 4:at + 4 + size]
+        at += 4 + size
+    return blocks
 
 
 def _crypt_keys(password):
@@ -141,7 +161,7 @@ SAMPLE_FOLDERS = ("empty",)
 def zeros_crc(size, _known={}):
     """The CRC-32 of size zero bytes."""
     if size not in _known:
-        block, crc, left = bytes(1 << 24), 0, size
+        block, crc, left = memoryview(bytes(1 << 24)), 0, size
         while left:
             crc = zlib.crc32(block[:min(left, len(block))], crc)
             left -= min(left, len(block))
@@ -149,14 +169,26 @@ def zeros_crc(size, _known={}):
     return _known[size]
 
 
+def deflated_zeros(size):
+    """A raw deflate stream of size zero bytes (a multiple of 64 MiB),
+    made from one compressed stretch repeated: a full flush ends each
+    stretch on a byte with nothing carried over, so 4 GiB take a second."""
+    stretch = 64 << 20
+    assert size % stretch == 0
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    piece = c.compress(bytes(stretch)) + c.flush(zlib.Z_FULL_FLUSH)
+    return piece * (size // stretch) + c.flush(zlib.Z_FINISH)
+
+
 def write_stored_zip(path, entries, made_by=10, prefix=b""):
     """A ZIP of stored entries, written by hand so that names and sizes can
     be anything: {name: bytes, or a size in bytes for zeros left as a hole
     of a sparse file, or dict(data=bytes, flags=, extra=, external=)}, with
-    this "version made by" (host in the high byte). Sizes and offsets past
-    32 bits, and more than 65,535 entries, get ZIP64 records where the
-    format puts them. prefix (a stub and its settings block) comes first;
-    offsets count from the archive's start behind it."""
+    this "version made by" (host in the high byte). A dict with method=8
+    holds deflated data, with the size and crc of what it decodes to. Sizes
+    and offsets past 32 bits, and more than 65,535 entries, get ZIP64
+    records where the format puts them. prefix (a stub and its settings
+    block) comes first; offsets count from the archive's start behind it."""
     marked = 0xFFFFFFFF
     central, pos = b"", 0
     with open(path, "wb") as f:
@@ -164,22 +196,25 @@ def write_stored_zip(path, entries, made_by=10, prefix=b""):
         for name, data in entries.items():
             fields = data if isinstance(data, dict) else {"data": data}
             data, flags, extra = fields["data"], fields.get("flags", 0), fields.get("extra", b"")
-            size = data if isinstance(data, int) else len(data)
-            crc = zeros_crc(size) if isinstance(data, int) else zlib.crc32(data)
-            large = size >= marked
-            local_extra = extra + (struct.pack("<HHQQ", 1, 16, size, size) if large else b"")
-            f.write(struct.pack("<IHHHIIIIHH", LOCAL, 45 if large else 10, flags, 0, 0, crc,
-                                marked if large else size, marked if large else size, len(name), len(local_extra))
+            method = fields.get("method", 0)
+            packed = data if isinstance(data, int) else len(data)
+            size = fields.get("size", packed)
+            crc = fields.get("crc", zeros_crc(size) if isinstance(data, int) else zlib.crc32(data))
+            large = max(size, packed) >= marked
+            local_extra = extra + (struct.pack("<HHQQ", 1, 16, size, packed) if large else b"")
+            version = 45 if large else 20 if method else 10
+            f.write(struct.pack("<IHHHIIIIHH", LOCAL, version, flags, method, 0, crc,
+                                marked if large else packed, marked if large else size, len(name), len(local_extra))
                     + name + local_extra)
             if isinstance(data, int):
                 f.seek(size, os.SEEK_CUR)
             else:
                 f.write(data)
-            wide = ([size, size] if large else []) + ([pos] if pos >= marked else [])
+            wide = [v for v in (size, packed, pos) if v >= marked]
             central_extra = extra + (struct.pack("<HH", 1, 8 * len(wide)) + struct.pack(f"<{len(wide)}Q", *wide)
                                      if wide else b"")
-            central += struct.pack("<IHHHHIIIIHHHHHII", CENTRAL, made_by, 45 if wide else 10, flags, 0, 0, crc,
-                                   marked if large else size, marked if large else size, len(name), len(central_extra),
+            central += struct.pack("<IHHHHIIIIHHHHHII", CENTRAL, made_by, 45 if wide else version, flags, method, 0,
+                                   crc, min(packed, marked), min(size, marked), len(name), len(central_extra),
                                    0, 0, 0, fields.get("external", 0), min(pos, marked)) + name + central_extra
             pos = f.tell() - len(prefix)
         count = len(entries)
@@ -308,6 +343,6 @@ def write_large_icon(path):
 VERSION = "1.2.3.4"
 VERSION_TEXTS = {"ProductName": "Demo Product", "CompanyName": "Demo Company Ltd",
                  "FileDescription": "Demo Product installer", "LegalCopyright": "\u00a9 2026 Demo Company Ltd"}
-VERSION_OPTIONS = ["--version", VERSION, "--product", VERSION_TEXTS["ProductName"],
+VERSION_OPTIONS = ["--file-version", VERSION, "--product", VERSION_TEXTS["ProductName"],
                    "--company", VERSION_TEXTS["CompanyName"], "--description", VERSION_TEXTS["FileDescription"],
                    "--copyright", VERSION_TEXTS["LegalCopyright"]]

@@ -9,10 +9,13 @@ import pty
 import random
 import re
 import resource
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import struct
 import zipfile
@@ -22,8 +25,10 @@ import pefile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from sfxfiles import (BLOCK_SIZE, CENTRAL, ICON_SIZES, PEERS, SAMPLE_FILES, SAMPLE_FOLDERS, STUB_SIZE_MIN, VERSION,
-                      VERSION_OPTIONS, VERSION_TEXTS, bitmap_image, date_time, dos_time, extract, icon_file, make_tree, png_image,
-                      stub_length, unicode_path, walk, write_icon, write_large_icon, write_stored_zip,
+                      VERSION_OPTIONS, VERSION_TEXTS, bitmap_image, date_time, dos_time, extra_blocks, extract,
+                      icon_file, make_tree, png_image,
+                      stub_length, unicode_path, walk, write_icon, write_large_icon, write_stored_zip, zeros_crc,
+                      deflated_zeros,
                       zip_with)
 
 MKSFX = os.environ.get("MKSFX", "dist/mksfx")
@@ -40,6 +45,44 @@ def read(path):
 
 def mksfx(*args, **kw):
     return subprocess.run([MKSFX, *args], capture_output=True, text=True, errors="replace", **kw)
+
+
+def listed_names(path):
+    """The file names that unzip -l, 7z l, bsdtar and zipfile list, each
+    as a sorted list, by reader."""
+    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    run = lambda *command: subprocess.run(command, capture_output=True, env=env, check=True).stdout.decode()
+    unzip = [line.split(None, 3)[3] for line in run("unzip", "-l", path).splitlines()[3:-2]]
+    seven = [line[7:] for line in run("7z", "l", "-slt", "-tzip", path).splitlines() if line.startswith("Path = ")][1:]
+    with zipfile.ZipFile(path) as z:
+        python = [name.rstrip("/") for name in z.namelist()]
+    return {"unzip": sorted(n.rstrip("/") for n in unzip), "7z": sorted(seven),
+            "bsdtar": sorted(n.rstrip("/") for n in run("bsdtar", "-tf", path).splitlines()), "zipfile": sorted(python)}
+
+
+def stop_while_reading(test, program, path):
+    """Stops the program (SIGSTOP) once it has read part of the file."""
+    for _ in range(3000):
+        for fd in os.listdir(f"/proc/{program.pid}/fd"):
+            try:
+                if os.readlink(f"/proc/{program.pid}/fd/{fd}") != path:
+                    continue
+                with open(f"/proc/{program.pid}/fdinfo/{fd}") as f:
+                    position = int(f.readline().split()[1])
+            except OSError:
+                continue
+            if position > 0:
+                program.send_signal(signal.SIGSTOP)
+                return
+        time.sleep(0.01)
+    test.fail(f"mksfx never read {path}")
+
+
+def huge_sparse_file(path):
+    """A hole of 1 TiB: no test waits for the end of its reading."""
+    with open(path, "wb") as f:
+        f.truncate(1 << 40)
+    return path
 
 
 def make_links(root, links):
@@ -112,11 +155,45 @@ class FromFolder(PackerTest):
         self.assertEqual(out[:field] + out[field + 4:len(stub) + 3], stub[:field] + stub[field + 4:] + b"PK\3")
         self.assertTrue(pefile.PE(self.out).verify_checksum())
 
-    def test_an_earlier_output_in_the_folder_is_left_out(self):
+    def test_the_output_is_never_one_of_the_inputs(self):
+        # Each case: OUT, INPUT and options; the run is refused, naming OUT,
+        # and every file stays as it was.
+        prog = os.path.join(self.dir, "myprog")
+        make_tree(prog, {"setup.exe": b"the real installer\n", "data.bin": b"data\n"})
         make_tree(self.src, {"a.txt": b"a"})
+        subprocess.run(["zip", "-q", "-r", os.path.join(self.dir, "x.zip"), "."], cwd=self.src, check=True)
+        shutil.copy(STUB, os.path.join(self.dir, "mystub.exe"))
+        os.link(os.path.join(prog, "data.bin"), os.path.join(self.dir, "linked.exe"))
+        write_icon(os.path.join(self.dir, "my.ico"))
+        with open(os.path.join(self.dir, "pw.txt"), "w") as f:
+            f.write("secret\n")
+        protected = os.path.join(self.dir, "protected.exe")
+        shutil.copy(STUB, protected)
+        os.chmod(protected, 0o444)
+        cases = {   # OUT (in self.dir), INPUT, options, what the message names
+            "a file in INPUT": ("myprog/setup.exe", prog, ["--run", "><setup.exe"], "one of the files being packed"),
+            "a hard link to one": ("linked.exe", prog, [], "one of the files being packed"),
+            "the ZIP INPUT": ("x.zip", "x.zip", ["--password", "pw"], "is INPUT"),
+            "the stub": ("mystub.exe", self.src, ["--stub", "mystub.exe"], "is the extractor"),
+            "the icon": ("my.ico", self.src, ["--icon", "my.ico"], "is the icon file"),
+            "the password file": ("pw.txt", self.src, ["--password-file", "pw.txt"], "is the password file"),
+            "write-protected": ("protected.exe", self.src, [], "write-protected"),
+        }
+        files = lambda: {p: read(p) for p in glob.glob(os.path.join(self.dir, "**"), recursive=True)
+                         if os.path.isfile(p)}
+        before = files()
+        for label, (out, input_path, options, why) in cases.items():
+            with self.subTest(label):
+                options = ["--stub", STUB] + options if "--stub" not in options else options
+                result = mksfx(*options, "-o", out, input_path, cwd=self.dir)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                self.assertIn(out, result.stderr)
+                self.assertIn(why, result.stderr)
+                self.assertEqual(files(), before)
+        # A new OUT inside INPUT is fine; run again, it is one of the files.
         self.out = os.path.join(self.src, "setup.exe")
-        self.pack(self.src)
         self.assertEqual([e["name"] for e in self.pack(self.src)[0]], ["a.txt"])
+        self.assertRefused(self.src, "one of the files being packed")
 
     def test_odd_seconds_round_up_and_times_before_1980_are_clamped(self):
         make_tree(self.src, {"odd.txt": b"1"}, mtime=1623760497)
@@ -135,6 +212,17 @@ class FromFolder(PackerTest):
                                         "real-link/data.txt": b"4"}, ())
         self.assertEqual({e["name"] for e in entries if e["flags"] & 0x800},
                          {"Übersicht.txt", "Łódź/", "Łódź/naïve.txt", "emoji-\U0001F600.txt"})
+        # Every reader lists the names as they are: from a folder, and from
+        # an archive of an MS-DOS host that flags its names as UTF-8.
+        names = ["é.txt", "Łódź.txt", "鬼.txt"]
+        wide = os.path.join(self.dir, "wide")
+        make_tree(wide, {name: b"x" for name in names})
+        archive = write_stored_zip(os.path.join(self.dir, "dos.zip"),
+                                   {n.encode(): {"data": b"x", "flags": 0x800} for n in names}, made_by=20)
+        for source in (wide, archive):
+            with self.subTest(os.path.basename(source)):
+                self.pack(source)
+                self.assertEqual(listed_names(self.out), {r: sorted(names) for r in ("unzip", "7z", "bsdtar", "zipfile")})
         self.assertEqual(mksfx("--stub", STUB, "--name-encoding", "cp437", "-o", self.out, self.src).returncode, 2)
 
     def test_refusals(self):
@@ -170,9 +258,6 @@ class FromFolder(PackerTest):
         make_tree(os.path.join(self.dir, "fifo"), {})
         os.mkfifo(os.path.join(self.dir, "fifo", "pipe"))
         self.assertRefused(os.path.join(self.dir, "fifo"), "pipe", "neither a file nor a folder")
-        make_tree(os.path.join(self.dir, "huge"), {"big.bin": b""})
-        os.truncate(os.path.join(self.dir, "huge", "big.bin"), 1 << 32)    # sparse
-        self.assertRefused(os.path.join(self.dir, "huge"), "big.bin", "4 GiB")
 
     def test_any_thread_count_gives_the_same_bytes_and_pieces_join_into_one_stream(self):
         # Around the 4 MiB piece: less, exactly one (an empty last piece
@@ -244,6 +329,41 @@ class FromFolder(PackerTest):
         self.assertTrue(shown[False][1] == shown[True][1])
         # Not a terminal: nothing.
         self.assertEqual(mksfx("--stub", STUB, "-o", self.out, self.src).stderr, "")
+        # Interrupted on a terminal: the line ends, and says so.
+        huge_sparse_file(os.path.join(self.src, "huge.bin"))
+        terminal, other_end = pty.openpty()
+        program = subprocess.Popen([MKSFX, "--stub", STUB, "--level", "1", "-o", self.out, self.src],
+                                   stdout=subprocess.DEVNULL, stderr=other_end)
+        os.close(other_end)
+        text = b""
+        while b"MB/s" not in text:
+            self.assertTrue(select.select([terminal], [], [], 60)[0], "no progress line")
+            text += os.read(terminal, 4096)
+        program.send_signal(signal.SIGINT)
+        try:
+            while chunk := os.read(terminal, 4096):
+                text += chunk
+        except OSError:
+            pass
+        os.close(terminal)
+        self.assertEqual(program.wait(60), -signal.SIGINT)
+        self.assertRegex(text.decode(), r"MB/s *\r?\nmksfx: interrupted\r?\n$")
+        self.assertEqual(glob.glob(self.out + ".*"), [])
+
+    def test_a_file_cut_short_while_it_is_read_is_refused(self):
+        # mksfx is stopped in the middle of a file far too large to be read
+        # within the test, and the file is cut to 1 MiB meanwhile.
+        make_tree(self.src, {"small.txt": b"small"})
+        big = huge_sparse_file(os.path.join(self.src, "big.bin"))
+        program = subprocess.Popen([MKSFX, "--stub", STUB, "--level", "1", "-o", self.out, self.src],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        stop_while_reading(self, program, big)
+        os.truncate(big, 1 << 20)
+        program.send_signal(signal.SIGCONT)
+        _, errors = program.communicate(timeout=120)
+        self.assertEqual(program.returncode, 1, errors)
+        self.assertIn(f"{big} changed while mksfx read it (1099511627776 bytes when listed, 1048576 now)", errors)
+        self.assertEqual(glob.glob(self.out + "*"), [])
 
     def test_password_encrypts_every_file(self):
         make_tree(self.src, SAMPLE_FILES, SAMPLE_FOLDERS)
@@ -343,6 +463,35 @@ class FromZip(PackerTest):
                 self.assertNotIn(b"up", entry["extra"])
                 self.assertEqual("warning" in result.stderr, written is None and not options, result.stderr)
 
+    def test_folder_entries_with_data_come_out_without_it(self):
+        # jar writes META-INF/ with the 2-byte empty deflate stream behind a
+        # descriptor; Python's zipfile deflates a folder's nothing the same
+        # way; a stored folder with an encryption header of its own.
+        jar_shape = {b"META-INF/": {"data": b"\x03\x00", "method": 8, "size": 0, "crc": 0,
+                                    "extra": b"\xfe\xca\x00\x00"}, b"META-INF/MANIFEST.MF": b"Manifest-Version: 1.0\r\n"}
+        shapes = {"jar": lambda: write_stored_zip(self.zip, {**jar_shape, b"a/b.txt": b"b"}),
+                  "zipfile": lambda: self.zipfile_with_deflated_folder()}
+        for label, make in shapes.items():
+            with self.subTest(label):
+                os.path.exists(self.zip) and os.remove(self.zip)
+                make()
+                with zipfile.ZipFile(self.zip) as z:
+                    expected = {i.filename: z.read(i) for i in z.infolist() if not i.is_dir()}
+                entries, end = self.pack(self.zip)
+                self.assertEqual(end, CENTRAL)
+                self.assertExtractsTo(entries, expected)
+                for e in entries:
+                    if e["name"].endswith("/"):
+                        self.assertEqual((e["method"], e["data"], e["flags"] & 9), (0, b"", 0), e["name"])
+                self.assertEqual(mksfx("--info", self.out).returncode, 0)
+
+    def zipfile_with_deflated_folder(self):
+        with zipfile.ZipFile(self.zip, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr(zipfile.ZipInfo("docs/"), b"", compress_type=zipfile.ZIP_DEFLATED)
+            z.writestr("docs/a.txt", b"a" * 100)
+        with zipfile.ZipFile(self.zip) as z:
+            assert z.getinfo("docs/").compress_size == 2, "zipfile no longer deflates a folder's nothing"
+
     def test_folders_by_their_attributes_become_folder_entries(self):
         for host, attributes in ((0, 0x10), (3, 0o40755 << 16)):     # old MS-DOS writers; a Unix mode
             with self.subTest(host=host):
@@ -351,15 +500,79 @@ class FromZip(PackerTest):
                 self.assertExtractsTo(self.pack(self.zip)[0], {"DEF/FOO.TXT": b"foo"}, ())
 
     def test_zip64_fields_of_small_entries_are_dropped(self):
-        with zipfile.ZipFile(self.zip, "w", zipfile.ZIP_DEFLATED) as z, \
-                z.open("big.txt", "w", force_zip64=True) as f:     # sizes 0xFFFFFFFF in its local header
-            f.write(SAMPLE_FILES["readme.txt"])
-        entries, end = self.pack(self.zip)
-        self.assertEqual(end, CENTRAL)
-        self.assertExtractsTo(entries, {"big.txt": SAMPLE_FILES["readme.txt"]})
-        self.assertEqual(entries[0]["extra"], b"")
-        with zipfile.ZipFile(self.out) as z:
-            self.assertEqual(z.infolist()[0].extract_version, 20)
+        # Python's zipfile puts all ones and ZIP64 sizes in the local
+        # header; zip -fz puts ZIP64 blocks in both headers and a ZIP64 end
+        # record.
+        text = SAMPLE_FILES["readme.txt"]
+        for writer in ("zipfile", "zip -fz"):
+            with self.subTest(writer):
+                os.path.exists(self.zip) and os.remove(self.zip)
+                if writer == "zipfile":
+                    with zipfile.ZipFile(self.zip, "w", zipfile.ZIP_DEFLATED) as z, \
+                            z.open("big.txt", "w", force_zip64=True) as f:
+                        f.write(text)
+                else:
+                    make_tree(self.dir, {"big.txt": text})
+                    subprocess.run(["zip", "-q", "-fz", self.zip, "big.txt"], cwd=self.dir, check=True)
+                entries, end = self.pack(self.zip)
+                self.assertEqual(end, CENTRAL)
+                self.assertExtractsTo(entries, {"big.txt": text})
+                self.assertNotIn(1, extra_blocks(entries[0]["extra"]))
+                with zipfile.ZipFile(self.out) as z:
+                    self.assertEqual(z.infolist()[0].extract_version, 20)
+                    self.assertNotIn(1, extra_blocks(z.infolist()[0].extra))
+                self.assertNotIn(b"PK\6\6", read(self.out)[-200:])
+                self.assertNotIn("ZIP64", mksfx("--info", self.out).stdout)
+
+    def test_zip64_records_go_exactly_where_a_value_needs_them(self):
+        def entries(count):
+            write_stored_zip(self.zip, {b"%02d/%05d" % (i // 1000, i): b"%d" % i for i in range(count)})
+            return self.zip
+
+        def four_gib():     # deflated: the e2e tests pack such an entry from a folder
+            zeros = {"data": deflated_zeros(1 << 32), "method": 8, "size": 1 << 32, "crc": zeros_crc(1 << 32)}
+            write_stored_zip(self.zip, {b"small.txt": b"small", b"zeros.bin": zeros})
+            return self.zip
+
+        # The input, and what uses ZIP64: the entries whose local header
+        # has a ZIP64 block (both sizes), those whose central record has
+        # one (the uncompressed size alone here), the end record, and
+        # what --info says of it.
+        cases = {
+            "65,535 entries": (lambda: entries(0xFFFF), set(), set(), False, None),
+            "65,536 entries": (lambda: entries(0x10000), set(), set(), True, "ZIP64: used by the end record"),
+            "an entry of 4 GiB": (four_gib, {"zeros.bin"}, {"zeros.bin"}, False,
+                                  "ZIP64: used by 1 local header and 1 central record"),
+        }
+        for label, (make, local, central, end_record, info) in cases.items():
+            with self.subTest(label):
+                found, end = self.pack("--level", "1", make())
+                self.assertEqual(end, CENTRAL)
+                self.assertEqual({e["name"] for e in found if e["zip64"]}, local)
+                with zipfile.ZipFile(self.out) as z:
+                    infos = z.infolist()
+                    self.assertEqual(len(infos), len(found))
+                    self.assertEqual({i.filename for i in infos if 1 in extra_blocks(i.extra)}, central)
+                    self.assertEqual({i.filename for i in infos if i.extract_version == 45}, local | central)
+                    for e in found:
+                        if e["zip64"]:
+                            record = z.getinfo(e["name"])
+                            self.assertEqual(extra_blocks(e["extra"])[1],
+                                             struct.pack("<QQ", record.file_size, record.compress_size))
+                            self.assertEqual(extra_blocks(record.extra)[1], struct.pack("<Q", record.file_size))
+                    if local:
+                        self.assertEqual(z.getinfo("zeros.bin").file_size, 1 << 32)
+                        self.assertEqual(z.read("small.txt"), b"small")
+                self.assertEqual(b"PK\6\6" in read(self.out)[-200:], end_record)
+                shown = mksfx("--info", self.out)
+                self.assertEqual(shown.returncode, 0, shown.stdout)
+                self.assertIn("the extractor gets through every entry", shown.stdout)
+                if info:
+                    self.assertIn(info, shown.stdout)
+                else:
+                    self.assertNotIn("ZIP64", shown.stdout)
+                if not local:
+                    self.assertEqual(subprocess.run(["unzip", "-tqq", self.out]).returncode, 0)
 
     def test_encrypted_entries_keep_what_their_password_check_needs(self):
         # zip -P to a pipe sets bit 3 (check against the time) and puts no
@@ -403,7 +616,6 @@ class FromZip(PackerTest):
     def test_refusals(self):
         peers = {
             "bzip2": ("zip -q -Z bzip2 {} readme.txt", ["readme.txt", "bzip2"]),
-            "zip64": ("zip -q -fz {} readme.txt", ["readme.txt", "ZIP64"]),
             "aes": ("7z a -tzip -mem=AES256 -psecret -bd {} readme.txt >/dev/null", ["readme.txt", "AES"]),
         }
         for label, (command, fragments) in peers.items():
@@ -430,18 +642,16 @@ class FromZip(PackerTest):
             "link": ({b"link": {"data": b"target", "external": 0o120777 << 16}}, 3, ['"link"', "symbolic link"]),
             "folder-with-data": ({b"dir": {"data": b"x", "external": 0o40755 << 16}}, 3,
                                  ['"dir"', "folder by its attributes"]),
+            "file-and-folder": ({b"a": b"1", b"A/b": b"2"}, 0, ['"a"', '"A/b"', "needs a folder"]),
+            "folder-and-file": ({b"x/y/z": b"1", b"X/Y": b"2"}, 0, ['"X/Y"', '"x/y/z"', "needs a folder"]),
         }
         for label, (entries, host, fragments) in archives.items():
             with self.subTest(label):
                 write_stored_zip(self.zip, entries, made_by=host << 8 | 20)
                 self.assertRefused(self.zip, *fragments)
-        with open(self.zip, "w") as f:
-            f.write("just text\n")
-        self.assertRefused(self.zip, "not a ZIP archive")
-
-    def test_archive_over_2_gib_is_refused_before_writing(self):
-        write_stored_zip(self.zip, {b"small.txt": b"1", b"zeros.bin": 0x80000000})   # sparse
-        self.assertRefused(self.zip, "2 GiB")
+        with open(self.zip, "wb") as f:      # cut short: a local header, no end record
+            f.write(b"PK\3\4" + bytes(40))
+        self.assertRefused(self.zip, "not one", "cut short")
 
     def test_a_damaged_entry_stops_midway_and_leaves_nothing(self):
         with zipfile.ZipFile(self.zip, "w", zipfile.ZIP_DEFLATED) as z:
@@ -469,7 +679,7 @@ class SettingsAndInfo(PackerTest):
     def test_options_become_flags_and_texts(self):
         cases = [([], None), (["--no-settings"], None), (["--title", "T"], 0x03), (["--hide-run"], 0x02),
                  (["--all-files"], 0x01), (["--hide-overwrite"], 0x07), (["--overwrite", "always"], 0x0B),
-                 (["--overwrite", "never"], 0x13), (["--overwrite", "never", "--overwrite", "confirm"], 0x03),
+                 (["--overwrite", "never"], 0x13), (["--overwrite=never"], 0x13), (["--automatic"], 0x43),
                  (["--flags", "0x18"], 0x18), (["--flags", "0", "--all-files"], 0x00),
                  (["--title", "Müller"], 0x23), (["--run", "><Übersicht.exe"], 0x23),
                  (["--folder", "C:\\Łódź", "--hide-run"], 0x22), (["--flags", "0x03", "--title", "Müller"], 0x03)]
@@ -535,6 +745,37 @@ class SettingsAndInfo(PackerTest):
                      "refuses it: it has a name that is not valid UTF-8"):
             self.assertIn(text, info.stdout)
 
+    def test_info_decodes_every_entry(self):
+        text = b"".join(b"line %d of a text that deflates\n" % i for i in range(3000))
+        make_tree(self.src, {"text.txt": text, "noise.bin": os.urandom(5000)})
+        for options in ([], ["--password", "pw"]):
+            self.pack(*options, self.src)
+            packed = read(self.out)
+            # The middle of each entry's data, past an encryption header.
+            skip = 12 if options else 0
+            data = {e["name"]: packed.index(e["data"]) + skip + (len(e["data"]) - skip) // 2 for e in walk(self.out)[0]}
+            password = ["--password", "pw"] if options else []
+            # As written, and with one byte flipped inside each entry's data.
+            cases = [(None, password, 0, "3 of 3 entries decode")]
+            cases += [(name, password, 1, f'"{name}" at offset') for name in data]
+            if options:
+                cases += [(None, [], 0, "data: 3 encrypted entries not checked"),
+                          (None, ["--password", "wrong"], 1, "the password does not open it")]
+            for flipped, given, status, shown in cases:
+                with self.subTest(options=options, flipped=flipped, given=given):
+                    damaged = bytearray(packed)
+                    if flipped:
+                        damaged[data[flipped]] ^= 0x20
+                    path = os.path.join(self.dir, "damaged.exe")
+                    with open(path, "wb") as f:
+                        f.write(damaged)
+                    info = mksfx("--info", path, *given)
+                    self.assertEqual(info.returncode, status, info.stdout)
+                    self.assertIn(shown, info.stdout)
+                    if flipped:
+                        self.assertRegex(info.stdout, r"does not (match its CRC-32|decode)|decodes to \d+ bytes|"
+                                                      r"deflate data (ends before|is cut short)")
+
     def test_info_tells_when_the_extractor_would_not_get_through(self):
         zip_with("bsdtar-pipe", self.src, os.path.join(self.dir, "stream.zip"))
         self.pack("--raw-zip", os.path.join(self.dir, "stream.zip"))
@@ -557,6 +798,55 @@ class SettingsAndInfo(PackerTest):
         self.assertEqual(read(self.out)[:STUB_SIZE_MIN], stub)
         os.remove(os.path.join(bin_dir, "sfx-x86.exe"))
         self.assertIn("cannot find the extractor", run().stderr)
+
+
+class CommandLine(PackerTest):
+    def test_habits_of_other_packers(self):
+        make_tree(self.src, {"a.txt": b"a" * 1000, "docs/b.txt": b"b" * 1000})
+        subprocess.run(["zip", "-q", "-r", "-P", "pw", os.path.join(self.dir, "locked.zip"), "."], cwd=self.src,
+                       check=True)
+        subprocess.run(["zip", "-q", "-r", os.path.join(self.dir, "plain.zip"), "."], cwd=self.src, check=True)
+        a, docs = os.path.join(self.src, "a.txt"), os.path.join(self.src, "docs")
+        locked, plain = os.path.join(self.dir, "locked.zip"), os.path.join(self.dir, "plain.zip")
+        names = lambda: [e["name"] for e in walk(self.out)[0]]
+        reference = lambda *args: (mksfx("--stub", STUB, *args, "-o", self.out, self.src), read(self.out))[1]
+        # Arguments (OUT and --stub added), the exit status, and a check of
+        # what came out: stdout, stderr and the output file.
+        cases = {
+            "--version": (["--version"], 0, lambda out, err: self.assertRegex(out, r"^mksfx \d+\.\d+\.\d+\n$")),
+            "--threads=2": (["--threads=2", self.src], 0,
+                            lambda out, err: self.assertEqual(read(self.out), reference("--threads", "2"))),
+            "-q": (["-q", self.src], 0, lambda out, err: self.assertEqual(err, "")),
+            "--level 0": (["--level", "0", self.src], 0,
+                          lambda out, err: self.assertEqual({e["method"] for e in walk(self.out)[0]}, {0})),
+            "several inputs": ([a, docs], 0, lambda out, err: self.assertEqual(names(), ["a.txt", "docs/", "docs/b.txt"])),
+            "one file": ([a], 0, lambda out, err: self.assertEqual(names(), ["a.txt"])),
+            "-o twice": (["-o", self.out, self.src], 2, lambda out, err: self.assertIn("-o is given twice", err)),
+            "a value for a switch": (["--quiet=yes", self.src], 2,
+                                     lambda out, err: self.assertIn("--quiet takes no value", err)),
+            "--hide-run alone": (["--hide-run", self.src], 0,
+                                 lambda out, err: self.assertIn("warning: --hide-run has no effect", err)),
+            "--level on a ZIP": (["--level", "3", plain], 0,
+                                 lambda out, err: self.assertIn("warning: --level has no effect", err)),
+            "--password on encrypted entries": (["--password", "new", locked], 0,
+                                                lambda out, err: self.assertIn("warning: --password has no effect", err)),
+        }
+        for label, (args, status, check) in cases.items():
+            with self.subTest(label):
+                os.path.exists(self.out) and os.remove(self.out)
+                result = mksfx(*(args if label == "--version" else ["--stub", STUB, "-o", self.out, *args]))
+                self.assertEqual(result.returncode, status, result.stderr)
+                check(result.stdout, result.stderr)
+        # Messages name OUT, not the temporary file beside it.
+        missing = os.path.join(self.dir, "missing", "out.exe")
+        result = mksfx("--stub", STUB, "-o", missing, self.src)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("cannot write " + missing + ":", result.stderr)
+        self.assertNotIn(".part", result.stderr)
+        # The help tells the true bound of the settings texts.
+        shown = mksfx("--help").stdout
+        self.assertIn("249 bytes together", shown)
+        self.assertNotIn("255 bytes", shown)
 
 
 def resources(pe):
@@ -585,7 +875,7 @@ def version_texts(pe):
 
 
 class Branding(PackerTest):
-    """--icon and --version: the packager's icon and version information in
+    """--icon and --file-version: the packager's icon and version information in
     the extractor's resources; everything else as without them."""
 
     def setUp(self):
@@ -640,7 +930,7 @@ class Branding(PackerTest):
                     self.assertIn(text, info.stdout)
 
     def test_version_alone_and_icon_alone(self):
-        pe = self.brand("--version", "02.0.0.65535")
+        pe = self.brand("--file-version", "02.0.0.65535")
         self.assertEqual(version_texts(pe), {"FileVersion": "2.0.0.65535", "ProductVersion": "2.0.0.65535",
                                              "OriginalFilename": "out.exe"})
         self.assertEqual({k: v for k, v in resources(pe).items() if k[0] != RT_VERSION},
@@ -672,15 +962,15 @@ class Branding(PackerTest):
         fake_stub = os.path.join(self.dir, "fake.exe")
         with open(fake_stub, "wb") as f:
             f.write(b"MZ" + bytes(STUB_SIZE_MIN - 2))
-        self.assertRefused(self.src, "not a PE image", args=("--version", VERSION), stub=fake_stub)
+        self.assertRefused(self.src, "not a PE image", args=("--file-version", VERSION), stub=fake_stub)
         self.assertRefused(self.src, "more than the 65535 bytes",
-                           args=("--version", VERSION, "--description", "x" * 40000))
+                           args=("--file-version", VERSION, "--description", "x" * 40000))
         self.assertRefused(self.src, "--company is not UTF-8",
-                           args=("--version", VERSION, "--company", os.fsdecode(b"Caf\xe9")))
+                           args=("--file-version", VERSION, "--company", os.fsdecode(b"Caf\xe9")))
         for version in ("1.2.3", "1.2.3.4.5", "1.2.x.4", "65536.0.0.0", "1..3.4", "", " 1.2.3.4"):
             with self.subTest(version=version):
-                self.assertRefused(self.src, "--version takes four numbers", args=("--version", version), status=2)
-        self.assertRefused(self.src, "need --version", args=("--product", "P"), status=2)
+                self.assertRefused(self.src, "--file-version takes four numbers", args=("--file-version", version), status=2)
+        self.assertRefused(self.src, "need --file-version", args=("--product", "P"), status=2)
 
     def test_large_icons_grow_the_extractor(self):
         # Seven images take some 100 KB: the resources, and with them the

@@ -3,7 +3,7 @@
 //
 //   sfx-pe-check STUB.exe x86|x64 [branded] [GoogleTest options]
 // or with SFX_PE_FILE, SFX_PE_ARCH (and SFX_PE_BRANDED=1) in the environment.
-// A branded stub is what mksfx --icon --version writes before the archive.
+// A branded stub is what mksfx --icon --file-version writes before the archive.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // The static check of a stub's PE file: size, headers, section layout,
 // relocations, imported DLLs, and every resource against the tables in
-// expected_resources.h. A branded stub (mksfx --icon, --version) has the
+// expected_resources.h. A branded stub (mksfx --icon, --file-version) has the
 // packager's images in its first icon group and a version resource, and
 // carries the checksum of the whole file. Each check appends one line per
 // fault to a list of findings; no findings, no faults.

@@ -16,7 +16,8 @@ public:
     explicit ArchiveWriter(OutputFile& out) : out_(out) {}
 
     // Writes the local header as the entry stands now; EndEntry rewrites it
-    // once the data is known.
+    // once the data is known, in the same length: an entry that may reach
+    // 4 GiB must have zip64 set before it begins.
     void BeginEntry(Entry& entry);
     void WriteData(const void* data, size_t count);
     void WriteData(const std::string& bytes) { WriteData(bytes.data(), bytes.size()); }
@@ -25,11 +26,11 @@ public:
     uint64_t DataWritten() const { return out_.Position() - dataStart_; }
     void EndEntry(const Entry& entry);
 
-    // The central directory and its end record.
+    // The central directory and its end record, with ZIP64's end record
+    // and locator in front of it when a count, size or offset needs them.
     void Finish(const std::string& comment);
 
 private:
-    void Reserve(uint64_t count);
     static std::string LocalHeader(const Entry& entry);
 
     OutputFile& out_;

@@ -54,18 +54,20 @@ EntryPacker::EntryPacker(ArchiveWriter& writer, const PackOptions& options, Prog
     // written, and no more.
     maxPieces_ = 4 * threads + 4;
     maxBytes_ = (2 * threads + 1) * PieceSize;
-    for (size_t i = 0; i < threads; i++)
-        workers_.push_back(std::make_unique<Thread>([this] { Work(options_.level); }));
+    // Level 0 stores every file: nothing for the threads to do.
+    for (size_t i = 0; i < threads && options.level > 0; i++)
+        workers_.emplace_back([this] { Work(options_.level); });
 }
 
 EntryPacker::~EntryPacker()
 {
     {
-        Held held(lock_);
+        std::lock_guard<std::mutex> held(lock_);
         stopping_ = true;
     }
-    jobsWaiting_.WakeAll();
-    workers_.clear();
+    jobsWaiting_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
 }
 
 void EntryPacker::Work(int level)
@@ -82,9 +84,8 @@ void EntryPacker::Work(int level)
     for (;;) {
         std::shared_ptr<Piece> piece;
         {
-            Held held(lock_);
-            while (jobs_.empty() && !stopping_)
-                jobsWaiting_.Wait(lock_);
+            std::unique_lock<std::mutex> held(lock_);
+            jobsWaiting_.wait(held, [this] { return !jobs_.empty() || stopping_; });
             if (stopping_)
                 return;
             piece = jobs_.front();
@@ -100,10 +101,10 @@ void EntryPacker::Work(int level)
             piece->error = "out of memory";
         }
         {
-            Held held(lock_);
+            std::lock_guard<std::mutex> held(lock_);
             piece->done = true;
         }
-        pieceDone_.WakeAll();
+        pieceDone_.notify_all();
     }
 }
 
@@ -166,18 +167,22 @@ void EntryPacker::ReadPieces(Task& task)
         piece->last = got < PieceSize;
         task.crc = (uint32_t)crc32(task.crc, piece->data.data(), (uInt)got);
         task.read += got;
-        if (task.read > 0xFFFFFFFF)
-            throw Failure(task.label + " grew to 4 GiB or more while it was packed");
         task.piecesRead++;
         task.allRead = piece->last;
+        if (task.allRead)
+            task.data->CheckUnchanged();
         task.pieces.push_back(piece);
         pendingPieces_++;
         pendingBytes_ += got;
+        if (options_.level == 0) {
+            piece->done = true;
+            continue;
+        }
         {
-            Held held(lock_);
+            std::lock_guard<std::mutex> held(lock_);
             jobs_.push_back(piece);
         }
-        jobsWaiting_.WakeAll();
+        jobsWaiting_.notify_all();
     }
 }
 
@@ -192,9 +197,8 @@ void EntryPacker::WriteOne()
     Task& task = *tasks_.front();
     std::shared_ptr<Piece> piece = task.pieces.front();
     {
-        Held held(lock_);
-        while (!piece->done)
-            pieceDone_.Wait(lock_);
+        std::unique_lock<std::mutex> held(lock_);
+        pieceDone_.wait(held, [&piece] { return piece->done; });
     }
     task.pieces.pop_front();
     pendingPieces_--;
@@ -208,23 +212,29 @@ void EntryPacker::WriteOne()
         progress_.Add(1, 0);
         return;
     }
+    bool storing = options_.level == 0;
     if (!task.begun) {
         task.begun = true;
-        task.entry.method = MethodDeflated;
-        task.entry.versionNeeded = 20;
-        task.entry.flags = (uint16_t)((task.entry.flags & ~LevelFlagMask) | LevelFlags(options_.level));
+        task.entry.method = storing ? MethodStored : MethodDeflated;
+        task.entry.versionNeeded = storing && !task.encrypt ? 10 : 20;
+        task.entry.flags = (uint16_t)((task.entry.flags & ~LevelFlagMask) | (storing ? 0 : LevelFlags(options_.level)));
         if (task.encrypt) {
             if (!piece->last && !task.crcKnown)
                 throw Failure(task.label + " changed while it was packed");
             task.entry.flags |= FlagEncrypted;
         }
+        // Neither the deflated nor the stored data outgrows the content and
+        // the encryption header.
+        uint64_t largest = task.sizeHint + (task.encrypt ? (uint64_t)EncryptionHeaderSize : 0);
+        task.entry.zip64 = largest >= Zip64Marker;
         writer_.BeginEntry(task.entry);
         if (task.encrypt)
             writer_.WriteData(cipher_.Begin(task.entry.name, task.crcKnown ? task.knownCrc : task.crc, task.sizeHint));
     }
+    std::vector<uint8_t>& bytes = storing ? piece->data : piece->packed;
     if (task.encrypt)
-        cipher_.Encrypt(piece->packed.data(), piece->packed.size());
-    writer_.WriteData(piece->packed.data(), piece->packed.size());
+        cipher_.Encrypt(bytes.data(), bytes.size());
+    writer_.WriteData(bytes.data(), bytes.size());
     progress_.Add(0, piece->data.size());
     if (piece->last) {
         EndTask(task, *piece);
@@ -238,11 +248,11 @@ void EntryPacker::EndTask(Task& task, Piece& last)
     if (task.crcKnown && task.knownCrc != task.crc)
         throw Failure(task.label + " changed while it was packed");
     uint64_t header = task.encrypt ? (uint64_t)EncryptionHeaderSize : 0;
-    if (writer_.DataWritten() - header >= task.read)
+    if (options_.level > 0 && writer_.DataWritten() - header >= task.read)
         Store(task, last);
     task.entry.crc = task.crc;
-    task.entry.compressedSize = (uint32_t)writer_.DataWritten();
-    task.entry.uncompressedSize = (uint32_t)task.read;
+    task.entry.compressedSize = writer_.DataWritten();
+    task.entry.uncompressedSize = task.read;
     writer_.EndEntry(task.entry);
 }
 
@@ -275,6 +285,7 @@ void EntryPacker::Store(Task& task, Piece& last)
     }
     if (size != task.read || crc != task.crc)
         throw Failure(task.label + " changed while it was packed");
+    task.data->CheckUnchanged();
 }
 
 void EntryPacker::Write(const std::function<void()>& write, uint64_t bytes)

@@ -5,10 +5,13 @@
 #ifndef MKSFX_ENTRY_PACKER_H
 #define MKSFX_ENTRY_PACKER_H
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive_writer.h"
@@ -39,6 +42,10 @@ public:
     // The content's CRC-32 when it is known before reading (and checked
     // when the reading is done).
     virtual bool KnownCrc(uint32_t&) const { return false; }
+    // Called when the reading reached the end: throws Failure when the
+    // content is no longer what was listed, so that what was read may be
+    // only part of it.
+    virtual void CheckUnchanged() {}
 };
 
 class EntryPacker {
@@ -84,11 +91,11 @@ private:
     std::vector<uint8_t> buffer_;
 
     // Shared with the workers.
-    Lock lock_;
-    Condition jobsWaiting_, pieceDone_;
+    std::mutex lock_;
+    std::condition_variable jobsWaiting_, pieceDone_;
     std::deque<std::shared_ptr<Piece>> jobs_;
     bool stopping_ = false;
-    std::vector<std::unique_ptr<Thread>> workers_;
+    std::vector<std::thread> workers_;
 };
 
 }  // namespace sfx

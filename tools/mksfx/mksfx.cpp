@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "sources.h"
 #include "zip_crypto.h"
 #include "zip_format.h"
+#include "zip_reader.h"
 
 using namespace sfx;
 
@@ -30,29 +32,36 @@ namespace {
 const char DefaultStubName[] = "sfx-x86.exe";
 
 const char Help[] =
-    "usage: mksfx [OPTIONS] -o OUT INPUT\n"
-    "       mksfx --info FILE\n"
+    "usage: mksfx [OPTIONS] -o OUT INPUT...\n"
+    "       mksfx --info FILE [--password TEXT]\n"
+    "       mksfx --version\n"
     "\n"
-    "Makes OUT, a self-extracting file for Windows, from INPUT, a folder or a ZIP\n"
-    "archive. Whoever runs OUT picks a folder and files in one dialog and gets them\n"
-    "extracted; OUT then opens the program that --run names.\n"
+    "Makes OUT, a self-extracting file for Windows, from INPUT: a folder (its\n"
+    "contents), a ZIP archive (its entries), or files and folders, each packed\n"
+    "under its own name. Whoever runs OUT picks a folder and files in one dialog\n"
+    "and gets them extracted; OUT then opens the program that --run names.\n"
+    "Every option that takes a value takes it as --option VALUE or --option=VALUE,\n"
+    "once.\n"
     "\n"
-    "  -o OUT             the file to write; it appears only once it is complete\n"
+    "  -o OUT             the file to write; it appears only once it is complete,\n"
+    "                     and it must be none of the files that mksfx reads\n"
     "  --stub FILE        the extractor to use (default: sfx-x86.exe beside mksfx,\n"
     "                     else in the current folder or in dist/)\n"
-    "  --title TEXT       the caption of the dialog (at most 255 bytes)\n"
+    "  --title TEXT       the caption of the dialog\n"
     "  --folder TEXT      the destination folder the dialog proposes\n"
     "  --temp-folder      propose the user's temporary folder instead\n"
     "  --run TEXT         open this after a successful extraction, written as\n"
     "                     PROGRAM or PROGRAM|PARAMETERS; \"><\" in it stands for\n"
     "                     the destination folder (with its final \\)\n"
     "  --hide-run         no check box to skip --run: it always runs\n"
+    "  --automatic        unzip as soon as OUT starts, with no button to press,\n"
+    "                     and close after a success (as the switch /A does)\n"
     "  --all-files        the user cannot deselect files: all are extracted\n"
     "  --overwrite MODE   for existing files: confirm (ask each time; the\n"
     "                     default), never, or always\n"
     "  --hide-overwrite   the user cannot change the overwrite mode\n"
     "  --level N          how hard to compress, 1 (fastest) to 12 (smallest; the\n"
-    "                     default)\n"
+    "                     default), or 0 to store every file as it is\n"
     "  --threads N        compress on N threads (default: one per processor); the\n"
     "                     output is the same for any N\n"
     "  --recompress       a ZIP INPUT's stored and deflated entries are decoded and\n"
@@ -66,7 +75,7 @@ const char Help[] =
     "                     encrypted (the others keep their own password)\n"
     "  --password-file F  the password from the first line of the file F, so that\n"
     "                     it stays out of process lists and shell history\n"
-    "  --quiet            no progress line (one is shown on a terminal once\n"
+    "  -q, --quiet        no progress line (one is shown on a terminal once\n"
     "                     packing has taken a second)\n"
     "  --name-encoding E  how a ZIP INPUT's names are read where an entry does not\n"
     "                     say (by flag bit 11 or a Unicode Path field): cp437,\n"
@@ -77,15 +86,19 @@ const char Help[] =
     "  --icon FILE.ico    the icon of OUT and of its dialog: every image of FILE.ico\n"
     "                     (any size up to 256x256, PNG ones included) replaces\n"
     "                     the extractor's own, byte for byte\n"
-    "  --version A.B.C.D  version information for Properties -> Details: file and\n"
+    "  --file-version A.B.C.D\n"
+    "                     version information for Properties -> Details: file and\n"
     "                     product version, OUT's name as OriginalFilename, and\n"
     "  --product TEXT     ProductName,\n"
     "  --company TEXT     CompanyName,\n"
     "  --description TEXT FileDescription and\n"
     "  --copyright TEXT   LegalCopyright (UTF-8; those not given are left out)\n"
     "  --info FILE        show the icon sizes, version information, settings and\n"
-    "                     entries of a self-extracting file,\n"
-    "                     and whether the extractor gets through all of them\n"
+    "                     entries of a self-extracting file, whether the\n"
+    "                     extractor gets through all of them, and test every\n"
+    "                     entry's data against its size and CRC-32 (encrypted\n"
+    "                     ones only with --password or --password-file)\n"
+    "  --version          mksfx's own version\n"
     "  -h, --help         this text\n"
     "\n"
     "Title, folder and command take at most 249 bytes together, in UTF-8 (a text\n"
@@ -99,15 +112,20 @@ const char Help[] =
     "A folder INPUT: its files and sub-folders (not the folder itself) with their\n"
     "modification times, deflated by libdeflate, or stored when that is smaller.\n"
     "Large files go in pieces of 4 MiB, compressed side by side. A symbolic link\n"
-    "is packed as what it leads to, which must lie inside INPUT.\n"
+    "is packed as what it leads to, which must lie inside INPUT. Nothing may\n"
+    "write to the files while mksfx reads them: a file whose size or time has\n"
+    "changed by the end of its reading is refused.\n"
     "A ZIP INPUT: its entries, compressed data copied as it is and checked against\n"
     "its CRC-32, with fresh headers. Stored and deflated entries only, plain or\n"
-    "with traditional ZIP encryption; no ZIP64, no AES, no symbolic links.\n"
+    "with traditional ZIP encryption, ZIP64 or not; no AES, no symbolic links.\n"
+    "ZIP64 records are written only where a size, offset or count needs them:\n"
+    "an entry of 4 GiB or more, a header beyond 4 GiB, over 65535 entries.\n"
     "Names beyond ASCII are written as UTF-8 (flag bit 11), unless read as ansi.\n"
     "Refused, with no output written: names the extractor cannot write (over 258\n"
     "UTF-16 units, outside the destination, device names like CON, characters\n"
-    "Windows forbids), two names for one file, a self-extracting file over 2 GiB,\n"
-    "and an icon file that is no icon.\n"
+    "Windows forbids), two names for one file or for a file and a folder, an icon\n"
+    "file that is no icon, an OUT that is write-protected, and any output that\n"
+    "the extractor would not get through (the walk of --info).\n"
     "\n"
     "For tests of the extractor itself:\n"
     "  --flags BYTE       the settings block's flags byte as given (0x.. or decimal);\n"
@@ -121,7 +139,7 @@ const char Help[] =
     "        --all-files -o demo-setup.exe demo.zip\n"
     "  mksfx --stub dist/sfx-x64.exe --folder \"C:\\Demo\" --overwrite always \\\n"
     "        --hide-overwrite -o demo.exe demo/\n"
-    "  mksfx --icon demo.ico --version 1.0.0.0 --product Demo --company \"Demo Ltd\" \\\n"
+    "  mksfx --icon demo.ico --file-version 1.0.0.0 --product Demo --company \"Demo Ltd\" \\\n"
     "        -o demo-setup.exe demo/\n"
     "  mksfx --flags 0x07 --title Test -o test.exe test.zip\n"
     "  mksfx --raw-zip --no-settings -o odd.exe odd.zip\n"
@@ -131,7 +149,13 @@ const char Help[] =
     "goes behind the archive, where the extractor never reads.\n"
     "\n"
     "Exit status: 0 done; 1 refused or failed, and OUT is left as it was; 2 wrong\n"
-    "usage. With --info: 0 when the extractor gets through every entry, else 1.\n";
+    "usage. With --info: 0 when the extractor gets through every entry and every\n"
+    "entry checked decodes right, else 1.\n";
+
+void Warn(const std::string& text)
+{
+    std::fprintf(stderr, "mksfx: warning: %s\n", text.c_str());
+}
 
 [[noreturn]] void Usage(const std::string& problem)
 {
@@ -140,7 +164,8 @@ const char Help[] =
 }
 
 struct Options {
-    std::string stub, output, input, info;
+    std::string stub, output, info;
+    std::vector<std::string> inputs;
     Settings settings;
     NameEncoding encoding = NameEncoding::Guess;
     bool encodingGiven = false;
@@ -148,7 +173,7 @@ struct Options {
     bool noSettings = false;
     bool raw = false;
     PackOptions pack;
-    bool levelGiven = false, recompress = false, quiet = false;
+    bool levelGiven = false, recompress = false, quiet = false, hideRun = false;
     std::string passwordFile;
     bool passwordGiven = false;
 };
@@ -185,10 +210,26 @@ Options Parse(const std::vector<std::string>& argv)
     Options o;
     bool folderGiven = false, tempFolder = false, options = true;
     bool versionText = false;
+    std::set<std::string> given;
     int argc = (int)argv.size();
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
+        // --option=value as well as --option value.
+        std::string attached;
+        bool hasAttached = false;
+        size_t equals = a.find('=');
+        if (options && a.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            attached = a.substr(equals + 1);
+            a.resize(equals);
+            hasAttached = true;
+        }
         auto value = [&]() -> std::string {
+            if (!given.insert(a).second)
+                Usage(a + " is given twice");
+            if (hasAttached) {
+                hasAttached = false;
+                return attached;
+            }
             if (i + 1 >= argc)
                 Usage(a + " needs a value");
             return argv[++i];
@@ -198,17 +239,15 @@ Options Parse(const std::vector<std::string>& argv)
             return o.settings;
         };
         if (!options || a.empty() || a[0] != '-') {
-            if (!o.input.empty())
-                Usage("one INPUT only, not both " + o.input + " and " + a);
-            o.input = a;
+            o.inputs.push_back(a);
         } else if (a == "--") options = false;
         else if (a == "-o") o.output = value();
         else if (a == "--stub") o.stub = value();
         else if (a == "--info") o.info = value();
-        else if (a == "--level") { o.pack.level = NumberArgument(a, value(), MinLevel, MaxLevel); o.levelGiven = true; }
+        else if (a == "--level") { o.pack.level = NumberArgument(a, value(), 0, MaxLevel); o.levelGiven = true; }
         else if (a == "--threads") o.pack.threads = NumberArgument(a, value(), 1, 256);
         else if (a == "--recompress") o.recompress = true;
-        else if (a == "--quiet") o.quiet = true;
+        else if (a == "--quiet" || a == "-q") o.quiet = true;
         else if (a == "--password") {
             if (o.passwordGiven)
                 Usage("one --password or --password-file only");
@@ -224,7 +263,8 @@ Options Parse(const std::vector<std::string>& argv)
         else if (a == "--folder") { setting().folder = value(); folderGiven = true; }
         else if (a == "--temp-folder") { setting().folder = TemporaryFolderToken; tempFolder = true; }
         else if (a == "--run") setting().run = value();
-        else if (a == "--hide-run") setting().flags &= ~FlagShowRunCheckBox;
+        else if (a == "--hide-run") { setting().flags &= ~FlagShowRunCheckBox; o.hideRun = true; }
+        else if (a == "--automatic") setting().flags |= FlagAutomatic;
         else if (a == "--all-files") setting().flags &= ~FlagUserSelectsFiles;
         else if (a == "--hide-overwrite") setting().flags |= FlagHideOverwriteOptions;
         else if (a == "--overwrite") {
@@ -249,10 +289,10 @@ Options Parse(const std::vector<std::string>& argv)
             setting().flags = (int)flags;
             setting().flagsAsGiven = true;
         } else if (a == "--icon") o.branding.icon = value();
-        else if (a == "--version") {
+        else if (a == "--file-version") {
             std::string text = value();
             if (!ParseVersion(text, o.branding.version))
-                Usage("--version takes four numbers from 0 to 65535, A.B.C.D, not " + text);
+                Usage("--file-version takes four numbers from 0 to 65535, A.B.C.D, not " + text);
             o.branding.versioned = true;
         } else if (a == "--product") { o.branding.product = value(); versionText = true; }
         else if (a == "--company") { o.branding.company = value(); versionText = true; }
@@ -263,16 +303,21 @@ Options Parse(const std::vector<std::string>& argv)
         else if (a == "-h" || a == "--help") {
             std::fputs(Help, stdout);
             std::exit(0);
+        } else if (a == "--version") {
+            std::printf("mksfx %s\n", MKSFX_VERSION);
+            std::exit(0);
         } else Usage("unknown option " + a);
+        if (hasAttached)
+            Usage(a + " takes no value");
     }
     if (!o.info.empty()) {
-        if (!o.output.empty() || !o.input.empty() || o.settings.present || o.encodingGiven || o.branding.Any()
-            || versionText || o.levelGiven || o.recompress || o.passwordGiven)
-            Usage("--info takes a file and nothing else");
+        if (!o.output.empty() || !o.inputs.empty() || o.settings.present || o.encodingGiven || o.branding.Any()
+            || versionText || o.levelGiven || o.recompress)
+            Usage("--info takes a file, and --password or --password-file for its encrypted entries");
         return o;
     }
-    if (o.output.empty() || o.input.empty())
-        Usage("needs -o OUT and an INPUT folder or ZIP file");
+    if (o.output.empty() || o.inputs.empty())
+        Usage("needs -o OUT and an INPUT: a folder, a ZIP file, or files and folders");
     if (folderGiven && tempFolder)
         Usage("--folder and --temp-folder exclude each other");
     if (o.noSettings && o.settings.present)
@@ -281,7 +326,7 @@ Options Parse(const std::vector<std::string>& argv)
         Usage("--raw-zip copies the archive as it is; --name-encoding, --level, --recompress and --password cannot "
               "apply");
     if (versionText && !o.branding.versioned)
-        Usage("--product, --company, --description and --copyright need --version");
+        Usage("--product, --company, --description and --copyright need --file-version");
     return o;
 }
 
@@ -319,22 +364,61 @@ std::string ReadStub(const std::string& path)
 
 std::unique_ptr<Source> OpenSource(const Options& o)
 {
-    Kind kind = KindOf(o.input);
+    const std::string& first = o.inputs[0];
+    Kind kind = KindOf(first);
     if (kind == Kind::Missing)
-        throw Failure("cannot find " + o.input);
+        throw Failure("cannot find " + first);
     if (o.raw) {
-        if (kind != Kind::File)
-            throw Failure("--raw-zip needs a file, and " + o.input + " is none");
-        return std::make_unique<RawSource>(o.input);
+        if (o.inputs.size() > 1 || kind != Kind::File)
+            throw Failure("--raw-zip needs one file, a ZIP archive");
+        return std::make_unique<RawSource>(first);
     }
-    if (kind == Kind::Folder) {
-        if (o.encodingGiven)
-            Usage("--name-encoding is for a ZIP INPUT; names from a folder are written as UTF-8");
-        if (o.recompress)
-            Usage("--recompress is for a ZIP INPUT; files from a folder are always compressed");
-        return std::make_unique<FolderSource>(o.input, o.output);
+    // One file with an end record is a ZIP INPUT; anything else is packed
+    // file by file.
+    if (o.inputs.size() == 1 && kind == Kind::File) {
+        InputFile file(first);
+        char start[4] = {0};
+        file.ReadAt(0, start, (size_t)std::min<uint64_t>(file.Size(), sizeof start));
+        bool zipStart = Get32(start) == LocalSignature;
+        if (zipStart && !HasEndRecord(file))
+            throw Failure(first + " begins like a ZIP archive but is not one (it has no end of central directory "
+                          "record): it may be cut short");
+        if (HasEndRecord(file)) {
+            auto zip = std::make_unique<ZipSource>(first, o.encoding, o.recompress, o.pack.password);
+            if (o.levelGiven && !o.recompress)
+                Warn("--level has no effect without --recompress: a ZIP INPUT's entries are copied as they are");
+            if (o.passwordGiven && !zip->EncryptsAny())
+                Warn("--password has no effect: every entry of " + first + " is encrypted already");
+            return zip;
+        }
     }
-    return std::make_unique<ZipSource>(o.input, o.encoding, o.recompress, o.pack.password);
+    if (o.encodingGiven)
+        Usage("--name-encoding is for a ZIP INPUT; names from folders and files are written as UTF-8");
+    if (o.recompress)
+        Usage("--recompress is for a ZIP INPUT; files from folders are always compressed");
+    return std::make_unique<FolderSource>(o.inputs, o.output);
+}
+
+// OUT must be none of the files that this run reads: it is replaced once
+// the output is complete, and whatever it was would be lost.
+void RefuseOutputAmongInputs(const Options& o, const std::string& stubPath)
+{
+    std::string output = IdentityOf(o.output);
+    if (output.empty())
+        return;
+    std::vector<std::pair<std::string, std::string>> read = {{"the extractor", stubPath}};
+    for (const std::string& input : o.inputs)
+        read.push_back({"INPUT", input});
+    if (!o.branding.icon.empty())
+        read.push_back({"the icon file", o.branding.icon});
+    if (!o.passwordFile.empty())
+        read.push_back({"the password file", o.passwordFile});
+    for (const auto& [what, path] : read)
+        if (IdentityOf(path) == output)
+            throw Failure(o.output + " is " + what + " (" + path
+                          + "); mksfx would replace it with its output, and it would be lost");
+    if (WriteProtected(o.output))
+        throw Failure(o.output + " exists and is write-protected; mksfx leaves it as it is");
 }
 
 // The file's name without its folder: OriginalFilename.
@@ -358,6 +442,12 @@ void WriteChecksum(OutputFile& out, size_t field)
     out.Seek(end);
 }
 
+// The password that --info checks encrypted entries with, or "".
+std::string InfoPassword(const Options& o)
+{
+    return o.passwordFile.empty() ? o.pack.password : ReadPasswordFile(o.passwordFile);
+}
+
 int Pack(Options& o, const char* argv0, Progress& progress)
 {
     if (!o.passwordFile.empty())
@@ -374,12 +464,10 @@ int Pack(Options& o, const char* argv0, Progress& progress)
     if (o.branding.Any())
         stub = BrandStub(stub, stubPath, o.branding, FileName(o.output));
     std::string block = o.settings.present ? EncodeSettings(o.settings) : "";
+    RefuseOutputAmongInputs(o, stubPath);
+    if (o.hideRun && o.settings.run.empty())
+        Warn("--hide-run has no effect without --run");
     std::unique_ptr<Source> source = OpenSource(o);
-    uint64_t size = stub.size() + block.size() + source->SizeInAdvance();
-    if (size > MaxFileSize)
-        throw Failure("the self-extracting file would have " + std::to_string(size)
-                      + " bytes, over the 2 GiB that the extractor can read");
-
     progress.Expect(source->EntryCount(), source->ContentSize());
     OutputFile out(o.output);
     out.Write(stub);
@@ -392,6 +480,16 @@ int Pack(Options& o, const char* argv0, Progress& progress)
     progress.End();
     if (size_t field = ChecksumFieldOffset(stub))
         WriteChecksum(out, field);
+    if (!o.raw) {
+        // The walk that --info shows, over what was written: a file that
+        // the extractor cannot get through is never given OUT's name.
+        out.Flush();
+        InputFile written(out.TemporaryPath());
+        std::vector<std::string> problems = WalkProblems(written, stub.size() + block.size(), nullptr);
+        if (!problems.empty())
+            throw Failure("the extractor would not get through what was written, so " + o.output
+                          + " is left as it was: " + problems[0]);
+    }
     out.Commit();
     if (o.raw)
         std::printf("%s: %llu bytes\n", o.output.c_str(), (unsigned long long)out.Position());
@@ -407,7 +505,7 @@ int Main(const std::vector<std::string>& arguments)
     Progress progress(!o.quiet);
     try {
         if (!o.info.empty())
-            return ShowInfo(o.info, stdout);
+            return ShowInfo(o.info, stdout, InfoPassword(o));
         return Pack(o, arguments.empty() ? "" : arguments[0].c_str(), progress);
     } catch (const Failure& f) {
         progress.End();

@@ -226,12 +226,33 @@ std::basic_string<NameUnit> CollisionKey(const EntryName& name)
     return key;
 }
 
+void NameSet::Note(const std::basic_string<NameUnit>& key, const Seen& seen)
+{
+    auto inserted = seen_.emplace(key, seen);
+    if (inserted.second)
+        return;
+    Seen& earlier = inserted.first->second;
+    if (earlier.folder && seen.folder && (earlier.implied || seen.implied)) {
+        earlier.implied = earlier.implied && seen.implied;
+        return;
+    }
+    if (earlier.folder == seen.folder)
+        throw Failure("entry " + seen.label + " and entry " + earlier.label
+                      + " would be written to the same file on Windows");
+    const Seen& file = seen.folder ? earlier : seen;
+    const Seen& folder = seen.folder ? seen : earlier;
+    throw Failure("entry " + file.label + " is a file where entry " + folder.label
+                  + " needs a folder of the same name on Windows");
+}
+
 void NameSet::Add(const EntryName& name)
 {
-    auto inserted = seen_.emplace(CollisionKey(name), Quoted(name));
-    if (!inserted.second)
-        throw Failure("entry " + Quoted(name) + " and entry " + inserted.first->second
-                      + " would be written to the same file on Windows");
+    std::basic_string<NameUnit> key = CollisionKey(name);
+    std::string label = Quoted(name);
+    for (size_t slash = key.find('/'); slash != key.npos; slash = key.find('/', slash + 1))
+        Note(key.substr(0, slash), {label, true, true});
+    bool folder = !name.text.empty() && (name.text.back() == '/' || name.text.back() == '\\');
+    Note(key, {label, folder, false});
 }
 
 std::string Quoted(const std::string& text, bool bytes)

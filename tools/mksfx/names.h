@@ -46,13 +46,21 @@ std::string NameProblem(const EntryName& name);
 std::basic_string<NameUnit> CollisionKey(const EntryName& name);
 
 // Remembers the names of one archive and refuses the second of two names
-// that Windows would write to the same file.
+// that Windows would write to the same file, and a file whose name is also
+// a folder's: one that an entry names, or one above an entry.
 class NameSet {
 public:
     void Add(const EntryName& name);
 
 private:
-    std::map<std::basic_string<NameUnit>, std::string> seen_;
+    struct Seen {
+        std::string label;       // the entry that brought the name in
+        bool folder;
+        bool implied;            // a folder that only lies above entries
+    };
+    void Note(const std::basic_string<NameUnit>& key, const Seen& seen);
+
+    std::map<std::basic_string<NameUnit>, Seen> seen_;
 };
 
 // The text in quotes, with bytes that do not print written as \xHH: control

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "zip_format.h"
 
@@ -15,9 +16,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
-#include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -63,16 +62,29 @@ int SeekTo(FILE* file, uint64_t offset)
 // The temporary file that an interrupt must remove. A plain buffer, since
 // the signal handler may use nothing else.
 char PendingTemporary[4096];
+volatile std::sig_atomic_t ProgressLineOpen = 0;
 
 #ifndef _WIN32
 void RemovePendingAndStop(int signal)
 {
     if (PendingTemporary[0] != 0)
         unlink(PendingTemporary);
+    static const char line[] = "\nmksfx: interrupted\n";
+    ssize_t written = write(2, ProgressLineOpen ? line : line + 1, ProgressLineOpen ? sizeof line - 1 : sizeof line - 2);
+    (void)written;
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
 #endif
+
+}  // namespace
+
+void NoteProgressLine(bool open)
+{
+    ProgressLineOpen = open;
+}
+
+namespace {
 
 void GuardTemporary(const std::string& path)
 {
@@ -158,7 +170,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target)
         FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
 #endif
         if (fd < 0 && (errno != EEXIST || attempt >= 100))
-            throw Failure("cannot create " + temporary_ + ": " + SystemError());
+            throw Failure("cannot write " + target_ + ": " + SystemError());
         if (fd >= 0 && file == nullptr) {
             std::string reason = SystemError();
 #ifdef _WIN32
@@ -167,7 +179,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target)
             close(fd);
 #endif
             Discard();
-            throw Failure("cannot create " + temporary_ + ": " + reason);
+            throw Failure("cannot write " + target_ + ": " + reason);
         }
         if (file != nullptr) {
             file_ = file;
@@ -266,6 +278,11 @@ uint32_t DosTimeDate(int year, int month, int day, int hour, int minute, int sec
 
 namespace {
 
+int64_t Ticks(FILETIME time)
+{
+    return (int64_t)((uint64_t)time.dwHighDateTime << 32 | time.dwLowDateTime);
+}
+
 // Whole seconds, odd ones rounded up, as ZIP tools commonly do.
 uint32_t DosTimeOf(FILETIME written)
 {
@@ -288,8 +305,9 @@ HANDLE OpenToInspect(const std::string& path)
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// What a path leads to; false when it cannot be opened.
-bool Inspect(const std::string& path, FolderItem& item)
+}  // namespace
+
+bool Describe(const std::string& path, FolderItem& item)
 {
     HANDLE file = OpenToInspect(path);
     if (file == INVALID_HANDLE_VALUE)
@@ -302,12 +320,38 @@ bool Inspect(const std::string& path, FolderItem& item)
     item.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
     item.size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
     item.timeDate = DosTimeOf(info.ftLastWriteTime);
+    item.modified = Ticks(info.ftLastWriteTime);
     item.identity = std::to_string(info.dwVolumeSerialNumber) + ":"
                     + std::to_string((uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow);
     return true;
 }
 
-}  // namespace
+// A symbolic link or a junction. Other reparse points are files that merely
+// live elsewhere (in the cloud, deduplicated), and are packed as files.
+static bool IsLink(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(path).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+static std::string NameOf(const std::filesystem::path& path)
+{
+    return Utf8(path.native());
+}
+
+static std::filesystem::path FileSystemPath(const std::string& path)
+{
+    return std::filesystem::path(Wide(path));
+}
+
+const char Separator = '\\';
 
 std::vector<std::string> ArgumentsOf(int argc, wchar_t** argv)
 {
@@ -344,99 +388,20 @@ double Seconds()
     return (double)now.QuadPart / (double)frequency.QuadPart;
 }
 
-struct Lock::State {
-    SRWLOCK lock = SRWLOCK_INIT;
-};
-Lock::Lock() : state_(new State) {}
-Lock::~Lock() = default;
-void Lock::Acquire() { AcquireSRWLockExclusive(&state_->lock); }
-void Lock::Release() { ReleaseSRWLockExclusive(&state_->lock); }
-
-struct Condition::State {
-    CONDITION_VARIABLE condition = CONDITION_VARIABLE_INIT;
-};
-Condition::Condition() : state_(new State) {}
-Condition::~Condition() = default;
-void Condition::Wait(Lock& lock) { SleepConditionVariableSRW(&state_->condition, &lock.state_->lock, INFINITE, 0); }
-void Condition::WakeAll() { WakeAllConditionVariable(&state_->condition); }
-
-struct Thread::State {
-    std::function<void()> run;
-    HANDLE thread = nullptr;
-    // 32-bit Windows starts a thread on a stack aligned to 4 bytes only,
-    // where the compiler's SSE code (libdeflate's among it) expects 16.
-#if defined(__i386__)
-    __attribute__((force_align_arg_pointer))
-#endif
-    static DWORD WINAPI Start(void* state)
-    {
-        static_cast<State*>(state)->run();
-        return 0;
-    }
-};
-Thread::Thread(std::function<void()> run) : state_(new State)
+void InputFile::Status(uint64_t& size, int64_t& modified) const
 {
-    state_->run = std::move(run);
-    state_->thread = CreateThread(nullptr, 0, State::Start, state_.get(), 0, nullptr);
-    if (state_->thread == nullptr)
-        throw Failure("cannot start a thread: error " + std::to_string(GetLastError()));
-}
-Thread::~Thread()
-{
-    WaitForSingleObject(state_->thread, INFINITE);
-    CloseHandle(state_->thread);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle((HANDLE)_get_osfhandle(_fileno(file_)), &info))
+        throw Failure("cannot read " + path_ + ": error " + std::to_string(GetLastError()));
+    size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    modified = Ticks(info.ftLastWriteTime);
 }
 
-Kind KindOf(const std::string& path)
+bool WriteProtected(const std::string& path)
 {
     DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return Kind::Missing;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
-}
-
-std::string IdentityOf(const std::string& path)
-{
-    FolderItem item;
-    return Inspect(path, item) ? item.identity : "";
-}
-
-std::vector<FolderItem> ListFolder(const std::string& path)
-{
-    std::vector<FolderItem> items;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(Wide(path + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND)
-            return items;
-        throw Failure("cannot read the folder " + path + ": error " + std::to_string(GetLastError()));
-    }
-    do {
-        std::string name = Utf8(found.cFileName);
-        if (name == "." || name == "..")
-            continue;
-        FolderItem item;
-        item.name = name;
-        item.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
-        item.size = (uint64_t)found.nFileSizeHigh << 32 | found.nFileSizeLow;
-        item.timeDate = DosTimeOf(found.ftLastWriteTime);
-        // The reparse tag says whether the entry is a link or a file that
-        // merely lives elsewhere (in the cloud, deduplicated).
-        item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                    && (found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
-        FolderItem target;
-        if (Inspect(path + "\\" + name, target)) {
-            item.identity = target.identity;
-            if (item.link)
-                item = {name, target.kind, target.size, target.timeDate, target.identity, true};
-        } else if (item.link) {
-            item.kind = Kind::Missing;
-        }
-        items.push_back(item);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
-    return items;
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+           && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
 std::string FinalPath(const std::string& path)
@@ -495,14 +460,6 @@ Kind KindOfMode(mode_t mode)
 
 }  // namespace
 
-Kind KindOf(const std::string& path)
-{
-    struct stat s;
-    if (stat(path.c_str(), &s) != 0)
-        return Kind::Missing;
-    return KindOfMode(s.st_mode);
-}
-
 std::vector<std::string> ArgumentsOf(int argc, char** argv)
 {
     return std::vector<std::string>(argv, argv + argc);
@@ -529,84 +486,55 @@ double Seconds()
     return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
 }
 
-struct Lock::State {
-    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-};
-Lock::Lock() : state_(new State) {}
-Lock::~Lock() { pthread_mutex_destroy(&state_->lock); }
-void Lock::Acquire() { pthread_mutex_lock(&state_->lock); }
-void Lock::Release() { pthread_mutex_unlock(&state_->lock); }
-
-struct Condition::State {
-    pthread_cond_t condition = PTHREAD_COND_INITIALIZER;
-};
-Condition::Condition() : state_(new State) {}
-Condition::~Condition() { pthread_cond_destroy(&state_->condition); }
-void Condition::Wait(Lock& lock) { pthread_cond_wait(&state_->condition, &lock.state_->lock); }
-void Condition::WakeAll() { pthread_cond_broadcast(&state_->condition); }
-
-struct Thread::State {
-    std::function<void()> run;
-    pthread_t thread;
-    static void* Start(void* state)
-    {
-        static_cast<State*>(state)->run();
-        return nullptr;
-    }
-};
-Thread::Thread(std::function<void()> run) : state_(new State)
+static int64_t Nanoseconds(const struct timespec& time)
 {
-    state_->run = std::move(run);
-    int failed = pthread_create(&state_->thread, nullptr, State::Start, state_.get());
-    if (failed != 0)
-        throw Failure(std::string("cannot start a thread: ") + std::strerror(failed));
-}
-Thread::~Thread()
-{
-    pthread_join(state_->thread, nullptr);
+    return (int64_t)time.tv_sec * 1000000000 + time.tv_nsec;
 }
 
-std::string IdentityOf(const std::string& path)
+void InputFile::Status(uint64_t& size, int64_t& modified) const
+{
+    struct stat s;
+    if (fstat(fileno(file_), &s) != 0)
+        throw Failure("cannot read " + path_ + ": " + SystemError());
+    size = (uint64_t)s.st_size;
+    modified = Nanoseconds(s.st_mtim);
+}
+
+bool Describe(const std::string& path, FolderItem& item)
 {
     struct stat s;
     if (stat(path.c_str(), &s) != 0)
-        return "";
-    return std::to_string((unsigned long long)s.st_dev) + ":" + std::to_string((unsigned long long)s.st_ino);
+        return false;
+    item.kind = KindOfMode(s.st_mode);
+    item.size = (uint64_t)s.st_size;
+    item.timeDate = DosTimeOf(s.st_mtime);
+    item.modified = Nanoseconds(s.st_mtim);
+    item.identity = std::to_string((unsigned long long)s.st_dev) + ":" + std::to_string((unsigned long long)s.st_ino);
+    return true;
 }
 
-std::vector<FolderItem> ListFolder(const std::string& path)
+static bool IsLink(const std::string& path)
 {
-    DIR* folder = opendir(path.c_str());
-    if (folder == nullptr)
-        throw Failure("cannot read the folder " + path + ": " + SystemError());
-    std::vector<FolderItem> items;
-    while (struct dirent* e = readdir(folder)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..")
-            continue;
-        FolderItem item;
-        item.name = name;
-        struct stat s;
-        std::string full = path + "/" + name;
-        if (lstat(full.c_str(), &s) != 0) {
-            closedir(folder);
-            throw Failure("cannot read " + full + ": " + SystemError());
-        }
-        item.link = S_ISLNK(s.st_mode);
-        if (item.link && stat(full.c_str(), &s) != 0) {
-            item.kind = Kind::Missing;
-        } else {
-            item.kind = KindOfMode(s.st_mode);
-            item.size = (uint64_t)s.st_size;
-            item.timeDate = DosTimeOf(s.st_mtime);
-            item.identity = std::to_string((unsigned long long)s.st_dev) + ":"
-                            + std::to_string((unsigned long long)s.st_ino);
-        }
-        items.push_back(item);
-    }
-    closedir(folder);
-    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
-    return items;
+    struct stat s;
+    return lstat(path.c_str(), &s) == 0 && S_ISLNK(s.st_mode);
+}
+
+static std::string NameOf(const std::filesystem::path& path)
+{
+    return path.native();
+}
+
+static std::filesystem::path FileSystemPath(const std::string& path)
+{
+    return std::filesystem::path(path);
+}
+
+const char Separator = '/';
+
+bool WriteProtected(const std::string& path)
+{
+    struct stat s;
+    return stat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode) && (s.st_mode & 0222) == 0;
 }
 
 std::string FinalPath(const std::string& path)
@@ -634,5 +562,42 @@ std::string ProgramFolder(const char* argv0)
 }
 
 #endif
+
+Kind KindOf(const std::string& path)
+{
+    FolderItem item;
+    return Describe(path, item) ? item.kind : Kind::Missing;
+}
+
+std::string IdentityOf(const std::string& path)
+{
+    FolderItem item;
+    return Describe(path, item) ? item.identity : "";
+}
+
+std::vector<FolderItem> ListFolder(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator entry(FileSystemPath(path), error), end;
+    std::vector<FolderItem> items;
+    for (; !error && entry != end; entry.increment(error)) {
+        FolderItem item;
+        item.name = NameOf(entry->path().filename());
+        std::string full = path + Separator + item.name;
+        item.link = IsLink(full);
+        if (!Describe(full, item)) {
+            // A link that leads nowhere; or a name that cannot be opened on
+            // Windows (a device name such as aux.txt), which the checks of
+            // names then refuse with the reason.
+            std::error_code unknown;
+            item.kind = item.link ? Kind::Missing : entry->is_directory(unknown) ? Kind::Folder : Kind::File;
+        }
+        items.push_back(item);
+    }
+    if (error)
+        throw Failure("cannot read the folder " + path + ": " + error.message());
+    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return items;
+}
 
 }  // namespace sfx

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +24,8 @@ public:
     // Reads on from the current position; fewer bytes only at the end.
     size_t ReadSome(void* buffer, size_t count);
     void Rewind();
+    // The open file's size and last write time now (FolderItem's units).
+    void Status(uint64_t& size, int64_t& modified) const;
 
 private:
     std::string path_;
@@ -71,6 +72,7 @@ struct FolderItem {
     Kind kind = Kind::Other;
     uint64_t size = 0;
     uint32_t timeDate = 0;     // last write time as a DOS time-and-date word, local time
+    int64_t modified = 0;      // last write time as the file system keeps it, in its own units
     std::string identity;      // device (or volume) and file number, or "" when unknown
     bool link = false;         // a symbolic link, or on Windows also a junction
 };
@@ -79,6 +81,15 @@ struct FolderItem {
 // What a path names, following symbolic links.
 Kind KindOf(const std::string& path);
 std::string IdentityOf(const std::string& path);
+// What a path leads to, as ListFolder describes an entry (with no name);
+// false when it cannot be inspected.
+bool Describe(const std::string& path, FolderItem& item);
+// True when the path is a file that its permissions (read-only attribute)
+// keep from being written.
+bool WriteProtected(const std::string& path);
+// Whether a progress line stands unfinished on the terminal, for the
+// message that an interrupt leaves.
+void NoteProgressLine(bool open);
 // The entries of a folder, without "." and "..", sorted by name.
 std::vector<FolderItem> ListFolder(const std::string& path);
 // The absolute path with every link resolved, or "" when the path leads
@@ -102,62 +113,6 @@ int ProcessorCount();
 bool ErrorIsTerminal();
 // Seconds from some fixed moment, steadily increasing.
 double Seconds();
-
-// The few threading pieces the packer needs, on both systems (MinGW's
-// default thread model has no std::thread): a lock, a condition to wait
-// on under it, and a thread that runs one function until it returns.
-class Lock {
-public:
-    Lock();
-    ~Lock();
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    void Acquire();
-    void Release();
-
-private:
-    friend class Condition;
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
-class Held {
-public:
-    explicit Held(Lock& lock) : lock_(lock) { lock_.Acquire(); }
-    ~Held() { lock_.Release(); }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-
-private:
-    Lock& lock_;
-};
-
-class Condition {
-public:
-    Condition();
-    ~Condition();
-    Condition(const Condition&) = delete;
-    Condition& operator=(const Condition&) = delete;
-    // Releases the lock while it waits; wakes up also without a signal.
-    void Wait(Lock& lock);
-    void WakeAll();
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
-class Thread {
-public:
-    explicit Thread(std::function<void()> run);
-    ~Thread();     // waits for the function to return
-    Thread(const Thread&) = delete;
-    Thread& operator=(const Thread&) = delete;
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
 
 // A DOS time-and-date word; years outside 1980 to 2107 are clamped.
 uint32_t DosTimeDate(int year, int month, int day, int hour, int minute, int second);

@@ -40,6 +40,7 @@ void Progress::Show(bool last)
                  (double)totalBytes_ / mb, elapsed > 0 ? (double)bytes_ / mb / elapsed : 0.0, last ? "\n" : "  ");
     std::fflush(stderr);
     showing_ = !last;
+    NoteProgressLine(showing_);
 }
 
 void Progress::End()

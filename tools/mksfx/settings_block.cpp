@@ -78,6 +78,8 @@ std::string DescribeFlags(int flags)
     }
     if (flags & FlagUtf8Texts)
         words += ", texts in UTF-8";
+    if (flags & FlagAutomatic)
+        words += ", automatic (unzips at once, closes after a success)";
     return words;
 }
 

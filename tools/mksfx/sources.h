@@ -21,8 +21,6 @@ public:
     virtual ~Source() = default;
     // The entries, then the central directory.
     virtual void Write(ArchiveWriter& writer, EntryPacker& packer) = 0;
-    // The archive's size when it is known before writing, else 0.
-    virtual uint64_t SizeInAdvance() const { return 0; }
     virtual size_t EntryCount() const = 0;
     // The entries' content, before compression, for the progress line.
     virtual uint64_t ContentSize() const { return 0; }
@@ -31,13 +29,15 @@ public:
 // A folder's files and sub-folders, named relative to it with "/", in name
 // order, every folder before its contents, names in UTF-8. Files are
 // deflated, or stored when deflating does not make them smaller, and
-// encrypted when the packer is given a password. An earlier
-// output inside the folder (same file as output) is left out. A symbolic
+// encrypted when the packer is given a password. An existing output that
+// is one of the files (the same file, by identity) is refused. A symbolic
 // link stands for what it leads to when that lies inside the folder, and
 // is refused otherwise.
 class FolderSource : public Source {
 public:
-    FolderSource(const std::string& folder, const std::string& output);
+    // One folder: its contents. Several files and folders, or one file:
+    // each under its own name, a folder with its contents.
+    FolderSource(const std::vector<std::string>& inputs, const std::string& output);
     void Write(ArchiveWriter& writer, EntryPacker& packer) override;
     size_t EntryCount() const override { return items_.size(); }
     uint64_t ContentSize() const override;
@@ -48,12 +48,14 @@ private:
         bool folder;
         uint64_t size;
         uint32_t timeDate;
+        int64_t modified;
     };
     void Scan(const std::string& path, const std::string& prefix, std::vector<std::string>& ancestors);
 
     std::vector<Item> items_;
     NameSet names_;
     std::string output_;    // the output's identity, when it exists
+    std::string outputName_;
     std::string root_;      // the folder's final path, which links must stay inside
 };
 
@@ -68,9 +70,10 @@ class ZipSource : public Source {
 public:
     ZipSource(const std::string& path, NameEncoding encoding, bool recompress, const std::string& password);
     void Write(ArchiveWriter& writer, EntryPacker& packer) override;
-    uint64_t SizeInAdvance() const override;
     size_t EntryCount() const override { return items_.size(); }
     uint64_t ContentSize() const override;
+    // True when a password given would encrypt some entry.
+    bool EncryptsAny() const;
 
 private:
     struct Item {
@@ -95,7 +98,6 @@ class RawSource : public Source {
 public:
     explicit RawSource(const std::string& path) : file_(path) {}
     void Write(ArchiveWriter& writer, EntryPacker& packer) override;
-    uint64_t SizeInAdvance() const override { return file_.Size(); }
     size_t EntryCount() const override { return 0; }
 
 private:

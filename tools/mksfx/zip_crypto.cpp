@@ -1,5 +1,7 @@
 #include "zip_crypto.h"
 
+#include <algorithm>
+
 #include <zlib.h>
 
 #include "startup/SFXstate.h"     // PasswordTextSize
@@ -94,6 +96,25 @@ void ZipCipher::Encrypt(uint8_t* data, size_t count)
 {
     for (size_t i = 0; i < count; i++)
         data[i] = Next(data[i]);
+}
+
+void ZipCipher::Decrypt(uint8_t* data, size_t count)
+{
+    for (size_t i = 0; i < count; i++) {
+        uint16_t t = (uint16_t)(keys_[2] | 2);
+        uint8_t plain = (uint8_t)(data[i] ^ (uint8_t)((t * (t ^ 1)) >> 8));
+        Next(plain);
+        data[i] = plain;
+    }
+}
+
+bool ZipCipher::Open(const uint8_t* header, uint8_t check)
+{
+    Reset();
+    uint8_t plain[12];
+    std::copy(header, header + 12, plain);
+    Decrypt(plain, sizeof plain);
+    return plain[11] == check;
 }
 
 }  // namespace sfx

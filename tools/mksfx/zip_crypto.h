@@ -24,6 +24,10 @@ public:
     // password.
     std::string Begin(const std::string& name, uint32_t crc, uint64_t size);
     void Encrypt(uint8_t* data, size_t count);
+    // Reading: decrypts an entry's encryption header and says whether its
+    // check byte is this one; the data follows through Decrypt.
+    bool Open(const uint8_t* header, uint8_t check);
+    void Decrypt(uint8_t* data, size_t count);
 
 private:
     void Reset();

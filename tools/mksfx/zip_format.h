@@ -11,8 +11,10 @@
 
 namespace sfx {
 
-// The extractor holds file positions in signed 32-bit values.
-constexpr uint64_t MaxFileSize = 0x7FFFFFFF;
+// A 32-bit size or offset at or above this value, or a 16-bit count above
+// 0xFFFF, goes into a ZIP64 record; the short field then holds all ones.
+constexpr uint64_t Zip64Marker = 0xFFFFFFFF;
+constexpr uint16_t Zip64Version = 45;
 
 enum : uint32_t {
     LocalSignature = 0x04034B50,
@@ -30,6 +32,8 @@ enum : uint32_t {
     EndRecordSize = 22,
     Zip64LocatorSize = 20,
     DescriptorSize = 16,
+    Zip64DescriptorSize = 24,          // behind an entry whose local header has ZIP64 sizes
+    Zip64EndRecordSize = 56,
     EncryptionHeaderSize = 12,
 };
 
@@ -62,6 +66,13 @@ enum : uint16_t {
     HostNtfs = 11,
     HostVfat = 14,
 };
+
+// What mksfx's own entries say they were made by: NTFS, whose external
+// attributes are MS-DOS ones. Info-ZIP's unzip reads the names of entries
+// from an MS-DOS host in its OEM code page even when flag bit 11 says
+// UTF-8; from this host it takes them as the flag says, as 7-Zip, bsdtar
+// and Python do for either.
+constexpr uint16_t MadeByWindows = HostNtfs << 8 | 20;
 
 enum : uint32_t {
     DosFolderAttribute = 0x10,
@@ -104,6 +115,12 @@ inline void Put32(std::string& out, uint32_t value)
     Put16(out, value >> 16);
 }
 
+inline void Put64(std::string& out, uint64_t value)
+{
+    Put32(out, (uint32_t)value);
+    Put32(out, (uint32_t)(value >> 32));
+}
+
 // One entry as it is written: the values that go into both its local
 // header and its central directory record.
 struct Entry {
@@ -114,14 +131,18 @@ struct Entry {
     uint16_t method = MethodStored;
     uint32_t timeDate = 0;           // DOS time in the low half, DOS date in the high half
     uint32_t crc = 0;
-    uint32_t compressedSize = 0;     // with the encryption header of an encrypted entry
-    uint32_t uncompressedSize = 0;
+    uint64_t compressedSize = 0;     // with the encryption header of an encrypted entry
+    uint64_t uncompressedSize = 0;
     std::string localExtra;
     std::string centralExtra;
     std::string comment;
     uint16_t internalAttributes = 0;
     uint32_t externalAttributes = 0;
     bool descriptor = false;         // a signed data descriptor follows the data
+    // The local header carries ZIP64 sizes. The writer sets it when the
+    // sizes it is given need them; an entry whose sizes are known only once
+    // it is written is marked beforehand by the size it may reach.
+    bool zip64 = false;
     uint64_t localOffset = 0;        // set by the writer
 };
 

@@ -13,7 +13,6 @@ namespace {
 // signing tools to 8 bytes), so the record is looked for this far back
 // beyond the longest comment.
 const uint64_t TrailingBytesTolerated = 1 << 20;
-const uint32_t Zip64EndRecordSize = 56;
 
 struct ExtraBlock {
     uint16_t id;
@@ -33,6 +32,42 @@ bool SplitExtra(const std::string& extra, std::vector<ExtraBlock>& blocks)
         at += size;
     }
     return true;
+}
+
+// Fills the values that the record's fields mark with all ones from its
+// ZIP64 block, which holds them in the fields' order. False when the block
+// lacks one of them.
+bool TakeZip64Values(CentralRecord& c, bool& used)
+{
+    bool wantUncompressed = c.uncompressedSize == Zip64Marker, wantCompressed = c.compressedSize == Zip64Marker,
+         wantOffset = c.localOffset == Zip64Marker, wantDisk = c.disk == 0xFFFF;
+    if (!wantUncompressed && !wantCompressed && !wantOffset && !wantDisk)
+        return true;
+    std::vector<ExtraBlock> blocks;
+    SplitExtra(c.extra, blocks);
+    for (const ExtraBlock& b : blocks) {
+        if (b.id != ExtraZip64)
+            continue;
+        const char* p = c.extra.data() + b.start + 4;
+        size_t left = b.size - 4;
+        auto take = [&](bool wanted, uint64_t& value, size_t width) {
+            if (!wanted)
+                return true;
+            if (left < width)
+                return false;
+            value = width == 8 ? Get64(p) : Get32(p);
+            p += width;
+            left -= width;
+            return true;
+        };
+        uint64_t disk = c.disk;
+        bool complete = take(wantUncompressed, c.uncompressedSize, 8) && take(wantCompressed, c.compressedSize, 8)
+                        && take(wantOffset, c.localOffset, 8) && take(wantDisk, disk, 4);
+        c.disk = (uint32_t)disk;
+        used = true;
+        return complete;
+    }
+    return false;
 }
 
 }  // namespace
@@ -56,14 +91,30 @@ bool HasExtraBlock(const std::string& extra, uint16_t id)
     return std::any_of(blocks.begin(), blocks.end(), [id](const ExtraBlock& b) { return b.id == id; });
 }
 
+// The last bytes of the file, where the end record lies.
+static std::string Tail(InputFile& file, uint64_t& tailStart)
+{
+    uint64_t tailSize = std::min<uint64_t>(file.Size(), EndRecordSize + 0xFFFF + TrailingBytesTolerated);
+    tailStart = file.Size() - tailSize;
+    std::string tail(tailSize, '\0');
+    file.ReadAt(tailStart, &tail[0], tail.size());
+    return tail;
+}
+
+bool HasEndRecord(InputFile& file)
+{
+    uint64_t tailStart;
+    std::string tail = Tail(file, tailStart);
+    return tail.find("PK\5\6") != std::string::npos;
+}
+
 CentralDirectory ReadCentralDirectory(InputFile& file)
 {
     const std::string& path = file.Path();
     uint64_t size = file.Size();
-    uint64_t tailSize = std::min<uint64_t>(size, EndRecordSize + 0xFFFF + TrailingBytesTolerated);
-    uint64_t tailStart = size - tailSize;
-    std::string tail(tailSize, '\0');
-    file.ReadAt(tailStart, &tail[0], tail.size());
+    uint64_t tailStart;
+    std::string tail = Tail(file, tailStart);
+    uint64_t tailSize = tail.size();
 
     for (uint64_t i = tailSize < EndRecordSize ? 0 : tailSize - EndRecordSize + 1; i-- > 0;) {
         const char* end = tail.data() + i;
@@ -104,9 +155,6 @@ CentralDirectory ReadCentralDirectory(InputFile& file)
         }
         if (disk != 0 || directoryDisk != 0)
             throw Failure(path + " is part of a split archive, which the extractor cannot read");
-        if (count > 0xFFFF)
-            throw Failure(path + " has " + std::to_string(count)
-                          + " entries; more than 65535 need ZIP64, which the extractor cannot read");
         std::string records(directorySize, '\0');
         file.ReadAt(start, &records[0], records.size());
 
@@ -114,6 +162,7 @@ CentralDirectory ReadCentralDirectory(InputFile& file)
         cd.start = start;
         cd.shift = start - directoryOffset;
         cd.comment.assign(end + EndRecordSize, commentSize);
+        cd.zip64End = recordsEnd + Zip64LocatorSize + Zip64EndRecordSize == at;
         size_t pos = 0;
         for (uint64_t n = 0; n < count; n++) {
             const char* r = records.data() + pos;
@@ -140,6 +189,13 @@ CentralDirectory ReadCentralDirectory(InputFile& file)
             c.extra = records.substr(pos + nameSize, extraSize);
             c.comment = records.substr(pos + nameSize + extraSize, commentLength);
             pos += nameSize + extraSize + commentLength;
+            bool zip64 = false;
+            if (!TakeZip64Values(c, zip64))
+                throw Failure(path + " has a damaged central directory (record " + std::to_string(n + 1)
+                              + " lacks the ZIP64 values its fields point to)");
+            if (c.disk != 0)
+                throw Failure(path + " is part of a split archive, which the extractor cannot read");
+            cd.zip64Records += zip64;
             cd.records.push_back(c);
         }
         return cd;

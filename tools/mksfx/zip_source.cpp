@@ -34,9 +34,6 @@ std::string FormatProblem(const CentralRecord& r)
         return "is AES-encrypted; the extractor knows only traditional ZIP encryption";
     if (r.flags & (FlagStrongEncryption | FlagMaskedHeaders))
         return "uses strong encryption; the extractor knows only traditional ZIP encryption";
-    if (r.compressedSize == 0xFFFFFFFF || r.uncompressedSize == 0xFFFFFFFF || r.localOffset == 0xFFFFFFFF
-        || r.disk == 0xFFFF)
-        return "is a ZIP64 entry; the extractor reads only sizes and offsets below 4 GiB";
     if (r.method != MethodStored && r.method != MethodDeflated)
         return "is compressed with " + MethodName(r.method) + "; the extractor reads only stored and deflated entries";
     return "";
@@ -222,7 +219,8 @@ ZipSource::ZipSource(const std::string& path, NameEncoding encoding, bool recomp
         Entry e;
         e.name = name.text;
         e.versionMadeBy = r.versionMadeBy;
-        // 4.5 is ZIP64's version, and its extra block goes below.
+        // 4.5 is ZIP64's version, which the writer gives the entries that
+        // need it.
         e.versionNeeded = std::min<uint16_t>(r.versionNeeded, 20);
         e.method = r.method;
         // The local header's time: it is what extraction stamps, and with
@@ -241,14 +239,21 @@ ZipSource::ZipSource(const std::string& path, NameEncoding encoding, bool recomp
         // bit promises. Every other entry has its sizes in its header only.
         e.flags = encrypted ? r.flags : (uint16_t)(r.flags & ~FlagDescriptor);
         e.descriptor = encrypted && (r.flags & FlagDescriptor);
-        if (form == Form::FolderByAttributes) {
+        // A folder is written with no data, whatever its writer stored for
+        // it: jar tools give "META-INF/" an empty deflate stream, which a
+        // header of ours without the data behind it would walk into.
+        bool folder = form == Form::FolderByAttributes || (name.text.back() == '/' && r.uncompressedSize == 0);
+        if (folder) {
             e.method = MethodStored;
             e.flags = 0;
             e.descriptor = false;
-            e.crc = e.compressedSize = 0;
+            e.crc = 0;
+            e.compressedSize = 0;
         }
         e.flags = (uint16_t)((e.flags & ~FlagUtf8) | NameFlags(name));
-        bool folder = form == Form::FolderByAttributes || (name.text.back() == '/' && r.uncompressedSize == 0);
+        // A UTF-8 name from an MS-DOS host reads as OEM bytes to unzip.
+        if ((e.versionMadeBy >> 8) == HostMsDos && (e.flags & FlagUtf8))
+            e.versionMadeBy = (uint16_t)((HostNtfs << 8) | (e.versionMadeBy & 0xFF));
         items_.push_back({e, label, dataOffset, folder, !password.empty() && !encrypted && !folder});
     }
     if (items_.empty())
@@ -262,18 +267,9 @@ ZipSource::ZipSource(const std::string& path, NameEncoding encoding, bool recomp
                                     : (" and " + std::to_string(bytesKept - 1) + " more have names that are").c_str());
 }
 
-uint64_t ZipSource::SizeInAdvance() const
+bool ZipSource::EncryptsAny() const
 {
-    if (recompress_)
-        return 0;
-    uint64_t size = EndRecordSize + comment_.size();
-    for (const Item& item : items_) {
-        const Entry& e = item.entry;
-        size += LocalHeaderSize + e.name.size() + e.localExtra.size() + e.compressedSize
-              + (e.descriptor ? (uint64_t)DescriptorSize : 0) + (item.encrypt ? (uint64_t)EncryptionHeaderSize : 0);
-        size += CentralHeaderSize + e.name.size() + e.centralExtra.size() + e.comment.size();
-    }
-    return size;
+    return std::any_of(items_.begin(), items_.end(), [](const Item& item) { return item.encrypt; });
 }
 
 uint64_t ZipSource::ContentSize() const
@@ -304,6 +300,7 @@ void ZipSource::Write(ArchiveWriter& writer, EntryPacker& packer)
                 if (item.encrypt) {
                     e.flags |= FlagEncrypted;
                     e.versionNeeded = 20;
+                    e.zip64 = e.compressedSize + EncryptionHeaderSize >= Zip64Marker;
                 }
                 writer.BeginEntry(e);
                 CopyData(item, checked, writer);
