@@ -12,6 +12,7 @@ set(SFX_PROGRAM_SOURCES
     ${SFX_ROOT}/extract/SFXarch.cpp
     ${SFX_ROOT}/extract/SFXhdr.cpp
     ${SFX_ROOT}/extract/SFXentry.cpp
+    ${SFX_ROOT}/extract/SFXtemp.cpp
     ${SFX_ROOT}/extract/SFXrun.cpp
     ${SFX_ROOT}/extract/SFXlist.cpp
     ${SFX_ROOT}/extract/SFXpath.cpp

@@ -8,6 +8,7 @@
 #include "SFXpath.h"
 #include "SFXprog.h"
 #include "SFXprof.h"
+#include "SFXtemp.h"
 #include "../decode/SFXcrypt.h"
 #include "../decode/SFXinflt.h"
 #include "../decode/SFXio.h"
@@ -27,16 +28,33 @@ static bool UnsafeNameWarned = false;
 
 // The current entry's target: as it is shown (the destination, "\" and the
 // name, every "/" a "\"), and as the system takes it (SystemPath). The
-// data are written to TempTarget, a file of the target's name in the
-// temporary folder inside the target's own folder, which is renamed to the
-// target only once it is whole and verified.
+// data are written to TempTarget, a file in the walk's temporary folder,
+// which is renamed to the target only once it is whole and verified.
 static NameUnit Target[PathTextSize];
 static NameUnit SystemTarget[PathTextSize];
 static NameUnit TempTarget[PathTextSize];
-static int32_t TempFolderLength = 0;           // TempTarget's folder part
-// The temporary folder that this walk made last, if any; removed (when
-// empty) when the walk moves on to another folder and at its end.
-static NameUnit MadeTempFolder[PathTextSize];
+
+// The walk's temporary folder, made in the destination folder when the
+// first file is written: one per walk, and a rename from it stays on the
+// destination's volume. Only a folder that this walk's CreateDirectoryW
+// made is used, and it is held open for the walk, without leave to delete
+// or rename it, so that nobody can put another folder or a reparse point
+// in its place. TempFolderState says how far it has come.
+static NameUnit TempFolder[PathTextSize];
+static HANDLE TempFolderHandle = INVALID_HANDLE_VALUE;
+enum TempFolderStates : uint8_t { TempNotMade, TempMade, TempUnavailable };
+static uint8_t TempFolderState = TempNotMade;
+// A folder below the destination may be another volume (a mount point),
+// which no rename reaches: an entry found to go there is moved into a
+// temporary folder made in its own folder, which later entries for that
+// folder are written in at once. One such folder at a time; the walk
+// removes it when another is needed and at its end.
+static NameUnit OtherTempFolder[PathTextSize];
+static HANDLE OtherTempHandle = INVALID_HANDLE_VALUE;
+static NameUnit OtherTempTarget[PathTextSize];
+static NameUnit OtherTempParent[PathTextSize];    // the target's folder, as SystemTarget has it
+// The temporary file that the entry is written to: TempTarget or OtherTempTarget.
+static const NameUnit* CurrentTemp = TempTarget;
 // Room for a message that names a path.
 static NameUnit BoxText[PathTextSize + 200];
 
@@ -83,18 +101,24 @@ static void ShowPathError(const char* lead, const char* caption)
 void BeginEntryWalk()
 {
     UnsafeNameWarned = false;
+    TempFolderState = TempNotMade;
 }
 
-static void RemoveTempFolder()
+static void RemoveOtherTempFolder()
 {
-    if (MadeTempFolder[0] != 0)
-        RemoveDirectoryW(MadeTempFolder);
-    MadeTempFolder[0] = 0;
+    if (OtherTempHandle != INVALID_HANDLE_VALUE)
+        RemoveTempFolder(OtherTempFolder, OtherTempHandle);
+    OtherTempHandle = INVALID_HANDLE_VALUE;
+    OtherTempParent[0] = 0;
 }
 
 void EndEntryWalk()
 {
-    RemoveTempFolder();
+    if (TempFolderState == TempMade)
+        RemoveTempFolder(TempFolder, TempFolderHandle);
+    TempFolderHandle = INVALID_HANDLE_VALUE;
+    TempFolderState = TempNotMade;
+    RemoveOtherTempFolder();
 }
 
 // One box per run is enough to explain why such items stay selected; a
@@ -102,12 +126,14 @@ void EndEntryWalk()
 // reason.
 static void RefuseName(const NameUnit* shown, NameFault fault)
 {
-    // By fault: NameLeavesFolder, NameForbiddenCharacter, NameTrailingDotOrBlank, NameNotDecodable.
+    // By fault: NameLeavesFolder, NameForbiddenCharacter, NameTrailingDotOrBlank, NameNotDecodable,
+    // NameReserved.
     static const char reasons[] =
         "\" would be written outside the destination folder or to a device. \0"
         "\" holds characters that Windows does not allow in file names. \0"
         "\" ends in a dot or a blank, which Windows does not keep. \0"
-        "\" is not valid in the encoding that the archive gives for it. \0";
+        "\" is not valid in the encoding that the archive gives for it. \0"
+        "\" uses the name of the folder in which files are written before they take their names. \0";
     enum : int32_t { Size = NameUnitsMax + 200 };
     BoxText[0] = 0;
     AppendAscii(BoxText, Size, "The name \"");
@@ -164,8 +190,9 @@ static bool MayOverwrite(HWND list)
 }
 
 // Whether the existing file at the target is the entry's own: its stored
-// name is the entry's, exactly. An 8.3 alias or another spelling (another
-// case too) names some other file, which the entry must not replace or
+// name is the entry's but for case, which on Windows names the same file
+// (the policy decides about it as about any). An 8.3 alias or another
+// spelling names some other file, which the entry must not replace or
 // count as kept.
 static bool TargetIsEntrysOwn()
 {
@@ -176,7 +203,7 @@ static bool TargetIsEntrysOwn()
     FindClose(search);
     NameUnit name[FileNamePartMax + 1];
     FileNamePart(Target, name, FileNamePartMax + 1);
-    return SameText(found.cFileName, name);
+    return CompareStringOrdinal(found.cFileName, -1, name, -1, TRUE) == CSTR_EQUAL;
 }
 
 enum ExistingVerdict {
@@ -213,25 +240,120 @@ static bool MakeTargetFolder()
     return made;
 }
 
-// Creates the temporary file, and the temporary folder when the entry's
-// folder is not the one that this walk used last.
+// Makes the walk's temporary folder in the destination folder and the
+// path of the file written in it. False when the destination is missing
+// (ERROR_PATH_NOT_FOUND) or no folder could be made; then TempFolderState
+// says which.
+static bool MakeWalkTempFolder()
+{
+    static NameUnit destination[PathTextSize];
+    if (!CopyText(destination, PathTextSize, DestFolder) || !AddBackslash(destination, PathTextSize)
+        || !SystemPath(destination, destination, 0)) {
+        TempFolderState = TempUnavailable;
+        return false;
+    }
+    TempFolderHandle = MakeTempFolder(destination, TempFolder);
+    if (TempFolderHandle == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_PATH_NOT_FOUND)
+            TempFolderState = TempUnavailable;
+        return false;
+    }
+    TempFolderState = TempMade;
+    TempTarget[0] = 0;
+    if (!AppendText(TempTarget, PathTextSize, TempFolder) || !AppendAscii(TempTarget, PathTextSize, "\\")
+        || !AppendAscii(TempTarget, PathTextSize, TempFileName)) {
+        RemoveTempFolder(TempFolder, TempFolderHandle);
+        TempFolderHandle = INVALID_HANDLE_VALUE;
+        TempFolderState = TempUnavailable;
+        return false;
+    }
+    return true;
+}
+
+// Creates a temporary file, never opening one that is there already: a
+// file of that name that this run did not leave is taken away first (in
+// the run's own folder it can only be a link that someone planted there).
+static HANDLE CreateTempFile(const NameUnit* path)
+{
+    CurrentTemp = path;
+    for (int32_t tries = 0;; tries++) {
+        HANDLE file = CreateFileW(path, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, 0, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, 0);
+        if (file != INVALID_HANDLE_VALUE || tries > 0 || GetLastError() != ERROR_FILE_EXISTS
+            || !DeleteFileW(path))
+            return file;
+    }
+}
+
+// The target's folder, with its backslash, as SystemTarget has it, into
+// folder; false when it does not fit.
+static bool TargetFolderOf(NameUnit* folder)
+{
+    if (!CopyText(folder, PathTextSize, SystemTarget))
+        return false;
+    folder[ParentLength(folder, StrLength(folder))] = 0;
+    return AddBackslash(folder, PathTextSize);
+}
+
+// Creates the temporary file: in the folder for another volume when the
+// target lies in that folder, else in the walk's folder, made with the
+// first file.
 static HANDLE CreateTemp()
 {
-    TempTarget[TempFolderLength] = 0;
-    if (!SameText(TempTarget, MadeTempFolder)) {
-        RemoveTempFolder();
-        CreateDirectoryW(TempTarget, 0);
-        CopyText(MadeTempFolder, PathTextSize, TempTarget);
+    if (OtherTempHandle != INVALID_HANDLE_VALUE) {
+        static NameUnit folder[PathTextSize];
+        if (TargetFolderOf(folder) && SameText(folder, OtherTempParent))
+            return CreateTempFile(OtherTempTarget);
     }
-    TempTarget[TempFolderLength] = '\\';
-    return CreateFileW(TempTarget, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, 0);
+    if (TempFolderState != TempMade) {
+        if (TempFolderState == TempUnavailable || !MakeWalkTempFolder()) {
+            if (TempFolderState == TempNotMade)
+                SetLastError(ERROR_PATH_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return CreateTempFile(TempTarget);
+}
+
+// The whole, verified file in the walk's folder lies on another volume
+// than its target: it is moved (copied, then deleted) into a temporary
+// folder made in the target's own folder, and opened there. False, with
+// OutputHandle open on whichever file there is (or 0), when it could not.
+static bool MoveToTargetVolume()
+{
+    static NameUnit folder[PathTextSize];
+    RemoveOtherTempFolder();
+    if (!TargetFolderOf(OtherTempParent) || !SystemPath(OtherTempParent, folder, 0))
+        return false;
+    OtherTempHandle = MakeTempFolder(folder, OtherTempFolder);
+    OtherTempTarget[0] = 0;
+    if (OtherTempHandle == INVALID_HANDLE_VALUE || !AppendText(OtherTempTarget, PathTextSize, OtherTempFolder)
+        || !AppendAscii(OtherTempTarget, PathTextSize, "\\")
+        || !AppendAscii(OtherTempTarget, PathTextSize, TempFileName)) {
+        RemoveOtherTempFolder();
+        return false;
+    }
+    bool closed = CloseHandle(OutputHandle) != 0;
+    bool moved = closed && MoveFileExW(TempTarget, OtherTempTarget, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+    CurrentTemp = moved ? OtherTempTarget : TempTarget;
+    OutputHandle = CreateFileW(CurrentTemp, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, 0, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, 0);
+    if (OutputHandle == INVALID_HANDLE_VALUE) {
+        OutputHandle = 0;
+        return false;
+    }
+    SetFileTimeFromDos(OutputHandle, EntryHeader.TimeDate);
+    return moved;
 }
 
 // Gives the open temporary file the target's name; through its handle, so
-// that the system need not find the file again.
+// that the system need not find the file again. A file that it replaces
+// is the user's only copy until then: the new data go to the disk first,
+// so that a power cut cannot leave the name with data that never arrived.
 static bool RenameTemp(bool replace)
 {
+    if (replace)
+        FlushFileBuffers(OutputHandle);
     static struct {
         FILE_RENAME_INFO Info;
         NameUnit Room[PathTextSize];
@@ -245,35 +367,45 @@ static bool RenameTemp(bool replace)
 enum TargetOutcome {
     TargetOpen,         // OutputHandle is the temporary file
     TargetFailed,       // "Cannot Open File": the entry fails
-    TargetNoFolder,     // "Error in directory": the walk ends
 };
 
-// Opens the temporary file for writing; one left by a run that was ended
-// mid-entry is taken over. Folders are made only when the system says that
-// the path is missing.
-static TargetOutcome OpenTemp()
+// Opens the temporary file for writing. The walk's temporary folder is made
+// with the first one; the destination's folders too, when the system says
+// that they are missing.
+static TargetOutcome OpenTemp(bool& noFolder)
 {
+    noFolder = false;
     OutputHandle = CreateTemp();
-    if (OutputHandle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
-        // The entry's folder is missing (or the temporary one has gone).
-        MadeTempFolder[0] = 0;
-        if (!MakeTargetFolder())
-            return TargetNoFolder;
+    if (OutputHandle == INVALID_HANDLE_VALUE && TempFolderState == TempNotMade
+        && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        if (!MakeTargetFolder()) {
+            noFolder = true;
+            return TargetFailed;
+        }
         OutputHandle = CreateTemp();
     }
     if (OutputHandle != INVALID_HANDLE_VALUE)
         return TargetOpen;
+    OutputHandle = 0;
     ShowPathError("Cannot Open File ", "Cannot Open File.");
     return TargetFailed;
 }
 
 // Gives the whole, verified file the target's name. A new target, by far
-// the most common case, costs this one rename; an existing one that was not
-// judged before (the policy was to overwrite) is judged now. False when the
-// temporary file is still there.
+// the most common case, costs this one rename; a file that came about since
+// the target was looked at is judged now. False when the temporary file is
+// still there.
 static bool CommitTarget(HWND list, bool replace)
 {
-    if (RenameTemp(replace)) {
+    bool renamed = RenameTemp(replace);
+    if (!renamed && GetLastError() == ERROR_NOT_SAME_DEVICE && CurrentTemp == TempTarget) {
+        if (!MoveToTargetVolume()) {
+            ShowPathError("Cannot Open File ", "Cannot Open File.");
+            return false;
+        }
+        renamed = RenameTemp(replace);
+    }
+    if (renamed) {
         DeselectEntry(list);
         return true;
     }
@@ -301,16 +433,9 @@ static void DecodeIntoOutput()
         InflateEntry();
 }
 
-// The temporary folder's name. It ends in a dot, so no entry's name can
-// have it as a part (such names are refused), and only a literal path
-// ("\\?\") can create it. Writing there rather than beside the target keeps
-// the new name's test for a file of the same name (which a file system that
-// folds case may make by reading the folder) to the rename alone.
-static const char TempFolderName[] = "~sfx.";
-
-// Target, SystemTarget and TempTarget for the entry: DestFolder, "\" and
-// the decoded name, every "/" a "\". False when the path is longer than
-// the system takes.
+// Target and SystemTarget for the entry: DestFolder, "\" and the decoded
+// name, every "/" a "\". False when the path is longer than the system
+// takes.
 static bool BuildTarget(const EntryName& name)
 {
     AddBackslash(DestFolder, DestFolderSize);
@@ -319,18 +444,24 @@ static bool BuildTarget(const EntryName& name)
     bool fits = AppendText(Target, PathTextSize, DestFolder) && AppendAscii(Target, PathTextSize, "\\")
              && AppendText(Target, PathTextSize, name.Units);
     SlashesToBackslashes(Target);
-    if (!fits || !SystemPath(Target, SystemTarget) || !SystemPath(Target, TempTarget, 0))
-        return false;
-    int32_t nameStart = StrLength(TempTarget);
-    while (TempTarget[nameStart - 1] != '\\')
-        nameStart--;
-    NameUnit last[FileNamePartMax + 1];
-    if (!CopyText(last, FileNamePartMax + 1, TempTarget + nameStart))
-        return false;
-    TempTarget[nameStart] = 0;
-    AppendAscii(TempTarget, PathTextSize, TempFolderName);
-    TempFolderLength = StrLength(TempTarget);
-    return AppendAscii(TempTarget, PathTextSize, "\\") && AppendText(TempTarget, PathTextSize, last);
+    return fits && SystemPath(Target, SystemTarget);
+}
+
+// An entry whose file was written, or kept, fails after all: its item is
+// selected again and the walk counts it.
+static void FailEntry(HWND list)
+{
+    SendMessageW(list, LB_SETSEL, TRUE, ListSearchIndex);
+    EntryDone = false;
+    EntryKept = false;
+}
+
+// Takes the temporary file away through its handle, before it is closed.
+static bool DiscardTemp()
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(OutputHandle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 EntryOutcome ExtractEntry(HWND list, const EntryName& name)
@@ -362,12 +493,18 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
     if (Target[length - 1] == '\\')
         return ExtractFolderEntry(list);
 
+    // One look at the target tells whether it exists, whether it is
+    // read-only, and whether its folder is missing.
+    DWORD attributes = GetFileAttributesW(SystemTarget);
+    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    bool folderMissing = !exists && GetLastError() == ERROR_PATH_NOT_FOUND;
+
     // An entry that cannot be written is found out before its target is
     // created or emptied; an existing file that the policy keeps is done
     // all the same, whatever the entry holds.
     bool unknownMethod = EntryHeader.Method != MethodStored && EntryHeader.Method != MethodDeflated;
     if (unknownMethod || EntryLacksData()) {
-        if (WidePathExists(SystemTarget) && JudgeExisting(list) != Replace)
+        if (exists && JudgeExisting(list) != Replace)
             return Next;
         if (!unknownMethod)
             return Next;                   // fails; the target is not touched
@@ -375,17 +512,25 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
         return Abort;
     }
 
-    // A policy that may keep an existing file is asked before anything is
-    // written; overwriting needs no test now, the rename finds the file.
+    // An existing file is judged before anything is written: another
+    // file's name fails, the policy may keep it, and a read-only file
+    // cannot be replaced (the rename would fail only after the decoding).
     bool replace = false;
-    if (OverwriteChoice != 0 && WidePathExists(SystemTarget)) {
+    if (exists) {
         if (JudgeExisting(list) != Replace)
             return Next;
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            ShowPathError("Cannot Open File ", "Cannot Open File.");
+            return Next;
+        }
         replace = true;
     }
-    TargetOutcome opened = OpenTemp();
+    if (folderMissing && !MakeTargetFolder())
+        return EndWalk;
+    bool noFolder;
+    TargetOutcome opened = OpenTemp(noFolder);
     ProfileMark(ProfileCreate);
-    if (opened == TargetNoFolder)
+    if (noFolder)
         return EndWalk;
     if (opened != TargetOpen)
         return Next;
@@ -406,12 +551,21 @@ EntryOutcome ExtractEntry(HWND list, const EntryName& name)
     // the existing file stays as it was.
     bool committed = whole && CommitTarget(list, replace);
     ProfileMark(ProfileCommit);
-    bool closed = CloseHandle(OutputHandle);
+    bool discarded = committed || (OutputHandle != 0 && DiscardTemp());
+    bool closed = OutputHandle == 0 || CloseHandle(OutputHandle) != 0;
     OutputHandle = 0;
-    if (!closed)
+    if (!closed) {
+        // The system may have lost data that it had taken: the file that
+        // has the target's name is not known to be whole.
         ShowPathError("Cannot Close File ", "Cannot close the file");
-    if (!committed)
-        DeleteFileW(TempTarget);
+        if (committed)
+            FailEntry(list);
+    }
+    if (!discarded && !DeleteFileW(CurrentTemp)) {
+        // Left behind in the temporary folder, which then stays too.
+        ShowPathError("Cannot Delete File ", "Cannot delete the file");
+        FailEntry(list);
+    }
     ProfileMark(ProfileClose);
     return Next;
 }

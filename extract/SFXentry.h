@@ -28,10 +28,12 @@ extern bool EntryKept;
 // at ListSearchIndex, is deselected when the entry has been dealt with.
 EntryOutcome ExtractEntry(HWND list, const EntryName& name);
 
-// Forgets what the previous walk learnt: the warning given, the folder made.
+// Forgets what the previous walk learnt: the warning given, the temporary
+// folder made.
 void BeginEntryWalk();
 
-// Removes the temporary folder that the walk made last, when it is empty.
+// Removes the walk's temporary folders (SFXtemp.h); one that still holds a
+// file stays.
 void EndEntryWalk();
 
 #endif

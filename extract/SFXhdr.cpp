@@ -14,13 +14,41 @@ void PrepareExpectedSignature()
     ExpectedSignature--;
 }
 
+bool WalkEndedCleanly = false;
+
+// The records' signatures are told apart by their upper half, behind the
+// same "PK" as ExpectedSignature's, so that the executable holds none of
+// them whole (see PrepareExpectedSignature).
+bool IsClosingSignature(uint32_t signature)
+{
+    if ((signature & 0xFFFF) != (ExpectedSignature & 0xFFFF))
+        return false;
+    static const uint16_t kinds[] = {
+        0x0201,     // central directory header
+        0x0605,     // end of central directory
+        0x0606,     // ZIP64 end of central directory
+        0x0706,     // ZIP64 end of central directory locator
+        0x0505,     // digital signature
+        0x0806,     // archive extra data
+    };
+    for (uint16_t kind : kinds)
+        if (signature >> 16 == kind)
+            return true;
+    return false;
+}
+
 bool ReadLocalHeader()
 {
     // A run of data descriptors is passed over one after the other; each
     // step moves forward, so the loop ends at the end of the file.
+    WalkEndedCleanly = false;
     for (;;) {
         EntryHeader.Signature = 0;   // a short read at the end must not pass
-        ReadArchive(&EntryHeader, LocalHeaderSize);
+        int32_t delivered = ReadArchive(&EntryHeader, LocalHeaderSize);
+        if (delivered >= 4 && IsClosingSignature(EntryHeader.Signature)) {
+            WalkEndedCleanly = true;
+            return false;
+        }
         if (EntryHeader.Signature == ExpectedSignature || EntryHeader.Signature == ZeroLocalSignature) {
             EntryCompressedSize = EntryHeader.CompressedSize;
             EntryUncompressedSize = EntryHeader.UncompressedSize;

@@ -35,6 +35,16 @@ enum : uint16_t {
 // ZIP64 field, else 16).
 bool ReadLocalHeader();
 
+// Whether the walk that ReadLocalHeader ended stopped at a record that may
+// follow the last entry: the central directory, an end record (ZIP64's
+// too), a digital signature or archive extra data. Anything else there,
+// the end of the file included, is damage (a cut download, bytes lost or
+// added between entries), and entries beyond it were never seen.
+extern bool WalkEndedCleanly;
+
+// Whether a signature is one of those records.
+bool IsClosingSignature(uint32_t signature);
+
 // Sets ExpectedSignature for a walk. The value is made at run time so that
 // the executable never contains a local-header signature of its own, which
 // would mislead tools that scan for the archive.
@@ -58,7 +68,7 @@ void TakeZip64Sizes(const uint8_t* extra, int32_t length);
 
 // Where the next header is expected: header start + 30 + name length +
 // extra length + compressed size. False when that lies beyond what a
-// signed 64-bit position reaches, which ends the walk.
+// signed 64-bit position reaches, which ends the walk at damage.
 bool NextHeaderPosition(int64_t headerStart, int64_t& next);
 
 // The entry's data without its encryption header: what the decoder takes.

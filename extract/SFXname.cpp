@@ -158,6 +158,20 @@ static bool IsForbidden(uint32_t c)
     return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*';
 }
 
+// The extraction's temporary folders: "~SFXTMP", "~SFXTMP.1" and so on;
+// every name of that form, in any case, is kept for them.
+template <typename Unit> static bool IsTempFolderName(const Unit* component, int32_t length)
+{
+    static const char base[] = "~SFXTMP";
+    int32_t n = (int32_t)sizeof base - 1;
+    if (length < n || (length > n && component[n] != '.'))
+        return false;
+    for (int32_t i = 0; i < n; i++)
+        if (UpperCase(Value(component[i])) != (uint32_t)base[i])
+            return false;
+    return true;
+}
+
 template <typename Unit> NameFault EntryNameFault(const Unit* name)
 {
     if (name[0] == '\\' || name[0] == '/')
@@ -180,6 +194,8 @@ template <typename Unit> NameFault EntryNameFault(const Unit* name)
             if (!single && length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ')
                 && fault == NameFine)
                 fault = NameTrailingDotOrBlank;
+            if (IsTempFolderName(component, length) && fault == NameFine)
+                fault = NameReserved;
             if (*p == 0)
                 return fault;
             component = p + 1;

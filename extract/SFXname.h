@@ -52,7 +52,9 @@ bool FindUnicodePath(const uint8_t* extra, int32_t length, uint32_t nameCrc, con
 // a character that Windows does not allow in file names (< > " | ? * and
 // control characters), which the system's calls would otherwise read as
 // wildcards, or ends a component in a dot or a blank, which Windows would
-// drop. "/" and "\" both separate components. Units are bytes of UTF-8
+// drop, or uses the extraction's own temporary folder's name as a part
+// ("~SFXTMP" and "~SFXTMP." anything, in any case). "/" and "\" both
+// separate components. Units are bytes of UTF-8
 // or of an ANSI code page, or UTF-16 units.
 enum NameFault : int32_t {
     NameFine = 0,
@@ -60,6 +62,7 @@ enum NameFault : int32_t {
     NameForbiddenCharacter,
     NameTrailingDotOrBlank,
     NameNotDecodable,           // not valid in its encoding (the extraction's verdict)
+    NameReserved,               // a part is the extraction's temporary folder (SFXtemp.h)
 };
 template <typename Unit> NameFault EntryNameFault(const Unit* name);
 

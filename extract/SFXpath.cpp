@@ -103,6 +103,22 @@ template <typename Unit> void SlashesToBackslashes(Unit* text)
             *text = '\\';
 }
 
+template <typename Unit> bool HasPartEndingInDotOrBlank(const Unit* path)
+{
+    int32_t start = 0;
+    for (int32_t i = 0;; i++) {
+        if (path[i] == 0 || path[i] == '\\' || path[i] == '/') {
+            int32_t length = i - start;
+            bool dots = (length == 1 && path[start] == '.') || (length == 2 && path[start] == '.' && path[start + 1] == '.');
+            if (length > 0 && !dots && (path[i - 1] == '.' || path[i - 1] == ' '))
+                return true;
+            if (path[i] == 0)
+                return false;
+            start = i + 1;
+        }
+    }
+}
+
 template <typename Unit> bool AddBackslash(Unit* text, int32_t size)
 {
     int32_t n = StrLength(text);
@@ -268,6 +284,8 @@ template void FileNamePart<char>(const char* path, char* name, int32_t nameSize)
 template void FileNamePart<NameUnit>(const NameUnit* path, NameUnit* name, int32_t nameSize);
 template void SlashesToBackslashes<char>(char* text);
 template void SlashesToBackslashes<NameUnit>(NameUnit* text);
+template bool HasPartEndingInDotOrBlank<char>(const char* path);
+template bool HasPartEndingInDotOrBlank<NameUnit>(const NameUnit* path);
 template bool AddBackslash<char>(char* text, int32_t size);
 template bool AddBackslash<NameUnit>(NameUnit* text, int32_t size);
 template void RemoveBackslash<char>(char* text);

@@ -64,6 +64,11 @@ template <typename Unit> void FileNamePart(const Unit* path, Unit* name, int32_t
 
 template <typename Unit> void SlashesToBackslashes(Unit* text);
 
+// Whether a part of the path (between separators) ends in a dot or a blank,
+// other than "." and "..": Windows drops those characters, so such a folder
+// would be another one, or one that Explorer cannot open.
+template <typename Unit> bool HasPartEndingInDotOrBlank(const Unit* path);
+
 // Appends "\" unless the text already ends with one; false when the buffer
 // has no room for it.
 template <typename Unit> bool AddBackslash(Unit* text, int32_t size);

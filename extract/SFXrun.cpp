@@ -115,15 +115,28 @@ static bool Walk(HWND list, bool listing, EntryName& name)
             LogEntry(name);
             if (outcome == Abort)
                 return false;
-            if (outcome == EndWalk)
+            if (outcome == EndWalk) {
+                WalkEndedCleanly = true;     // ended by its entry, which reported
                 return true;
+            }
         }
         int64_t next;
-        if (!NextHeaderPosition(headerStart, next))
+        if (!NextHeaderPosition(headerStart, next)) {
+            WalkEndedCleanly = false;
             break;
+        }
         SeekArchive(next, ArchiveFromStart);
     }
     return true;
+}
+
+// An extracting walk that ended at damage may have missed any number of
+// entries: it says so with the text for a corrupted archive, and the run
+// cannot succeed.
+static void ReportDamage()
+{
+    WalkFailures++;
+    ShowNotice(CorruptedText, TEXT_WARNING_CAPTION, MB_ICONHAND);
 }
 
 void ProcessArchive(HWND dialog, int listId, bool listing)
@@ -159,10 +172,14 @@ void ProcessArchive(HWND dialog, int listId, bool listing)
     }
     ProfileReport();
     if (finished) {
-        if (listing)
+        if (listing) {
             ReportListing(list);
-        else if (EntryAccepted)
+        } else if (!WalkEndedCleanly) {
+            ReportDamage();
             ReportExtraction(dialog, list);
+        } else if (EntryAccepted) {
+            ReportExtraction(dialog, list);
+        }
     }
     if (!listing)
         EndItemLookup();

@@ -102,6 +102,42 @@ static void OnInitDialog(HWND dialog)
         PostMessageW(dialog, WM_COMMAND, IDC_OK, 0);
 }
 
+// The destination as typed, resolved once against the current folder, into
+// DestFolder and the folder box, so that the user sees where the files go.
+// False, with nothing extracted, when there is none: a part that ends in a
+// dot or a blank names a folder that Windows would make without them
+// ("Error in directory", with the path as typed).
+static bool ResolveDestination(HWND dialog)
+{
+    static NameUnit typed[DestFolderSize];
+    UINT length = GetItemText(dialog, IDC_FOLDER_EDIT, typed, DestFolderSize);
+    typed[length < (UINT)DestFolderSize ? length : DestFolderSize - 1] = 0;
+    if (typed[0] == 0) {
+        UseCurrentFolder();
+        // An empty folder would put the files at the root of the drive.
+        // The current folder always fits DestFolder, so this is a system
+        // that cannot say where it is: nothing is extracted.
+        if (DestFolder[0] == 0)
+            return false;
+    } else {
+        if (HasPartEndingInDotOrBlank(typed)) {
+            ShowMessage(typed, TEXT_ERROR_IN_DIR, MB_ICONHAND);
+            return false;
+        }
+        DWORD full = GetFullPathNameW(typed, DestFolderSize, DestFolder, 0);
+        if (full == 0 || full >= (DWORD)DestFolderSize) {
+            DestFolder[0] = 0;
+            ShowMessage(typed, TEXT_ERROR_IN_DIR, MB_ICONHAND);
+            return false;
+        }
+    }
+    // A drive's root keeps its backslash in the box.
+    if (StrLength(DestFolder) > 3)
+        RemoveBackslash(DestFolder);
+    SetItemText(dialog, IDC_FOLDER_EDIT, DestFolder);
+    return true;
+}
+
 static void OnUnzip(HWND dialog)
 {
     if (!UserSelectsFiles) {
@@ -111,18 +147,8 @@ static void OnUnzip(HWND dialog)
         ShowWindow(GetDlgItem(dialog, IDC_PLAIN_LIST), SW_HIDE);
         ShowWindow(GetDlgItem(dialog, IDC_FILE_LIST), SW_SHOW);
     }
-    UINT length = GetItemText(dialog, IDC_FOLDER_EDIT, DestFolder, DestFolderSize);
-    DestFolder[length < (UINT)DestFolderSize ? length : DestFolderSize - 1] = 0;
-    RemoveBackslash(DestFolder);
-    if (DestFolder[0] == 0) {
-        UseCurrentFolder();
-        // An empty folder would put the files at the root of the drive.
-        // The current folder always fits DestFolder, so this is a system
-        // that cannot say where it is: nothing is extracted.
-        if (DestFolder[0] == 0)
-            return;
-        SetItemText(dialog, IDC_FOLDER_EDIT, DestFolder);
-    }
+    if (!ResolveDestination(dialog))
+        return;
 
     WalkInProgress = 1;
     WalkStopRequested = 0;
@@ -143,10 +169,16 @@ static void OnUnzip(HWND dialog)
 
 static void OnBrowse(HWND dialog)
 {
+    // The selection dialog moves the current folder as the user browses;
+    // a relative destination is resolved against the one from before.
+    static NameUnit current[PathTextSize];
+    DWORD kept = GetCurrentDirectoryW(PathTextSize, current);
     UINT length = GetItemText(dialog, IDC_FOLDER_EDIT, BrowseFolder, FolderTextSize);
     BrowseFolder[length < (UINT)FolderTextSize ? length : FolderTextSize - 1] = 0;
     if (DialogBoxParamW(ModuleInstance, L"DLGSEL", dialog, SelectFolderProc, 0) == IDC_OK)
         SetItemText(dialog, IDC_FOLDER_EDIT, BrowseFolder);
+    if (kept > 0 && kept < (DWORD)PathTextSize)
+        SetCurrentDirectoryW(current);
 }
 
 static INT_PTR OnCommand(HWND dialog, WORD id)

@@ -21,6 +21,11 @@ bool CreateNewFolder(const NameUnit* base, const NameUnit* name)
         relative++;
     if (*relative == 0)
         return false;
+    // Windows would make the folder without its trailing dots and blanks
+    // (and "\\?\" with them, which Explorer cannot open): neither is the
+    // folder asked for.
+    if (HasPartEndingInDotOrBlank(relative))
+        return false;
 
     // The folder is made by its full path, which may be longer than the
     // current folder's own calls take; it is entered by its name.

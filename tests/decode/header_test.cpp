@@ -159,4 +159,62 @@ TEST(Header, AWalkOverZip64EntriesAndTheirDescriptors)
     EXPECT_EQ(io.strangeSeeks, 0);
 }
 
+TEST(Header, AWalkEndsCleanlyOnlyAtARecordThatMayFollowTheLastEntry)
+{
+    // What follows one whole entry, and whether the walk ends there
+    // cleanly; a descriptor in between is passed over either way.
+    struct Case {
+        const char* what;
+        Bytes tail;
+        bool clean;
+    };
+    auto record = [](uint32_t signature, size_t rest) {
+        Bytes b;
+        Put(b, signature, 4);
+        b.insert(b.end(), rest, 0);
+        return b;
+    };
+    Bytes descriptorThenEnd = record(0x08074B50, 12);
+    Bytes end = record(0x06054B50, 18);
+    descriptorThenEnd.insert(descriptorThenEnd.end(), end.begin(), end.end());
+    const Case cases[] = {
+        {"central directory", record(0x02014B50, 42), true},
+        {"end record", record(0x06054B50, 18), true},
+        {"end record cut to its signature", record(0x06054B50, 0), true},
+        {"ZIP64 end record", record(0x06064B50, 52), true},
+        {"ZIP64 locator", record(0x07064B50, 16), true},
+        {"digital signature", record(0x05054B50, 2), true},
+        {"archive extra data", record(0x08064B50, 4), true},
+        {"a descriptor, then the end record", descriptorThenEnd, true},
+        {"the end of the file", {}, false},
+        {"the end of the file behind a descriptor", record(0x08074B50, 12), false},
+        {"half a signature", {0x50, 0x4B}, false},
+        {"junk", {'j', 'u', 'n', 'k', 0, 0, 0, 0}, false},
+        {"zeros", Bytes(64, 0), false},
+        {"another record's kind behind PK", record(0x09094B50, 26), false},
+        {"an end record's kind behind other letters", record(0x06054B51, 18), false},
+    };
+    EnsureCrcTable();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes archive = Entry(1, 1, "a.txt", {}, 1);
+        archive.insert(archive.end(), c.tail.begin(), c.tail.end());
+        Reset(archive);
+        PrepareExpectedSignature();
+        SeekArchive(0, ArchiveFromStart);
+        int entries = 0;
+        EntryName name;
+        while (ReadLocalHeader()) {
+            entries++;
+            int64_t start = LastSeekPosition;
+            ReadEntryName(start, name);
+            int64_t next;
+            ASSERT_TRUE(NextHeaderPosition(start, next));
+            SeekArchive(next, ArchiveFromStart);
+        }
+        EXPECT_EQ(entries, 1);
+        EXPECT_EQ(WalkEndedCleanly, c.clean);
+    }
+}
+
 }  // namespace

@@ -84,6 +84,10 @@
 //                                  every later open that does not share
 //                                  deletion fail.
 //   unlock L                       null; closes that handle
+//   short-path PATH                the path as GetShortPathNameW gives it
+//   remove-plain FOLDER            [names]; deletes the folder's files and the
+//                                  folder with plain DeleteFileW and
+//                                  RemoveDirectoryW calls, as Explorer would
 //   version-info PATH              {"file","product","translation","texts"}:
 //                                  the version numbers, the first translation
 //                                  (8 hex digits) and the texts of its string
@@ -841,6 +845,41 @@ std::string Run(const std::vector<std::string>& words)
         CloseHandle(known->second);
         Locks.erase(known);
         return "null";
+    }
+    if (name == "short-path") {
+        // GetShortPathNameW of an existing path, as the system gives it.
+        Arguments a(words, 1, 1);
+        std::wstring path = Wide(a[0]);
+        std::vector<wchar_t> shortPath(32768);
+        DWORD length = GetShortPathNameW(path.c_str(), shortPath.data(), (DWORD)shortPath.size());
+        if (length == 0 || length >= shortPath.size())
+            throw Failure("GetShortPathNameW failed");
+        return JsonText(Utf8(shortPath.data(), length));
+    }
+    if (name == "remove-plain") {
+        // Deletes a folder's files and then the folder with the plain calls
+        // that Explorer makes (no "\\?\" in front); returns the names.
+        Arguments a(words, 1, 1);
+        std::wstring folder = Wide(a[0]);
+        std::string names = "[";
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            throw Failure("FindFirstFileW failed");
+        do {
+            std::wstring item = found.cFileName;
+            if (item == L"." || item == L"..")
+                continue;
+            if (!DeleteFileW((folder + L"\\" + item).c_str())) {
+                FindClose(search);
+                throw Failure("DeleteFileW failed: " + Utf8(item.data(), item.size()));
+            }
+            names += (names.size() > 1 ? "," : "") + JsonText(Utf8(item.data(), item.size()));
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        if (!RemoveDirectoryW(folder.c_str()))
+            throw Failure("RemoveDirectoryW failed");
+        return names + "]";
     }
     if (name == "version-info") {
         Arguments a(words, 1, 1);

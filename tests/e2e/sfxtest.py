@@ -177,6 +177,12 @@ def local_entry(name, data, method=8, time_date=None, version=20, flags=0, extra
     return header + name + extra + packed
 
 
+def end_record():
+    """An end of central directory record (of no entries): the walk over
+    local entries ends there cleanly, as it does at a central directory."""
+    return struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0, 0, 0, 0, 0)
+
+
 class _Unseekable(io.RawIOBase):
     def __init__(self):
         self.data = bytearray()
@@ -496,6 +502,14 @@ class Driver:
 
     def unlock(self, lock_id):
         self.call("unlock", lock_id)
+
+    def short_path(self, path):
+        return self.call("short-path", path)
+
+    def remove_plain(self, folder):
+        """Deletes the folder's files and the folder as Explorer would, with
+        plain calls; returns the names of the files."""
+        return self.call("remove-plain", folder)
 
 
 class Program:

@@ -23,7 +23,7 @@ import subprocess
 import time
 
 import sfxtest
-from sfxtest import FOLDER_EDIT, RUN_CHECK, local_entry
+from sfxtest import FOLDER_EDIT, RUN_CHECK, end_record, local_entry
 from folderflow import CANCEL, FOLDER_LIST, NETWORK, SELECT_CAPTION, FolderTestCase
 
 # What the program loads at run time (mpr, comctl32) and what the shell and
@@ -122,7 +122,7 @@ class PlantedDlls(FolderTestCase):
             recorder = f.read()
         archive = self.path("archive.bin")
         with open(archive, "wb") as f:
-            f.write(local_entry("recorder.exe", recorder) + local_entry("readme.txt", b"read me"))
+            f.write(local_entry("recorder.exe", recorder) + local_entry("readme.txt", b"read me") + end_record())
         exe = self.make_sfx(archive, "--stub", stub, "--run", "><recorder.exe",
                             name=os.path.join(folder_name, "setup.exe"))
         return folder, exe

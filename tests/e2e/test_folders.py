@@ -10,7 +10,7 @@ from sfxtest import FOLDER_EDIT, UNZIP, windows_path
 from folderflow import (CANCEL, CURRENT_LINE, ERROR_IN_DIRECTORY, FOLDER_LIST, LBN_DBLCLK, LBN_KILLFOCUS,
                         LBN_SETFOCUS, NETWORK, NEW_CAPTION, NEW_CURRENT, NEW_NAME, OK, PARENT_ITEM,
                         SELECT_CAPTION, FolderTestCase, drive_item, is_drive_item, short_path)
-from unzipflow import WARNING_CAPTION
+from unzipflow import SUCCESS_CAPTION, WARNING_CAPTION
 
 
 class FolderCase(FolderTestCase):
@@ -167,18 +167,25 @@ class HandingBack(FolderCase):
         select.select(FOLDER_LIST, self.items(select).index("[beta]"))
         self.assertEqual(self.accept(select, main), windows_path(start) + "\\")
 
-    def test_cancel_keeps_the_folder_box_but_not_the_current_folder(self):
+    def test_cancel_keeps_the_folder_box_and_the_current_folder(self):
+        # Browsing moves the current folder; Cancel puts it back, so that a
+        # relative folder typed afterwards ("MyApp", in an empty current
+        # folder) is resolved where the program started, and "&Unzip"
+        # shows it in full.
         start = self.folders("start", "alpha")
-        program, main, select = self.open_browse(windows_path(start))
+        here = self.folders("here")
+        program, main, select = self.open_browse(windows_path(start), cwd=here)
         self.double_click(select, "[alpha]", windows_path(os.path.join(start, "alpha")))
         self.cancel(select)
         self.assertEqual(main.text(FOLDER_EDIT), windows_path(start))
-        # An empty folder box extracts into the current folder: the one
-        # the dialog was left in.
-        main.set_text(FOLDER_EDIT, "")
+        main.set_text(FOLDER_EDIT, "MyApp")
         main.click(UNZIP)
-        self.expect_success(program)
-        self.assertEqual(sorted(self.tree(os.path.join(start, "alpha"))), ["bin/tool.dat", "readme.txt"])
+        box = self.box(program, SUCCESS_CAPTION)
+        self.assertEqual(main.text(FOLDER_EDIT), windows_path(os.path.join(here, "MyApp")))
+        self.close_box(box)
+        self.assertEqual(program.exit_code(), 0)
+        self.assertEqual(sorted(self.tree(os.path.join(here, "MyApp"))), ["bin/tool.dat", "readme.txt"])
+        self.assertEqual(os.listdir(os.path.join(start, "alpha")), [])
 
     def test_a_start_folder_that_does_not_exist_starts_in_the_current_folder(self):
         here = self.folders("here", "alpha")
@@ -267,7 +274,8 @@ class NewFolder(FolderCase):
         program, main, select = self.open_browse(windows_path(data))
         new = self.open_new_folder(program, select)
         names = {"drive": "d:\\other", "existing folder on a drive": elsewhere, "backslashes only": "\\\\",
-                 "existing file": "file.txt", "character folders may not hold": "bad|name"}
+                 "existing file": "file.txt", "character folders may not hold": "bad|name",
+                 "a trailing blank": "foo ", "a trailing dot": "foo.", "a part ending in a dot": "a.\\b"}
         for case, name in names.items():
             with self.subTest(case):
                 new.set_text(NEW_NAME, name)
@@ -330,6 +338,24 @@ class LongPaths(FolderCase):
 
 
 class UnzipIntoChosenFolder(FolderCase):
+    def test_a_destination_with_a_part_ending_in_a_dot_or_a_blank_is_refused(self):
+        # Pasted with a trailing blank, or from a settings block: Windows
+        # would make the folder without it, and "\\?\" with it. Nothing is
+        # made, and the dialog stays.
+        base = self.folders("base")
+        program, main = self.open_sfx(self.sfx())
+        before = sorted(os.listdir(self.work))
+        for typed in (windows_path(base) + "\\foo ", windows_path(base) + "\\foo..",
+                      windows_path(base) + "\\foo \\bar", "relative. \\x"):
+            with self.subTest(typed):
+                main.set_text(FOLDER_EDIT, typed)
+                main.click(UNZIP)
+                self.close_box(self.box(program, ERROR_IN_DIRECTORY, typed))
+                self.assertEqual(os.listdir(base), [])
+                self.assertEqual(sorted(os.listdir(self.work)), before)
+        self.assertTrue(program.running())
+
+
     def test_files_land_in_the_folder_created_while_browsing(self):
         dest = self.folders("dest")
         program, main, select = self.open_browse(windows_path(dest))

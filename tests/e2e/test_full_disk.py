@@ -1,5 +1,6 @@
 """Extraction onto a disk that fills up: a size-limited tmpfs of 1 MiB
-mounted below the test's folder. The entries that do not fit fail, stored
+mounted below the test's folder; and onto one mounted below the
+destination, another volume than the destination's. The entries that do not fit fail, stored
 and deflated alike, the run reports failure and never success, the files
 that did fit are intact, and of the one that did not nothing is left: no
 file under its name (an existing one stays byte for byte as it was) and no
@@ -97,6 +98,26 @@ class FullDisk(UnzipTestCase):
                 self.assertFailedOnlyOn(program, dialog, out, big_name, existing)
                 dialog.close()
                 self.assertEqual(program.exit_code(), 0)
+
+    def test_entries_on_another_volume_below_the_destination_are_extracted(self):
+        # A disk mounted below the destination: no rename from the walk's
+        # temporary folder reaches it, so each such file is moved over into
+        # a temporary folder on that disk, in which the next files for the
+        # same folder are written at once. Nothing else is left anywhere.
+        out = self.path("out")
+        disk = self.small_disk(os.path.join("out", "mounted"))
+        files = {"top.txt": b"top", "mounted/a.txt": b"a" * 1000, "mounted/b.txt": b"b" * 2000,
+                 "mounted/sub/c.txt": b"c" * 10, "mounted/d.txt": b"d", "after.txt": b"after"}
+        path = self.path("archive.zip")
+        with zipfile.ZipFile(path, "w") as z:
+            for name, data in files.items():
+                z.writestr(name, data, zipfile.ZIP_DEFLATED)
+        program, dialog = self.open_sfx(self.make_sfx(path, "--overwrite", "always"))
+        self.unzip_into(dialog, out)
+        self.expect_success(program)
+        self.assertEqual(self.tree(out), files)
+        self.assertEqual(sorted(os.listdir(disk)), ["a.txt", "b.txt", "d.txt", "sub"])
+        self.assertEqual(sorted(os.listdir(out)), ["after.txt", "mounted", "top.txt"])
 
     def test_stored_entry_that_does_not_fit_fails(self):
         self.fails_on_full_disk("big-stored.bin", incompressible(1536 * 1024, 1), zipfile.ZIP_STORED)

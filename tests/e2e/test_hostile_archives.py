@@ -9,7 +9,7 @@ import zipfile
 
 import sfxtest
 from sfxtest import FILE_LIST, streamed_zip
-from unzipflow import UnzipTestCase
+from unzipflow import CORRUPTED_TEXT, WARNING_CAPTION, UnzipTestCase
 
 
 def local_header_fields(archive):
@@ -39,6 +39,9 @@ class StreamedEntries(UnzipTestCase):
         # What the program sees: two stored entries that claim no data.
         self.assertEqual(local_header_fields(archive), [("empty.txt", 8, 0), ("data.txt", 8, 0)])
         program, dialog, out = self.run_tail(archive)
+        # The walk then looks for the next header inside the entry's data,
+        # which it takes for damage.
+        self.close_box(self.box(program, WARNING_CAPTION, CORRUPTED_TEXT))
         self.expect_failure(program, dialog)
         # The truly empty one is extracted; the other leaves the target
         # untouched and stays selected.
@@ -65,6 +68,7 @@ class StreamedEntries(UnzipTestCase):
         streamed = archive[:14] + bytes(12) + archive[26:]
         program, dialog, out = self.run_tail(streamed)
         self.answer_password(program, "secret")
+        self.close_box(self.box(program, WARNING_CAPTION, CORRUPTED_TEXT))
         self.expect_failure(program, dialog)
         self.assertEqual(self.tree(out), {})
 

@@ -5,7 +5,7 @@ import os
 import time
 
 import sfxtest
-from sfxtest import FOLDER_EDIT, RUN_CHECK, local_entry
+from sfxtest import FOLDER_EDIT, RUN_CHECK, end_record, local_entry
 from unzipflow import UnzipTestCase
 
 RUN_LEAD = "After Extraction, E&xecute "
@@ -22,7 +22,7 @@ class Launch(UnzipTestCase):
         archive = self.path("archive.bin")
         with open(archive, "wb") as f:
             f.write(local_entry("tools/recorder.exe", recorder_bytes())
-                    + local_entry("notes.txt", b"notes"))
+                    + local_entry("notes.txt", b"notes") + end_record())
         return self.make_sfx(archive, *options)
 
     def launched_bytes(self, out, seconds=20.0):
@@ -67,7 +67,7 @@ class Launch(UnzipTestCase):
         archive = self.path("archive.bin")
         with open(archive, "wb") as f:
             f.write(local_entry(("tools/" + tool).encode(), recorder_bytes(), flags=0x800)
-                    + local_entry("notes.txt", b"notes"))
+                    + local_entry("notes.txt", b"notes") + end_record())
         exe = self.make_sfx(archive, "--run", "><tools\\" + tool + "|--in ><notes.txt")
         program, dialog = self.open_sfx(exe)
         self.assertEqual(dialog.control(RUN_CHECK).text, RUN_LEAD + tool + " notes.txt")
@@ -87,7 +87,8 @@ class Launch(UnzipTestCase):
         out = self.path("\u30c7\u30fc\u30bf\u8868")                          # データ表
         folder = sfxtest.windows_path(out).encode("cp932")
         self.assertEqual(folder[-1:], b"\\")
-        archive = local_entry("tools/recorder.exe", recorder_bytes()) + local_entry("notes.txt", b"notes")
+        archive = (local_entry("tools/recorder.exe", recorder_bytes()) + local_entry("notes.txt", b"notes")
+                   + end_record())
         block = sfxtest.settings_block(0x03, b"", folder, b"><tools\\recorder.exe|--in ><notes.txt")
         program, dialog = self.open_sfx(self.write_sfx(block + archive), driver=driver)
         self.assertEqual(dialog.text(FOLDER_EDIT), sfxtest.windows_path(out) + "\\")
@@ -128,7 +129,7 @@ class Launch(UnzipTestCase):
         broken = local_entry("broken.txt", b"b")
         with open(archive, "wb") as f:
             f.write(local_entry("tools/recorder.exe", recorder_bytes())
-                    + broken[:14] + b"\x01\x00\x00\x00" + broken[18:])
+                    + broken[:14] + b"\x01\x00\x00\x00" + broken[18:] + end_record())
         program, dialog = self.open_sfx(self.make_sfx(archive, "--run", "><tools\\recorder.exe"))
         out = self.path("out")
         self.unzip_into(dialog, out)

@@ -17,7 +17,7 @@ class MainDialog(UnzipTestCase):
     def sfx(self, files, *options):
         archive = self.path("archive.bin")
         with open(archive, "wb") as f:
-            f.write(b"".join(local_entry(name, data) for name, data in files.items()))
+            f.write(b"".join(local_entry(name, data) for name, data in files.items()) + sfxtest.end_record())
         return self.make_sfx(archive, *options)
 
     def visible(self, dialog, control_id):
@@ -72,12 +72,12 @@ class MainDialog(UnzipTestCase):
         exe = self.sfx({"first.txt": b"first", "long.bin": big}, "--overwrite", "always")
         program, dialog = self.open_sfx(exe)
         out = self.path("out")
-        temp = temp_of(os.path.join(out, "long.bin"))
+        temp = temp_of(out)
         line = "Uncompressing " + sfxtest.windows_path(out) + "\\long.bin"
         answers, shares = [], []
         with Throttled(unix_pid_of(exe)):
             self.unzip_into(dialog, out)
-            self.wait_until(lambda: self.size(temp) > 0, seconds=60)
+            self.wait_until(lambda: self.size(temp) > 1 << 20, seconds=60)      # long.bin's, not the first's
             while os.path.exists(temp):
                 answers.append(self.driver.call("ping", dialog.hwnd, 5000, timeout=5))
                 shown = dialog.text(sfxtest.FOOTER)
@@ -107,14 +107,14 @@ class MainDialog(UnzipTestCase):
         damaged = damaged[:14] + b"\x01\x00\x00\x00" + damaged[18:]
         archive = self.path("archive.bin")
         with open(archive, "wb") as f:
-            f.write(damaged + sfxtest.local_entry("long.bin", bytes(600 << 20)))
+            f.write(damaged + sfxtest.local_entry("long.bin", bytes(600 << 20)) + sfxtest.end_record())
         exe = self.make_sfx(archive)
         program, dialog = self.open_sfx(exe)
         out = self.path("out")
-        temp = temp_of(os.path.join(out, "long.bin"))
+        temp = temp_of(out)
         with Throttled(unix_pid_of(exe)):
             self.unzip_into(dialog, out)
-            self.wait_until(lambda: self.size(temp) > 0, seconds=60)
+            self.wait_until(lambda: self.size(temp) > 1 << 20, seconds=60)      # long.bin's, not the first's
             dialog.select(FILE_LIST, 0, False)
             self.assertEqual(dialog.items(FILE_LIST)[0], ("damaged.txt", False))
             self.assertTrue(os.path.exists(temp), "the walk was over before the item was deselected")

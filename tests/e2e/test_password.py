@@ -45,7 +45,7 @@ class Password(UnzipTestCase):
             entries = data[:data.index(b"PK\x01\x02")]
             broken = local_entry("z-broken.txt", b"z")
             with open(archive, "wb") as f:
-                f.write(entries + broken[:14] + b"\x01\x00\x00\x00" + broken[18:])
+                f.write(entries + broken[:14] + b"\x01\x00\x00\x00" + broken[18:] + sfxtest.end_record())
         return archive
 
     def type_password(self, program, text):

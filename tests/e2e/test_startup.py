@@ -88,7 +88,7 @@ class SettingsBlock(StartupTestCase):
         title = (b"Title of 255 bytes, " * 13)[:249] + entry[:6]
         block = b"MPU\x03\xff\x00\x00" + title
         self.assertEqual(len(title), 255)
-        program = self.start(self.write_sfx(block[:256] + entry))
+        program = self.start(self.write_sfx(block[:256] + entry + sfxtest.end_record()))
         dialog = program.wait_window(title.decode("latin-1"))
         self.assertEqual(dialog.caption.encode("latin-1"), title)
         self.assertEqual(dialog.items(FILE_LIST), [("readme.txt", True)])

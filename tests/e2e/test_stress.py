@@ -55,7 +55,7 @@ ESCAPE = "zzesc"          # in every hostile name, so that a leak is plain to se
 
 # Boxes and prompts the program may show, by caption.
 PROGRAM_CAPTIONS = {WARNING_CAPTION, SUCCESS_CAPTION, PASSWORD_CAPTION, OVERWRITE_CAPTION,
-                    "Cannot Open File.", "Cannot close the file", "Error in directory",
+                    "Cannot Open File.", "Cannot close the file", "Cannot delete the file", "Error in directory",
                     "Error reading archive."}
 
 LOCAL = b"PK\x03\x04"

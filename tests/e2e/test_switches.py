@@ -10,7 +10,7 @@ import threading
 import time
 
 import sfxtest
-from sfxtest import FOOTER, MAIN_CAPTION, MESSAGE_TEXT, config, local_entry, windows_path
+from sfxtest import FOOTER, MAIN_CAPTION, MESSAGE_TEXT, config, end_record, local_entry, windows_path
 from test_launch import recorder_bytes
 from unzipflow import FAILURE_TEXT, SUCCESS_CAPTION, UnzipTestCase, WARNING_CAPTION
 
@@ -58,7 +58,7 @@ class Unattended(UnzipTestCase):
         entries = entries or [local_entry(n, d) for n, d in FILES.items()]
         archive = self.path(name + ".zip")
         with open(archive, "wb") as f:
-            f.write(local_entry(RECORDER, recorder_bytes()) + b"".join(entries))
+            f.write(local_entry(RECORDER, recorder_bytes()) + b"".join(entries) + end_record())
         run = [] if "--run" in options else ["--run", RUN]
         return self.make_sfx(archive, *run, *options, name=name)
 
@@ -123,6 +123,10 @@ class Unattended(UnzipTestCase):
             ("unknown switch", self.sfx(name="unknown.exe"), ["/X"], 2, "message Unknown switch: /X ", [],
              ["readme.txt"]),
             ("no archive", self.write_sfx(b"", name="empty.exe"), [], 3, "result 3: Error reading archive.", [], []),
+            ("no entries", self.write_sfx(end_record(), name="no-entries.exe"), [], 3, "result 3: Error reading archive.",
+             [], []),
+            ("walk ends at damage", self.write_sfx(local_entry("good.txt", b"good") + b"junk" * 9, name="junk.exe"), [], 1,
+             "message There was an error reading the Archive.", ["good.txt"], []),
         ]
         for label, exe, switches, expected, line, there, absent in cases:
             with self.subTest(label):

@@ -6,8 +6,8 @@ import struct
 import zlib
 
 import sfxtest
-from sfxtest import UNZIP, FILE_LIST, FOOTER, MAIN_CAPTION, local_entry
-from unzipflow import FAILURE_TEXT, WARNING_CAPTION, UnzipTestCase
+from sfxtest import UNZIP, FILE_LIST, FOOTER, MAIN_CAPTION, end_record, local_entry
+from unzipflow import CORRUPTED_TEXT, FAILURE_TEXT, WARNING_CAPTION, UnzipTestCase
 
 DESCRIPTOR = struct.pack("<IIII", 0x08074B50, 0, 0, 0)
 
@@ -32,10 +32,11 @@ def with_crc(entry, crc):
 
 
 class HandMadeArchives(UnzipTestCase):
-    def run_archive(self, tail, selected=None, folder="out"):
-        """Starts the stub with these bytes behind it and presses "&Unzip"
-        into a fresh folder. Returns program, dialog and the folder."""
-        program, dialog = self.open_sfx(self.write_sfx(tail))
+    def run_archive(self, tail, selected=None, folder="out", whole=True):
+        """Starts the stub with these bytes behind it (and an end record,
+        if whole) and presses "&Unzip" into a fresh folder. Returns
+        program, dialog and the folder."""
+        program, dialog = self.open_sfx(self.write_sfx(tail + (end_record() if whole else b"")))
         if selected is not None:
             dialog.select(FILE_LIST, -1, False)
             for index, (name, _) in enumerate(dialog.items(FILE_LIST)):
@@ -70,7 +71,7 @@ class HandMadeArchives(UnzipTestCase):
                 + local_entry("\u65e5\u672c/\u8a9e.txt".encode(), b"east", flags=utf8)
                 + local_entry(cp437, b"field", extra=unicode_path(cp437, "\u00dcbersicht.txt"))
                 + local_entry(b"caf\xe9.txt", b"ansi", extra=unicode_path(b"other", "wrong.txt"))
-                + local_entry(b"bad\xc0\xaf.txt", b"invalid", flags=utf8))
+                + local_entry(b"bad\xc0\xaf.txt", b"invalid", flags=utf8) + end_record())
         program, dialog = self.open_sfx(self.write_sfx(tail))
         # The list shows every name exactly, whatever the ANSI code page
         # holds; a name that cannot be decoded shows its bytes in that code
@@ -133,7 +134,7 @@ class HandMadeArchives(UnzipTestCase):
             f.write(b"keep me")
         odd = local_entry("odd.bin", b"data", method=0)
         odd = odd[:8] + struct.pack("<H", 12) + odd[10:]           # bzip2
-        tail = local_entry("first.txt", b"1") + odd + local_entry("last.txt", b"3")
+        tail = local_entry("first.txt", b"1") + odd + local_entry("last.txt", b"3") + end_record()
         program, dialog = self.open_sfx(self.write_sfx(tail))
         dialog.click(sfxtest.OVERWRITE_ALWAYS)
         self.unzip_into(dialog, out)
@@ -143,7 +144,8 @@ class HandMadeArchives(UnzipTestCase):
         self.assertEqual(self.tree(out), {"first.txt": b"1", "odd.bin": b"keep me"})
 
     def test_empty_name_stops_the_run(self):
-        tail = local_entry("before.txt", b"before") + local_entry("", b"x") + local_entry("after.txt", b"y")
+        tail = (local_entry("before.txt", b"before") + local_entry("", b"x") + local_entry("after.txt", b"y")
+                + end_record())
         program = self.start(self.write_sfx(tail))
         # Listing stops at the empty name too: the box comes before the dialog.
         self.close_box(self.box(program, WARNING_CAPTION, "Invalid filename."))
@@ -155,6 +157,38 @@ class HandMadeArchives(UnzipTestCase):
         self.assertNoWindow(program, WARNING_CAPTION)
         self.assertEqual(self.tree(out), {"before.txt": b"before"})
         self.assertEqual(dialog.items(FILE_LIST), [("before.txt", False)])
+
+    def test_a_walk_that_stops_at_damage_fails(self):
+        # Bytes that are no header between the second and third entries, or
+        # the file's end where the third starts (a cut download): the list
+        # holds what came before, those entries are extracted, and the run
+        # says that the archive is damaged and fails, whatever it found.
+        first, second, third = (local_entry(f"{n}.txt", n.encode() * 50) for n in ("one", "two", "three"))
+        cases = (("junk between entries", first + second + b"junk" * 9 + third + end_record()),
+                 ("cut at an entry's start", first + second),
+                 ("cut behind a descriptor", first + second + DESCRIPTOR))
+        for label, tail in cases:
+            with self.subTest(label):
+                program, dialog, out = self.run_archive(tail, folder=label.replace(" ", "-"), whole=False)
+                self.close_box(self.box(program, WARNING_CAPTION, CORRUPTED_TEXT))
+                self.expect_failure(program, dialog)
+                self.assertEqual(self.tree(out), {"one.txt": b"one" * 50, "two.txt": b"two" * 50})
+                self.assertEqual(dialog.items(FILE_LIST), [("one.txt", False), ("two.txt", False)])
+                dialog.close()
+
+    def test_an_archive_without_entries_is_reported_at_once(self):
+        # An end record and nothing else: nothing to extract, so the file
+        # is as good as damaged; the dialog comes up empty, and "&Unzip"
+        # then writes nothing and says nothing.
+        program = self.start(self.write_sfx(end_record()))
+        self.close_box(self.box(program, WARNING_CAPTION, CORRUPTED_TEXT))
+        dialog = program.wait_window(MAIN_CAPTION)
+        self.assertEqual(dialog.items(FILE_LIST), [])
+        out = self.path("out")
+        self.unzip_into(dialog, out)
+        self.assertNoWindow(program, WARNING_CAPTION)
+        self.assertEqual(os.listdir(out), [])
+        self.assertTrue(program.running())
 
     def test_deflated_entry_without_data_fails(self):
         # A streaming writer's entry: sizes and CRC only in a descriptor. Its
@@ -178,7 +212,7 @@ class Confinement(UnzipTestCase):
 
     def test_names_that_leave_the_folder_are_refused_visibly(self):
         tail = b"".join(local_entry(name, b"evil") for name in self.UNSAFE)
-        tail += local_entry("safe/inside.txt", b"fine")
+        tail += local_entry("safe/inside.txt", b"fine") + end_record()
         base = self.path("base")
         program, dialog = self.open_sfx(self.write_sfx(tail))
         out = os.path.join(base, "out")
@@ -209,7 +243,7 @@ class Confinement(UnzipTestCase):
             folder += f"{level}-" + "p" * 98 + "/"
             tree[folder + f"file{level}.bin"] = bytes([level + 1]) * (20000 * level + 1)
         tail = local_entry(long_name, b"too long") + local_entry(folder, b"", method=0)
-        tail += b"".join(local_entry(name, data) for name, data in tree.items())
+        tail += b"".join(local_entry(name, data) for name, data in tree.items()) + end_record()
         exe = self.write_sfx(tail)
         for out, longest in ((self.path("o" * 40, "p" * 100, "q" * 100), 580),
                              (self.path(*(c * 150 for c in "rstuvw")), 1100)):

@@ -14,13 +14,19 @@ WARNING_CAPTION = "neat-Sfx - WARNiNG"
 SUCCESS_CAPTION = "Extraction Completed"
 SUCCESS_TEXT = "All Files Have Been Extracted Successfully."
 FAILURE_TEXT = "The selected file(s) couldn't be extracted."
+# Shown for an archive that cannot be read, and when a walk meets damage.
+CORRUPTED_TEXT = ("There was an error reading the Archive.\r\n\r\n"
+                  "Probably the Archive was corrupted. If you downloaded this file from the Web, "
+                  "please try download it again.")
 PASSWORD_CAPTION = "Encryption Encountered"
 OVERWRITE_CAPTION = "File Already Exists"
 OVERWRITE_QUESTION = "Already Exists in destination Folder. Overwrite?"
-# Where the stub writes an entry (a file of the target's name in this
-# folder inside the target's folder) before the whole, verified file takes
-# the target's name.
-TEMP_FOLDER = "~sfx."
+# Where the stub writes an entry (TEMP_FILE in this folder inside the
+# destination, beside TEMP_MARK, which says what the folder is) before the
+# whole, verified file takes the target's name.
+TEMP_FOLDER = "~SFXTMP"
+TEMP_FILE = "DATA.TMP"
+TEMP_MARK = "README.TXT"
 PASSWORD_EDIT = 101
 OVERWRITE_TEXT, DONT_ASK = 101, 401
 YES, NO, OK = 1, 2, 1
@@ -35,9 +41,10 @@ def unix_time(year, month, day, hour, minute, second):
     return time.mktime((year, month, day, hour, minute, second, 0, 0, -1))
 
 
-def temp_of(target):
-    """The file that an entry is written to before it becomes target."""
-    return os.path.join(os.path.dirname(target), TEMP_FOLDER, os.path.basename(target))
+def temp_of(destination):
+    """The file that an entry is written to before it takes its name, when
+    extracted into destination."""
+    return os.path.join(destination, TEMP_FOLDER, TEMP_FILE)
 
 
 def unix_pid_of(exe):

@@ -136,6 +136,16 @@ TEST(SlashesToBackslashes, ConvertsEveryForwardSlash)
     EXPECT_STREQ(text, "a\\b\\c\\d\\");
 }
 
+TEST(HasPartEndingInDotOrBlank, FindsThePartsThatWindowsWouldShorten)
+{
+    for (const char* path : {"C:\\t1\\foo ", "C:\\foo..", "C:\\foo.\\bar", "C:/a /b", "MyApp.", "x\\...\\y",
+                             "\\\\server\\share \\x", " ", "."  "\\. "})
+        EXPECT_TRUE(HasPartEndingInDotOrBlank(path)) << path;
+    for (const char* path : {"C:\\t1\\foo", "C:\\", "C:", "MyApp", "..\\up\\.\\here", ".\\x", "a.b\\c d",
+                             "\\\\?\\C:\\long", "C:\\dir\\", "", "a\\\\b"})
+        EXPECT_FALSE(HasPartEndingInDotOrBlank(path)) << path;
+}
+
 TEST(Texts, CopyAndAppendRefuseWhatDoesNotFit)
 {
     char text[6];
@@ -180,6 +190,9 @@ TEST(EntryNameFault, ClassifiesNames)
                             "COM\xB9", "com\xB2.txt", "LPT\xB3", "dir/lpt\xB9.log/x", "COM\xB9 .x"}},
         {NameTrailingDotOrBlank, {"a.", "a ", "dir./file", "dir /file", "file.txt.", "a/b. ", "x/y..",
                                   "a..", "LPT\xB0."}},
+        {NameReserved, {"~SFXTMP", "~sfxtmp", "~SfxTmp/x.txt", "dir/~SFXTMP.1/readme.txt", "~sfxtmp.99",
+                        "~SFXTMP.txt", "~sfxtmp.anything.at.all/x"}},
+        {NameFine, {"~SFXTMP1", "~sfxtmpx/readme.txt", "SFXTMP", "~SFXTM", "x~SFXTMP", "~sfx.txt"}},
         {NameForbiddenCharacter, {"*.txt", "a?.txt", "dir/<x>", "say \"hi\"", "a|b", "tab\there",
                                   std::string("bell\x07"), "dir*/file", "\x1F"}},
     };

@@ -2,12 +2,15 @@
 Wine session, with Info-ZIP unzip and cp as context. Run by
 scripts/bench-extract, which starts the Wine session.
 
-Three sets, their archives made once and kept in the work folder:
+Four sets, their archives made once and kept in the work folder:
   small          20,000 generated text files of 100 bytes to 4 KB in 40
                  folders, zip -6
+  tree stored    4,000 generated files of 1 to 48 KB in 400 folders (three
+                 levels deep), zip -0: the cost per folder
   mixed stored   about 200 MB of files every Debian machine has (/usr/lib,
                  /usr/share, /usr/bin; sorted, deterministic), zip -0
   mixed deflated the same files, zip -6
+"--sets small,tree" times only the sets named (by their first word).
 
 The floors (tools/benchextract/extract_floor.cpp, a plain Win32 program,
 timed inside itself from its first file-system call):
@@ -27,6 +30,14 @@ time goes, step by step.
 
 With --before STUB, a second stub (an earlier build, say) is timed in the
 same runs, interleaved with ours, and its ratios are printed beside them.
+
+With --replace, 2,000 files of the small set are extracted into a fresh
+folder and then over themselves ("Always Overwrite"): what replacing costs,
+the flush before each replacing rename included, beside writing new files.
+
+With --gap, one entry of 600 MB (deflated zeros) is extracted while a
+message is sent to the main dialog again and again; the longest time one
+waited for its answer is printed.
 
 With --answers, the small set is extracted once and then again under "Never
 Overwrite", every file kept; meanwhile a message is sent to the main dialog
@@ -51,6 +62,10 @@ from sfxtest import FOLDER_EDIT, MAIN_CAPTION, UNZIP, Driver  # noqa: E402
 REPEATS = 3
 MIXED_BYTES = 200 * 1024 * 1024
 SMALL_FILES = 20000
+TREE_FOLDERS = 400
+TREE_FILES = 4000
+REPLACED_FILES = 2000
+GAP_ENTRY = 600 << 20
 
 
 def collect_mixed(root):
@@ -88,13 +103,38 @@ def make_small(root):
             f.write(text)
 
 
+def make_tree(root):
+    """Folders three levels deep (a/b/c), each with the same share of files."""
+    rng = random.Random(400)
+    folders = [os.path.join(root, f"t{i // 40:02}", f"u{i // 8 % 5}", f"v{i % 8}") for i in range(TREE_FOLDERS)]
+    for i in range(TREE_FILES):
+        folder = folders[i % TREE_FOLDERS]
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, f"g{i:05}.bin"), "wb") as f:
+            f.write(rng.randbytes(rng.randint(1024, 48 * 1024)))
+
+
+def make_replaced(root):
+    """The first REPLACED_FILES files of the small set."""
+    small = os.path.join(os.path.dirname(root), "small-source")
+    names = sorted(os.path.relpath(os.path.join(d, f), small) for d, _, fs in os.walk(small) for f in fs)
+    for name in names[:REPLACED_FILES]:
+        os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
+        shutil.copyfile(os.path.join(small, name), os.path.join(root, name))
+
+
+def make_gap(root):
+    os.makedirs(root)
+    with open(os.path.join(root, "long.bin"), "wb") as f:
+        for _ in range(GAP_ENTRY >> 20):
+            f.write(bytes(1 << 20))
+
+
 def source_of(work, name):
     source = os.path.join(work, name + "-source")
     if not os.path.isdir(source):
-        if name == "mixed":
-            collect_mixed(source)
-        else:
-            make_small(source)
+        {"mixed": collect_mixed, "small": make_small, "tree": make_tree, "replaced": make_replaced,
+         "gap": make_gap}[name](source)
     return source
 
 
@@ -144,11 +184,9 @@ def ours(driver, exe, out, keep=False, while_walking=None):
     return extracted
 
 
-def answer_gaps(driver, exe, out):
-    """The small set extracted, then walked again with every file kept;
-    the milliseconds that each message sent meanwhile waited for its
-    answer."""
-    ours(driver, exe, out)
+def pinged(driver, exe, out, keep=False):
+    """Seconds for one run, and the milliseconds that each message sent to
+    the main dialog meanwhile waited for its answer."""
     gaps = []
 
     def ping(program, dialog):
@@ -159,8 +197,57 @@ def answer_gaps(driver, exe, out):
             except sfxtest.Timeout:
                 gaps.append(driver.call("ping", dialog.hwnd, 10000, timeout=10))
 
-    seconds = ours(driver, exe, out, keep=True, while_walking=ping)
-    return seconds, gaps
+    return ours(driver, exe, out, keep=keep, while_walking=ping), gaps
+
+
+def answer_gaps(driver, exe, out):
+    """The small set extracted, then walked again with every file kept;
+    the milliseconds that each message sent meanwhile waited for its
+    answer."""
+    ours(driver, exe, out)
+    return pinged(driver, exe, out, keep=True)
+
+
+def stubs(before):
+    """The stubs to time: ours, and the one before when given."""
+    return [("ours", None)] + ([("before", before)] if before else [])
+
+
+def replace_runs(work, driver, before):
+    """2,000 files written new, then over themselves, by each stub."""
+    source = source_of(work, "replaced")
+    archive = archive_of(work, source, "replaced", 6)
+    out = os.path.join(work, "out")
+    runs = {}
+    for repeat in range(REPEATS):
+        order = stubs(before)
+        for key, stub in order if repeat % 2 == 0 else order[::-1]:
+            exe = sfx_of(archive, stub, "-" + key)
+            runs.setdefault(key + " new", []).append(ours(driver, exe, out))
+            runs.setdefault(key + " replace", []).append(ours(driver, exe, out, keep=True))
+    print(f"replace: {REPLACED_FILES} files, median of {REPEATS}")
+    median = {k: statistics.median(v) for k, v in runs.items()}
+    for key, value in median.items():
+        print(f"  {key:14} {value:8.3f} s")
+    for key, _ in stubs(before):
+        print(f"  {key}: replace/new {median[key + ' replace'] / median[key + ' new']:.2f}, "
+              f"{(median[key + ' replace'] - median[key + ' new']) * 1000 / REPLACED_FILES:.2f} ms more per file")
+
+
+def gap_runs(work, driver, before):
+    """The longest wait for an answer while one 600 MB entry is written."""
+    source = source_of(work, "gap")
+    archive = archive_of(work, source, "gap", 6)
+    out = os.path.join(work, "out")
+    longest = {}
+    for repeat in range(REPEATS):
+        order = stubs(before)
+        for key, stub in order if repeat % 2 == 0 else order[::-1]:
+            seconds, gaps = pinged(driver, sfx_of(archive, stub, "-" + key), out)
+            longest.setdefault(key, []).append(max(gaps))
+    print(f"gap: one entry of {GAP_ENTRY >> 20} MB, the longest wait for an answer in each of {REPEATS} runs")
+    for key, values in longest.items():
+        print(f"  {key:14} {' '.join(f'{v:5d} ms' for v in values)}   (longest {max(values)} ms)")
 
 
 def floor(mode, archive, out=None):
@@ -206,15 +293,26 @@ def main():
     os.makedirs(work, exist_ok=True)
     driver = Driver(work, os.path.join(work, "driver.log"))
     try:
+        before = sys.argv[sys.argv.index("--before") + 1] if "--before" in sys.argv else None
+        if "--replace" in sys.argv:
+            source_of(work, "small")
+            replace_runs(work, driver, before)
+            return
+        if "--gap" in sys.argv:
+            gap_runs(work, driver, before)
+            return
+        chosen = sys.argv[sys.argv.index("--sets") + 1].split(",") if "--sets" in sys.argv else None
         small = source_of(work, "small")
+        tree = source_of(work, "tree")
         mixed = source_of(work, "mixed")
-        for name, source in (("small", small), ("mixed", mixed)):
+        for name, source in (("small", small), ("tree", tree), ("mixed", mixed)):
             size = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(source) for f in fs)
             files = sum(len(fs) for _, _, fs in os.walk(source))
             print(f"{name}: {files} files, {size / 1e6:.1f} MB")
         sets = [
             ("small (zip -6)", small, archive_of(work, small, "small", 6), archive_of(work, small, "small", 0),
              ["write"]),
+            ("tree stored (zip -0)", tree, archive_of(work, tree, "tree", 0), None, ["copy"]),
             ("mixed stored (zip -0)", mixed, archive_of(work, mixed, "mixed", 0), None, ["copy"]),
             ("mixed deflated (zip -6)", mixed, archive_of(work, mixed, "mixed", 6), None, ["copy", "decode"]),
         ]
@@ -229,9 +327,10 @@ def main():
             print(f"small set walked again, every file kept: {seconds:.3f} s, {len(gaps)} messages answered; "
                   f"longest wait {max(gaps)} ms, median {statistics.median(gaps)} ms")
             return
-        before = sys.argv[sys.argv.index("--before") + 1] if "--before" in sys.argv else None
         for title, source, archive, stored, floor_keys in sets:
-            stored = stored or archive_of(work, source, "mixed", 0)
+            if chosen and title.split()[0] not in chosen:
+                continue
+            stored = stored or (archive if "stored" in title else archive_of(work, source, "mixed", 0))
             exe = sfx_of(archive)
             before_exe = sfx_of(archive, before, "-before") if before else None
             runs = {"ours": [], **({"before": []} if before else {}), **{k: [] for k in floor_keys},
