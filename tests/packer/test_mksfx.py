@@ -236,6 +236,7 @@ class FromFolder(PackerTest):
             "backslash": ({"a\\b": b""}, ["a\\b", "separator"]),
             "colon": ({"a:b": b""}, ["a:b", "outside"]),
             "dots": ({"x/...": b""}, ["x/...", "outside"]),
+            "reserved": ({"a/~sfxtmp.2/b.txt": b""}, ["~sfxtmp.2", "temporary folder"]),
             "too-long": ({"d" * 200 + "/" + "f" * 60: b""}, ["f" * 60, "261 UTF-16 units"]),
             "same-file": ({"Read.me": b"", "read.ME": b""}, ["Read.me", "read.ME", "same file"]),
             "same-file-latin-1": ({"Ärger.txt": b"", "äRGER.txt": b""}, ["Ärger.txt", "äRGER.txt", "same file"]),

@@ -175,6 +175,8 @@ std::string NameProblem(const EntryName& name)
         return "would be written outside the destination folder or to a device";
     case NameTrailingDotOrBlank:
         return "has a name part that ends in a dot or a blank, which Windows does not keep";
+    case NameReserved:
+        return "has a name part that the extractor keeps for its temporary folder (~SFXTMP, ~SFXTMP.1 and so on)";
     case NameForbiddenCharacter:
         for (unsigned char c : text) {
             if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr) {
