@@ -213,18 +213,24 @@ def stubs(before):
     return [("ours", None)] + ([("before", before)] if before else [])
 
 
+def alternating(before):
+    """The stubs of every repeat, the order turned each time, so that
+    neither always goes first."""
+    for repeat in range(REPEATS):
+        order = stubs(before)
+        yield from (order if repeat % 2 == 0 else order[::-1])
+
+
 def replace_runs(work, driver, before):
     """2,000 files written new, then over themselves, by each stub."""
     source = source_of(work, "replaced")
     archive = archive_of(work, source, "replaced", 6)
     out = os.path.join(work, "out")
     runs = {}
-    for repeat in range(REPEATS):
-        order = stubs(before)
-        for key, stub in order if repeat % 2 == 0 else order[::-1]:
-            exe = sfx_of(archive, stub, "-" + key)
-            runs.setdefault(key + " new", []).append(ours(driver, exe, out))
-            runs.setdefault(key + " replace", []).append(ours(driver, exe, out, keep=True))
+    for key, stub in alternating(before):
+        exe = sfx_of(archive, stub, "-" + key)
+        runs.setdefault(key + " new", []).append(ours(driver, exe, out))
+        runs.setdefault(key + " replace", []).append(ours(driver, exe, out, keep=True))
     print(f"replace: {REPLACED_FILES} files, median of {REPEATS}")
     median = {k: statistics.median(v) for k, v in runs.items()}
     for key, value in median.items():
@@ -240,11 +246,9 @@ def gap_runs(work, driver, before):
     archive = archive_of(work, source, "gap", 6)
     out = os.path.join(work, "out")
     longest = {}
-    for repeat in range(REPEATS):
-        order = stubs(before)
-        for key, stub in order if repeat % 2 == 0 else order[::-1]:
-            seconds, gaps = pinged(driver, sfx_of(archive, stub, "-" + key), out)
-            longest.setdefault(key, []).append(max(gaps))
+    for key, stub in alternating(before):
+        seconds, gaps = pinged(driver, sfx_of(archive, stub, "-" + key), out)
+        longest.setdefault(key, []).append(max(gaps))
     print(f"gap: one entry of {GAP_ENTRY >> 20} MB, the longest wait for an answer in each of {REPEATS} runs")
     for key, values in longest.items():
         print(f"  {key:14} {' '.join(f'{v:5d} ms' for v in values)}   (longest {max(values)} ms)")
