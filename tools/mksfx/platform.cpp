@@ -7,6 +7,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "zip_format.h"
 
@@ -17,6 +19,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -59,50 +62,68 @@ int SeekTo(FILE* file, uint64_t offset)
 #endif
 }
 
-// The temporary file that an interrupt must remove. A plain buffer, since
-// the signal handler may use nothing else.
-char PendingTemporary[4096];
-volatile std::sig_atomic_t ProgressLineOpen = 0;
+// The temporary file that an interrupt must remove, and whether a progress
+// line stands unfinished on the terminal, both under TerminalLock: the
+// thread that takes an interrupt holds it from its message to the end, so
+// that no progress line can follow the message.
+std::mutex TerminalLock;
+std::string PendingTemporary;
+bool ProgressLineOpen = false;
 
 #ifndef _WIN32
-void RemovePendingAndStop(int signal)
+// Interrupts are blocked in every thread and taken here by sigwait, in an
+// ordinary thread, which may lock and write as any other.
+void WaitForInterrupt(sigset_t signals)
 {
-    if (PendingTemporary[0] != 0)
-        unlink(PendingTemporary);
-    static const char line[] = "\nmksfx: interrupted\n";
-    ssize_t written = write(2, ProgressLineOpen ? line : line + 1, ProgressLineOpen ? sizeof line - 1 : sizeof line - 2);
-    (void)written;
+    int signal = SIGINT;
+    sigwait(&signals, &signal);
+    TerminalLock.lock();            // kept: the process ends below
+    if (!PendingTemporary.empty())
+        unlink(PendingTemporary.c_str());
+    std::fputs(ProgressLineOpen ? "\nmksfx: interrupted\n" : "mksfx: interrupted\n", stderr);
     std::signal(signal, SIG_DFL);
-    std::raise(signal);
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    raise(signal);
 }
 #endif
 
-}  // namespace
-
-void NoteProgressLine(bool open)
+void SetPending(const std::string& path)
 {
-    ProgressLineOpen = open;
+    std::lock_guard<std::mutex> held(TerminalLock);
+    PendingTemporary = path;
 }
 
-namespace {
-
+// Called before any other thread starts, so that every thread inherits the
+// blocked interrupts.
 void GuardTemporary(const std::string& path)
 {
 #ifndef _WIN32
     static bool installed = false;
     if (!installed) {
         installed = true;
+        sigset_t signals;
+        sigemptyset(&signals);
         for (int s : {SIGINT, SIGTERM, SIGHUP})
-            std::signal(s, RemovePendingAndStop);
+            sigaddset(&signals, s);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        std::thread(WaitForInterrupt, signals).detach();
         // Over a file size limit, a write must fail like a full disk instead
         // of ending the program and leaving the temporary file behind.
         std::signal(SIGXFSZ, SIG_IGN);
     }
 #endif
-    std::snprintf(PendingTemporary, sizeof PendingTemporary, "%s", path.c_str());
+    SetPending(path);
 }
 
 }  // namespace
+
+void WriteProgress(const std::string& text, bool open)
+{
+    std::lock_guard<std::mutex> held(TerminalLock);
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+    ProgressLineOpen = open;
+}
 
 InputFile::InputFile(const std::string& path) : path_(path)
 {
@@ -207,7 +228,7 @@ void OutputFile::Discard()
 #endif
         temporary_.clear();
     }
-    PendingTemporary[0] = 0;
+    SetPending("");
 }
 
 void OutputFile::WriteFailed()
@@ -260,7 +281,7 @@ void OutputFile::Commit()
     if (!renamed)
         throw Failure("cannot write " + target_ + ": " + reason);
     temporary_.clear();
-    PendingTemporary[0] = 0;
+    SetPending("");
 }
 
 uint32_t DosTimeDate(int year, int month, int day, int hour, int minute, int second)

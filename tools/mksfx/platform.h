@@ -87,9 +87,9 @@ bool Describe(const std::string& path, FolderItem& item);
 // True when the path is a file that its permissions (read-only attribute)
 // keep from being written.
 bool WriteProtected(const std::string& path);
-// Whether a progress line stands unfinished on the terminal, for the
-// message that an interrupt leaves.
-void NoteProgressLine(bool open);
+// Writes to stderr a progress line, which open says it leaves unfinished;
+// an interrupt's message then starts on a line of its own.
+void WriteProgress(const std::string& text, bool open);
 // The entries of a folder, without "." and "..", sorted by name.
 std::vector<FolderItem> ListFolder(const std::string& path);
 // The absolute path with every link resolved, or "" when the path leads

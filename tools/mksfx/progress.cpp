@@ -35,12 +35,12 @@ void Progress::Show(bool last)
 {
     double elapsed = Seconds() - start_;
     double mb = 1e6;
-    std::fprintf(stderr, "\rmksfx: %llu of %llu files, %.1f of %.1f MB, %.1f MB/s%s",
-                 (unsigned long long)files_, (unsigned long long)totalFiles_, (double)bytes_ / mb,
-                 (double)totalBytes_ / mb, elapsed > 0 ? (double)bytes_ / mb / elapsed : 0.0, last ? "\n" : "  ");
-    std::fflush(stderr);
+    char line[160];
+    std::snprintf(line, sizeof line, "\rmksfx: %llu of %llu files, %.1f of %.1f MB, %.1f MB/s%s",
+                  (unsigned long long)files_, (unsigned long long)totalFiles_, (double)bytes_ / mb,
+                  (double)totalBytes_ / mb, elapsed > 0 ? (double)bytes_ / mb / elapsed : 0.0, last ? "\n" : "  ");
     showing_ = !last;
-    NoteProgressLine(showing_);
+    WriteProgress(line, showing_);
 }
 
 void Progress::End()
