@@ -158,11 +158,11 @@ static bool IsForbidden(uint32_t c)
     return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*';
 }
 
-// The extraction's temporary folders: "~SFXTMP", "~SFXTMP.1" and so on;
+// The extraction's temporary folders: TempFolderBase, then ".1" and so on;
 // every name of that form, in any case, is kept for them.
 template <typename Unit> static bool IsTempFolderName(const Unit* component, int32_t length)
 {
-    static const char base[] = "~SFXTMP";
+    static const char base[] = TempFolderBase;
     int32_t n = (int32_t)sizeof base - 1;
     if (length < n || (length > n && component[n] != '.'))
         return false;

@@ -64,6 +64,7 @@ enum NameFault : int32_t {
     NameNotDecodable,           // not valid in its encoding (the extraction's verdict)
     NameReserved,               // a part is the extraction's temporary folder (SFXtemp.h)
 };
+#define TempFolderBase "~SFXTMP"    // then ".1" to ".99" when it is taken
 template <typename Unit> NameFault EntryNameFault(const Unit* name);
 
 // One entry's name in the forms the walk needs; the walk holds one per run.

@@ -19,9 +19,9 @@
 
 #include <windows.h>
 
+#include "SFXname.h"
 #include "SFXpath.h"
 
-#define TempFolderBase "~SFXTMP"
 extern const char TempFileName[];
 extern const char TempMarkName[];
 
