@@ -60,8 +60,22 @@ def listed_names(path):
             "bsdtar": sorted(n.rstrip("/") for n in run("bsdtar", "-tf", path).splitlines()), "zipfile": sorted(python)}
 
 
+def stopped_position(program, fd):
+    """Where the descriptor stands once every thread of the program has
+    stopped."""
+    def state(task):
+        with open(f"/proc/{program.pid}/task/{task}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0]
+
+    while any(state(task) != "T" for task in os.listdir(f"/proc/{program.pid}/task")):
+        time.sleep(0.01)
+    with open(f"/proc/{program.pid}/fdinfo/{fd}") as f:
+        return int(f.readline().split()[1])
+
+
 def stop_while_reading(test, program, path):
-    """Stops the program (SIGSTOP) once it has read part of the file."""
+    """Stops the program (SIGSTOP) once it has read part of the file, and
+    returns how far it had read."""
     for _ in range(3000):
         for fd in os.listdir(f"/proc/{program.pid}/fd"):
             try:
@@ -73,7 +87,7 @@ def stop_while_reading(test, program, path):
                 continue
             if position > 0:
                 program.send_signal(signal.SIGSTOP)
-                return
+                return stopped_position(program, fd)
         time.sleep(0.01)
     test.fail(f"mksfx never read {path}")
 
@@ -351,20 +365,35 @@ class FromFolder(PackerTest):
         self.assertRegex(text.decode(), r"MB/s *\r?\nmksfx: interrupted\r?\n$")
         self.assertEqual(glob.glob(self.out + ".*"), [])
 
-    def test_a_file_cut_short_while_it_is_read_is_refused(self):
-        # mksfx is stopped in the middle of a file far too large to be read
-        # within the test, and the file is cut to 1 MiB meanwhile.
-        make_tree(self.src, {"small.txt": b"small"})
-        big = huge_sparse_file(os.path.join(self.src, "big.bin"))
-        program = subprocess.Popen([MKSFX, "--stub", STUB, "--level", "1", "-o", self.out, self.src],
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        stop_while_reading(self, program, big)
-        os.truncate(big, 1 << 20)
-        program.send_signal(signal.SIGCONT)
-        _, errors = program.communicate(timeout=120)
-        self.assertEqual(program.returncode, 1, errors)
-        self.assertIn(f"{big} changed while mksfx read it (1099511627776 bytes when listed, 1048576 now)", errors)
-        self.assertEqual(glob.glob(self.out + "*"), [])
+    def test_a_file_changed_while_it_is_read_is_refused(self):
+        # mksfx is stopped in the middle of a file, which is changed
+        # meanwhile: cut short (a hole of 1 TiB, whose reading no test waits
+        # for), or written to with its size as it was (512 MiB, read in a
+        # few seconds once mksfx goes on).
+        def cut(path):
+            os.truncate(path, 1 << 20)
+
+        def touched(path):
+            listed = os.stat(path).st_mtime_ns
+            os.utime(path, ns=(listed + 10**9, listed + 10**9))
+
+        for change, size, why in ((cut, 1 << 40, "1099511627776 bytes when listed, 1048576 now"),
+                                  (touched, 512 << 20, "written to since it was listed")):
+            with self.subTest(change.__name__):
+                make_tree(self.src, {"small.txt": b"small"})
+                big = os.path.join(self.src, "big.bin")
+                with open(big, "wb") as f:
+                    f.truncate(size)
+                program = subprocess.Popen([MKSFX, "--stub", STUB, "--level", "1", "-o", self.out, self.src],
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                position = stop_while_reading(self, program, big)
+                self.assertLess(position, size, "mksfx had read the whole file before it was stopped")
+                change(big)
+                program.send_signal(signal.SIGCONT)
+                _, errors = program.communicate(timeout=120)
+                self.assertEqual(program.returncode, 1, errors)
+                self.assertIn(f"{big} changed while mksfx read it ({why})", errors)
+                self.assertEqual(glob.glob(self.out + "*"), [])
 
     def test_password_encrypts_every_file(self):
         make_tree(self.src, SAMPLE_FILES, SAMPLE_FOLDERS)
