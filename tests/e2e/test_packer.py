@@ -5,9 +5,11 @@ from every kind of writer land exactly; a branded, signed one shows its icon
 and version information and still works; and mksfx.exe under Wine writes
 what the host's mksfx writes, branded, encrypted and recompressed ones,
 names and settings texts beyond ASCII (taken in UTF-16 from the command
-line) and files of several pieces included, whatever the thread counts."""
+line) and files of several pieces included, whatever the thread counts,
+and removes its temporary file when it is interrupted."""
 
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -167,6 +169,35 @@ class WindowsPacker(UnzipTestCase):
                                  windows_path(source))
         self.assertEqual(run.returncode, 1)
         self.assertIn('"sub/aux.txt"', run.stderr)
+        self.assertEqual([n for n in os.listdir(self.work) if n.startswith("out")], [])
+
+    def test_an_interrupt_removes_the_temporary_file(self):
+        # Wine hands a SIGINT to the program as the console's Ctrl+C. The
+        # hole of 1 TiB is far from read when it arrives.
+        source = self.path("source")
+        make_tree(source, {"small.txt": b"small"})
+        with open(os.path.join(source, "huge.bin"), "wb") as f:
+            f.truncate(1 << 40)
+        out = self.path("out.exe")
+        program = subprocess.Popen([config().wine, os.path.join(config().dist, "mksfx.exe"), "--stub",
+                                    windows_path(config().stub()), "--level", "1", "-o", windows_path(out),
+                                    windows_path(source)],
+                                   env=config().environment(), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                   text=True, errors="replace")
+
+        def temporary_size():
+            parts = [n for n in os.listdir(self.work) if n.startswith("out.exe.") and n.endswith(".part")]
+            return os.path.getsize(os.path.join(self.work, parts[0])) if parts else 0
+
+        deadline = time.monotonic() + 60
+        while temporary_size() < 1 << 20:
+            self.assertLess(time.monotonic(), deadline, "mksfx.exe wrote nothing")
+            self.assertIsNone(program.poll(), "mksfx.exe ended by itself")
+            time.sleep(0.05)
+        program.send_signal(signal.SIGINT)
+        _, errors = program.communicate(timeout=60)
+        self.assertEqual(program.returncode, 1, errors)
+        self.assertTrue(errors.endswith("mksfx: interrupted\n"), errors)
         self.assertEqual([n for n in os.listdir(self.work) if n.startswith("out")], [])
 
 

@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -85,7 +86,39 @@ void WaitForInterrupt(sigset_t signals)
     pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
     raise(signal);
 }
+#else
+// A console's Ctrl+C, Ctrl+Break or closing calls this in a thread of its
+// own. The temporary file cannot be removed from here while it is open, so
+// the program stops at its next read or write, by the failure path, which
+// ends the progress line, removes the file and says "mksfx: interrupted";
+// this thread waits for that, since the process ends once it returns. With
+// no temporary file there is nothing to remove, and the system ends the
+// program at once.
+std::atomic<bool> Interrupted{false};
+
+BOOL WINAPI OnConsoleInterrupt(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    {
+        std::lock_guard<std::mutex> held(TerminalLock);
+        if (PendingTemporary.empty())
+            return FALSE;
+        Interrupted = true;
+    }
+    Sleep(INFINITE);
+    return TRUE;
+}
 #endif
+
+// Where a run interrupted on Windows stops (see OnConsoleInterrupt).
+void StopIfInterrupted()
+{
+#ifdef _WIN32
+    if (Interrupted)
+        throw Failure("interrupted");
+#endif
+}
 
 void SetPending(const std::string& path)
 {
@@ -111,6 +144,10 @@ void GuardTemporary(const std::string& path)
         // of ending the program and leaving the temporary file behind.
         std::signal(SIGXFSZ, SIG_IGN);
     }
+#else
+    static bool installed = false;
+    if (!installed)
+        installed = SetConsoleCtrlHandler(OnConsoleInterrupt, TRUE) != 0;
 #endif
     SetPending(path);
 }
@@ -155,6 +192,7 @@ InputFile::~InputFile()
 
 void InputFile::ReadAt(uint64_t offset, void* buffer, size_t count)
 {
+    StopIfInterrupted();
     if (offset > size_ || count > size_ - offset)
         throw Failure(path_ + " ends before offset " + std::to_string(offset + count));
     if (SeekTo(file_, offset) != 0 || std::fread(buffer, 1, count, file_) != count)
@@ -163,6 +201,7 @@ void InputFile::ReadAt(uint64_t offset, void* buffer, size_t count)
 
 size_t InputFile::ReadSome(void* buffer, size_t count)
 {
+    StopIfInterrupted();
     size_t got = std::fread(buffer, 1, count, file_);
     if (got < count && std::ferror(file_))
         throw Failure("cannot read " + path_ + ": " + SystemError());
@@ -239,6 +278,7 @@ void OutputFile::WriteFailed()
 
 void OutputFile::Write(const void* data, size_t count)
 {
+    StopIfInterrupted();
     if (count > 0 && std::fwrite(data, 1, count, file_) != count)
         WriteFailed();
     position_ += count;
