@@ -379,11 +379,11 @@ std::unique_ptr<Source> OpenSource(const Options& o)
         InputFile file(first);
         char start[4] = {0};
         file.ReadAt(0, start, (size_t)std::min<uint64_t>(file.Size(), sizeof start));
-        bool zip = HasEndRecord(file);
-        if (Get32(start) == LocalSignature && !zip)
+        bool hasEndRecord = HasEndRecord(file);
+        if (Get32(start) == LocalSignature && !hasEndRecord)
             throw Failure(first + " begins like a ZIP archive but is not one (it has no end of central directory "
                           "record): it may be cut short");
-        if (zip) {
+        if (hasEndRecord) {
             auto zip = std::make_unique<ZipSource>(first, o.encoding, o.recompress, o.pack.password);
             if (o.levelGiven && !o.recompress)
                 Warn("--level has no effect without --recompress: a ZIP INPUT's entries are copied as they are");

@@ -130,10 +130,10 @@ void SetPending(const std::string& path)
 // blocked interrupts.
 void GuardTemporary(const std::string& path)
 {
-#ifndef _WIN32
     static bool installed = false;
     if (!installed) {
         installed = true;
+#ifndef _WIN32
         sigset_t signals;
         sigemptyset(&signals);
         for (int s : {SIGINT, SIGTERM, SIGHUP})
@@ -143,12 +143,10 @@ void GuardTemporary(const std::string& path)
         // Over a file size limit, a write must fail like a full disk instead
         // of ending the program and leaving the temporary file behind.
         std::signal(SIGXFSZ, SIG_IGN);
-    }
 #else
-    static bool installed = false;
-    if (!installed)
-        installed = SetConsoleCtrlHandler(OnConsoleInterrupt, TRUE) != 0;
+        SetConsoleCtrlHandler(OnConsoleInterrupt, TRUE);
 #endif
+    }
     SetPending(path);
 }
 
